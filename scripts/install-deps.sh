@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build needs, only when something is missing.
+set -euo pipefail
+
+packages=(cmake g++ make libgtest-dev libssl-dev libicu-dev pci.ids)
+case "${1:-}" in
+  bench) packages+=(libbenchmark-dev inotify-tools) ;;
+  fuzz) packages+=(clang libclang-rt-14-dev) ;;
+esac
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo_cmd=""
+  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
+  $sudo_cmd apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
+fi
+
+python2="${PYTHON2_PREFIX:-$HOME/.pyenv/versions/2.7.18}/bin/python2.7"
+if [ ! -x "$python2" ] && command -v pyenv >/dev/null; then
+  python2="$(pyenv prefix 2.7.18 2>/dev/null)/bin/python2.7"
+fi
+if [ ! -x "$python2" ]; then
+  echo "error: pyenv's Python 2.7.18 is needed (\$(pyenv prefix 2.7.18)/bin/python2.7)" >&2
+  exit 1
+fi

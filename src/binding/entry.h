@@ -1,0 +1,198 @@
+#pragma once
+// Entry points are declared, not written: Entry<Name, Service, Args...> unpacks
+// the argument tuple, converts each argument by its kind from left to right,
+// raises the kind's exception with the argument's own message on the first
+// failure, calls the service and turns its result into a Python object.
+#include <Python.h>
+#include <windows.h>
+
+#include <functional>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+
+#include "binding/arguments.h"
+#include "binding/live_objects.h"
+#include "binding/wrapper.h"
+
+namespace device::binding {
+
+// Specialised for every wrapped class: its mangled and display names, and its
+// record as resolved when the module joined the registry.
+template <class T>
+struct TypeTraits;
+
+// An object argument: a live object of exactly class T.
+template <class T>
+struct ArgObject : ValueKind<T*> {
+  static constexpr const char* kType = TypeTraits<T>::kDisplay;
+  static Load From(PyObject* object, T*& value) {
+    void* address = nullptr;
+    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address)) return Load::kMismatch;
+    if (address == nullptr) return Load::kNullObject;
+    if (!IsLiveObject(address, TypeTraits<T>::Record())) return Load::kDeletedObject;
+    value = static_cast<T*>(address);
+    return Load::kOk;
+  }
+};
+
+// The object argument of delete_X: None is allowed; the wrapper stops owning.
+template <class T>
+struct ArgDisowned : ValueKind<T*> {
+  static constexpr const char* kType = TypeTraits<T>::kDisplay;
+  static Load From(PyObject* object, T*& value) {
+    void* address = nullptr;
+    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address)) return Load::kMismatch;
+    if (address != nullptr && !IsLiveObject(address, TypeTraits<T>::Record())) return Load::kDeletedObject;
+    ConvertToAddress(object, TypeTraits<T>::Record(), &address, kDisown);
+    value = static_cast<T*>(address);
+    return Load::kOk;
+  }
+};
+
+// A new native object for a wrapper that owns it.
+struct NewObject {
+  void* address;
+  TypeRecord* type;
+};
+
+template <class T, class... A>
+NewObject Construct(A... arguments) {
+  T* object = new T(arguments...);
+  AddLiveObject(object, TypeTraits<T>::Record());
+  return {object, TypeTraits<T>::Record()};
+}
+
+template <class T>
+void Destroy(T* object) {
+  if (object == nullptr) return;
+  RemoveLiveObject(object);
+  delete object;
+}
+
+// The service of an entry point that a later part of the module builds: the
+// entry point converts its arguments, then raises NotImplementedError.
+inline void NotBuilt() {}
+
+template <auto Service>
+struct IsNotBuilt : std::false_type {};
+template <>
+struct IsNotBuilt<&NotBuilt> : std::true_type {};
+
+// "in method 'NAME', argument N of type 'TYPE'", made whole at compile time.
+template <const char* Name, size_t Position, class Arg>
+struct ArgumentMessage {
+  static constexpr size_t Length(const char* text) {
+    size_t n = 0;
+    while (text[n] != 0) ++n;
+    return n;
+  }
+  static constexpr size_t kSize = Length("in method '") + Length(Name) + Length("', argument ") + 1 +
+                                  Length(" of type '") + Length(Arg::kType) + Length("'") + 1;
+  struct Text {
+    char chars[kSize];
+  };
+  static constexpr Text Make() {
+    static_assert(Position >= 1 && Position <= 9, "one-digit argument positions");
+    Text text{};
+    size_t n = 0;
+    auto put = [&](const char* part) {
+      while (*part != 0) text.chars[n++] = *part++;
+    };
+    put("in method '");
+    put(Name);
+    put("', argument ");
+    text.chars[n++] = static_cast<char>('0' + Position);
+    put(" of type '");
+    put(Arg::kType);
+    put("'");
+    return text;
+  }
+  static constexpr Text kText = Make();
+};
+
+template <class R>
+PyObject* MakeResult(R value) {
+  if constexpr (std::is_same_v<R, PyObject*>) {
+    return value;
+  } else if constexpr (std::is_same_v<R, bool>) {
+    return PyBool_FromLong(value);
+  } else if constexpr (std::is_same_v<R, int>) {
+    return PyInt_FromLong(value);
+  } else if constexpr (std::is_same_v<R, DWORD>) {
+    return value < 0x80000000u ? PyInt_FromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);
+  } else if constexpr (std::is_same_v<R, NewObject>) {
+    return MakeWrapper(value.address, value.type, kOwn);
+  } else {
+    static_assert(!std::is_same_v<R, R>, "no Python result for this native type");
+  }
+}
+
+template <const char* Name, auto Service, class... Args>
+class Entry {
+ public:
+  static PyObject* Call(PyObject*, PyObject* args) { return Run(args, std::index_sequence_for<Args...>{}); }
+
+ private:
+  template <size_t... I>
+  static PyObject* Run(PyObject* args, std::index_sequence<I...>) {
+    constexpr Py_ssize_t kCount = sizeof...(Args);
+    PyObject* objects[kCount > 0 ? kCount : 1] = {};
+    if (!PyArg_UnpackTuple(args, Name, kCount, kCount, &objects[I]...)) return nullptr;
+    (void)objects;
+    std::tuple<typename Args::Storage...> values;
+    if (!(Convert<I, Args>(objects[I], std::get<I>(values)) && ...)) return nullptr;
+    if constexpr (IsNotBuilt<Service>::value) {
+      return PyErr_Format(PyExc_NotImplementedError, "%s is not built yet", Name);
+    } else {
+      using Result = decltype(std::invoke(Service, Args::Get(std::get<I>(values))...));
+      if constexpr (std::is_void_v<Result>) {
+        std::invoke(Service, Args::Get(std::get<I>(values))...);
+        Py_RETURN_NONE;
+      } else {
+        return MakeResult(std::invoke(Service, Args::Get(std::get<I>(values))...));
+      }
+    }
+  }
+
+  template <size_t I, class Arg>
+  static bool Convert(PyObject* object, typename Arg::Storage& value) {
+    const Load result = Arg::From(object, value);
+    if (result == Load::kOk) return true;
+    if constexpr (std::is_same_v<Arg, ArgAny>) {
+      return false;  // never reached: any object converts
+    } else if constexpr (std::is_same_v<Arg, ArgUnicode>) {
+      PyErr_SetString(PyExc_TypeError, ArgUnicode::kMessage);
+    } else {
+      const char* message = ArgumentMessage<Name, I + 1, Arg>::kText.chars;
+      switch (result) {
+        case Load::kOverflow:
+          PyErr_SetString(PyExc_OverflowError, message);
+          break;
+        case Load::kNullObject:
+          PyErr_Format(PyExc_ValueError, "%s is None", message);
+          break;
+        case Load::kDeletedObject:
+          PyErr_Format(PyExc_ValueError, "%s refers to a deleted object", message);
+          break;
+        default:
+          PyErr_SetString(PyExc_TypeError, message);
+          break;
+      }
+    }
+    return false;
+  }
+};
+
+// X_swigregister: one argument, any object; the count message names "swigregister".
+template <class T>
+struct ClassRegistration {
+  static PyObject* Call(PyObject*, PyObject* args) {
+    PyObject* klass = nullptr;
+    if (!PyArg_UnpackTuple(args, "swigregister", 1, 1, &klass)) return nullptr;
+    RegisterProxyClass(TypeTraits<T>::Record(), klass);
+    Py_RETURN_NONE;
+  }
+};
+
+}  // namespace device::binding

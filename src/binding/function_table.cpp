@@ -1,0 +1,150 @@
+// The module _Device: its function table and its initialiser.
+//
+// Each row is one Python function: its name, the native service it calls and
+// the kinds of its arguments, in order. The row is the whole entry point.
+#include <Python.h>
+
+#include "binding/device_types.h"
+#include "binding/entry.h"
+#include "binding/type_registry.h"
+#include "power/running_instance.h"
+#include "python/windows_error.h"
+
+namespace device::binding {
+namespace {
+
+#define DEVICE_FUNCTION_TABLE(F, R)                                                                  \
+  F(new_MMer,                         NotBuilt)                                                      \
+  F(delete_MMer,                      NotBuilt, ArgDisowned<MMer>)                                   \
+  F(MMer_SetParam,                    NotBuilt, ArgObject<MMer>, ArgAny)                             \
+  F(MMer_Encode,                      NotBuilt, ArgObject<MMer>, ArgAny)                             \
+  F(MMer_Decode,                      NotBuilt, ArgObject<MMer>, ArgAny)                             \
+  R(MMer_swigregister,                MMer)                                                          \
+  F(new_MMer2,                        NotBuilt)                                                      \
+  F(delete_MMer2,                     NotBuilt, ArgDisowned<MMer2>)                                  \
+  F(MMer2_Encode,                     NotBuilt, ArgObject<MMer2>, ArgAny)                            \
+  F(MMer2_Decode,                     NotBuilt, ArgObject<MMer2>, ArgAny)                            \
+  R(MMer2_swigregister,               MMer2)                                                         \
+  F(new_PreventScreenSaver,           NotBuilt)                                                      \
+  F(delete_PreventScreenSaver,        NotBuilt, ArgDisowned<PreventScreenSaver>)                     \
+  R(PreventScreenSaver_swigregister,  PreventScreenSaver)                                            \
+  F(new_SuspendBlocker,               NotBuilt)                                                      \
+  F(delete_SuspendBlocker,            NotBuilt, ArgDisowned<SuspendBlocker>)                         \
+  F(SuspendBlocker_Lock,              NotBuilt, ArgObject<SuspendBlocker>)                           \
+  F(SuspendBlocker_UnLock,            NotBuilt, ArgObject<SuspendBlocker>)                           \
+  R(SuspendBlocker_swigregister,      SuspendBlocker)                                                \
+  F(new_RunningInstance,              (Construct<RunningInstance, const WCHAR*>), ArgUnicode)        \
+  F(delete_RunningInstance,           Destroy<RunningInstance>, ArgDisowned<RunningInstance>)        \
+  F(RunningInstance_IsAnotherInstanceRunning,                                                        \
+                                      &RunningInstance::IsAnotherInstanceRunning,                    \
+                                      ArgObject<RunningInstance>)                                    \
+  F(RunningInstance_IsAnotherInstanceRunningOnOtherSession,                                          \
+                                      &RunningInstance::IsAnotherInstanceRunningOnOtherSession,      \
+                                      ArgObject<RunningInstance>)                                    \
+  F(RunningInstance_Close,            &RunningInstance::Close, ArgObject<RunningInstance>)           \
+  R(RunningInstance_swigregister,     RunningInstance)                                               \
+  F(new_MonitorFolder,                NotBuilt, ArgAny)                                              \
+  F(delete_MonitorFolder,             NotBuilt, ArgDisowned<MonitorFolder>)                          \
+  F(MonitorFolder_Start,              NotBuilt, ArgObject<MonitorFolder>)                            \
+  F(MonitorFolder_Close,              NotBuilt, ArgObject<MonitorFolder>)                            \
+  F(MonitorFolder_AddFolder,          NotBuilt, ArgObject<MonitorFolder>, ArgUnicode)                \
+  F(MonitorFolder_RemoveFolder,       NotBuilt, ArgObject<MonitorFolder>, ArgUnicode)                \
+  R(MonitorFolder_swigregister,       MonitorFolder)                                                 \
+  F(DectorCallback_WndProc,           NotBuilt, ArgObject<DectorCallback>, ArgUint, ArgWparam,       \
+                                      ArgLparam)                                                     \
+  F(new_DectorCallback,               NotBuilt)                                                      \
+  F(delete_DectorCallback,            NotBuilt, ArgDisowned<DectorCallback>)                         \
+  R(DectorCallback_swigregister,      DectorCallback)                                                \
+  F(new_Detector,                     NotBuilt)                                                      \
+  F(delete_Detector,                  NotBuilt, ArgDisowned<Detector>)                               \
+  F(Detector_GetCDROMType,            NotBuilt, ArgObject<Detector>, ArgByte)                        \
+  F(Detector_GetDriveType,            NotBuilt, ArgObject<Detector>, ArgByte)                        \
+  F(Detector_GetDiscType,             NotBuilt, ArgObject<Detector>, ArgByte)                        \
+  F(Detector_GetDriveFriendlyName,    NotBuilt, ArgObject<Detector>, ArgByte)                        \
+  F(Detector_GetDriveFactoryName,     NotBuilt, ArgObject<Detector>, ArgByte)                        \
+  F(Detector_ChangeDoorStatus,        NotBuilt, ArgObject<Detector>, ArgByte, ArgBool)               \
+  F(Detector_SetCallback,             NotBuilt, ArgObject<Detector>, ArgAny)                         \
+  F(Detector_DetectTwinViewMode,      NotBuilt, ArgObject<Detector>)                                 \
+  F(Detector_GetVGASpecialCaps,       NotBuilt, ArgObject<Detector>)                                 \
+  F(Detector_GetVGASpecialSetting,    NotBuilt, ArgObject<Detector>)                                 \
+  F(Detector_SetVGASpecialSetting,    NotBuilt, ArgObject<Detector>, ArgDword)                       \
+  F(Detector_GetVGADeviceIdentifier,  NotBuilt, ArgObject<Detector>)                                 \
+  F(Detector_IsInternetConnected,     NotBuilt, ArgObject<Detector>)                                 \
+  F(Detector_WiaDevConnect,           NotBuilt, ArgObject<Detector>)                                 \
+  F(Detector_EnumWIACameraDevice,     NotBuilt, ArgObject<Detector>, ArgInt)                         \
+  F(Detector_GetSysManufacturer,      NotBuilt, ArgObject<Detector>)                                 \
+  R(Detector_swigregister,            Detector)                                                      \
+  F(GetUserLang,                      NotBuilt)                                                      \
+  F(GetSystemLang,                    NotBuilt)                                                      \
+  F(GetSystemCountryCode,             NotBuilt)                                                      \
+  F(GetSystemFolder,                  NotBuilt, ArgINT)                                              \
+  F(GetUserFolder,                    NotBuilt)                                                      \
+  F(GetAppFolder,                     NotBuilt)                                                      \
+  F(GetCommonAppFolder,               NotBuilt)                                                      \
+  F(GetProgramsFolder,                NotBuilt)                                                      \
+  F(GetCommonProgramsFolder,          NotBuilt)                                                      \
+  F(GetStartMenuFolder,               NotBuilt)                                                      \
+  F(GetPictureFolder,                 NotBuilt)                                                      \
+  F(GetMusicFolder,                   NotBuilt)                                                      \
+  F(GetDocumentFolder,                NotBuilt)                                                      \
+  F(GetCommonDocumentFolder,          NotBuilt)                                                      \
+  F(GetWindowsFolder,                 NotBuilt)                                                      \
+  F(GetVideoFolder,                   NotBuilt)                                                      \
+  F(GetSharedPictureFolder,           NotBuilt)                                                      \
+  F(GetSharedMusicFolder,             NotBuilt)                                                      \
+  F(GetSampleMusicFolder,             NotBuilt)                                                      \
+  F(GetSharedVideoFolder,             NotBuilt)                                                      \
+  F(GetLocalAppDataFolder,            NotBuilt)                                                      \
+  F(GetArgvW,                         NotBuilt)                                                      \
+  F(GetLinkFile,                      NotBuilt, ArgUnicode)                                          \
+  F(CreateLink,                       NotBuilt, ArgUnicode, ArgUnicode, ArgUnicode)                  \
+  F(CreateInternetShortcut,           NotBuilt, ArgUnicode, ArgUnicode)                              \
+  F(GetMyComputerName,                NotBuilt)                                                      \
+  F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
+  F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
+  F(GetUserName,                      NotBuilt)                                                      \
+  F(GetAvailableDiskSpaceMB,          NotBuilt, ArgUnicode)                                          \
+  F(GetTotalMemorySize,               NotBuilt)                                                      \
+  F(GetLogicalCpuNumber,              NotBuilt)                                                      \
+  F(GetDisplayAdapterNames,           NotBuilt)                                                      \
+  F(IsIronLake,                       NotBuilt)                                                      \
+  F(getSystemLocales,                 NotBuilt)                                                      \
+  F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
+  F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
+  F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
+  F(RegisterCancelAutoplay,           NotBuilt)                                                      \
+  F(UnregisterCancelAutoplay,         NotBuilt)                                                      \
+  F(ListFile,                         NotBuilt, ArgUnicode)                                          \
+  F(ListFolder,                       NotBuilt, ArgUnicode)                                          \
+  F(RemoveFile,                       NotBuilt, ArgUnicode)                                          \
+  F(OpenExplorer,                     NotBuilt, ArgUnicode)
+
+// The Python names, as objects with linkage for the entry templates.
+namespace names {
+#define DEVICE_NAME(name, ...) constexpr char name[] = #name;
+DEVICE_FUNCTION_TABLE(DEVICE_NAME, DEVICE_NAME)
+#undef DEVICE_NAME
+}  // namespace names
+
+#define DEVICE_FUNCTION(name, service, ...) \
+  {names::name, Entry<names::name, service, ##__VA_ARGS__>::Call, METH_VARARGS, nullptr},
+#define DEVICE_REGISTRATION(name, Class) {names::name, ClassRegistration<Class>::Call, METH_VARARGS, nullptr},
+
+PyMethodDef functions[] = {
+    DEVICE_FUNCTION_TABLE(DEVICE_FUNCTION, DEVICE_REGISTRATION)
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#undef DEVICE_FUNCTION
+#undef DEVICE_REGISTRATION
+
+}  // namespace
+}  // namespace device::binding
+
+PyMODINIT_FUNC __attribute__((visibility("default"))) init_Device(void) {
+  PyObject* module = Py_InitModule4("_Device", device::binding::functions, nullptr, nullptr, PYTHON_API_VERSION);
+  if (module == nullptr) return;  // the host has set its error
+  PyModule_GetDict(module);
+  device::binding::JoinTypeRegistry(device::binding::DeviceTypeTable());
+  w32::python::WindowsErrorType();
+}

@@ -1,0 +1,347 @@
+#include "binding/wrapper.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace device::binding {
+namespace {
+
+PyObject* this_name = nullptr;
+
+PyObject* ThisName() {
+  if (this_name == nullptr) this_name = PyString_FromString("this");
+  return this_name;
+}
+
+PySwigObject* AsWrapper(PyObject* object) { return reinterpret_cast<PySwigObject*>(object); }
+
+// The address as the host's %x and %o formatting shows it: digits only.
+PyObject* FormatAddress(const PySwigObject* wrapper, const char* format) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, reinterpret_cast<unsigned long>(wrapper->address));
+  return PyString_FromString(text);
+}
+
+PyObject* Representation(PyObject* self) {
+  const PySwigObject* wrapper = AsWrapper(self);
+  char address[32];
+  std::snprintf(address, sizeof address, "%lx", reinterpret_cast<unsigned long>(wrapper->address));
+  PyObject* text = PyString_FromFormat("<Swig Object of type '%s' at 0x%s>", ShownName(wrapper->type), address);
+  if (text != nullptr && wrapper->next != nullptr) {
+    PyObject* rest = PyObject_Repr(wrapper->next);
+    PyString_ConcatAndDel(&text, rest);
+  }
+  return text;
+}
+
+int Print(PyObject* self, FILE* file, int) {
+  PyObject* text = Representation(self);
+  if (text == nullptr) return 1;
+  std::fputs(PyString_AsString(text), file);
+  Py_DECREF(text);
+  return 0;
+}
+
+// An underscore, the address's bytes in memory order, the mangled name.
+PyObject* Text(PyObject* self) {
+  const PySwigObject* wrapper = AsWrapper(self);
+  static const char kHex[] = "0123456789abcdef";
+  char text[1 + 2 * sizeof(void*) + 1];
+  unsigned char bytes[sizeof(void*)];
+  std::memcpy(bytes, &wrapper->address, sizeof bytes);
+  text[0] = '_';
+  for (size_t i = 0; i < sizeof bytes; ++i) {
+    text[1 + 2 * i] = kHex[bytes[i] >> 4];
+    text[2 + 2 * i] = kHex[bytes[i] & 15];
+  }
+  text[sizeof text - 1] = 0;
+  PyObject* result = PyString_FromString(text);
+  if (result != nullptr) PyString_ConcatAndDel(&result, PyString_FromString(wrapper->type->name));
+  return result;
+}
+
+int Compare(PyObject* a, PyObject* b) {
+  const auto x = reinterpret_cast<uintptr_t>(AsWrapper(a)->address);
+  const auto y = reinterpret_cast<uintptr_t>(AsWrapper(b)->address);
+  return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+PyObject* AsLong(PyObject* self) { return PyLong_FromVoidPtr(AsWrapper(self)->address); }
+PyObject* AsOctal(PyObject* self) { return FormatAddress(AsWrapper(self), "%lo"); }
+PyObject* AsHex(PyObject* self) { return FormatAddress(AsWrapper(self), "%lx"); }
+
+void Dealloc(PyObject* self) {
+  PySwigObject* wrapper = AsWrapper(self);
+  if (wrapper->own) {
+    auto* data = static_cast<ClassData*>(wrapper->type->class_data);
+    PyObject* destroy = data != nullptr ? data->destroy : nullptr;
+    if (destroy != nullptr) {
+      // The destroy function may run Python code: keep an exception already
+      // in flight apart from whatever the call raises.
+      PyObject *type, *value, *traceback;
+      PyErr_Fetch(&type, &value, &traceback);
+      PyObject* result = nullptr;
+      if (data->destroy_takes_tuple) {
+        PyObject* temporary = MakeWrapper(wrapper->address, wrapper->type, 0);
+        if (temporary != nullptr) {
+          result = PyObject_CallFunctionObjArgs(destroy, temporary, nullptr);
+          Py_DECREF(temporary);
+        }
+      } else {
+        PyCFunction function = PyCFunction_GET_FUNCTION(destroy);
+        result = function(PyCFunction_GET_SELF(destroy), self);
+      }
+      Py_XDECREF(result);
+      if (type != nullptr) {
+        if (result == nullptr) PyErr_WriteUnraisable(destroy);
+        PyErr_Restore(type, value, traceback);
+      }
+    } else {
+      std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", ShownName(wrapper->type));
+    }
+  }
+  Py_XDECREF(wrapper->next);
+  PyObject_Free(self);
+}
+
+PyObject* Disown(PyObject* self, PyObject*) {
+  AsWrapper(self)->own = 0;
+  Py_RETURN_NONE;
+}
+
+PyObject* Acquire(PyObject* self, PyObject*) {
+  AsWrapper(self)->own = 1;
+  Py_RETURN_NONE;
+}
+
+PyObject* Own(PyObject* self, PyObject* args) {
+  PyObject* value = nullptr;
+  if (!PyArg_UnpackTuple(args, "own", 0, 1, &value)) return nullptr;
+  PySwigObject* wrapper = AsWrapper(self);
+  PyObject* was = PyBool_FromLong(wrapper->own);
+  if (value != nullptr) {
+    const int truth = PyObject_IsTrue(value);
+    if (truth < 0) {
+      Py_DECREF(was);
+      return nullptr;
+    }
+    wrapper->own = truth ? 1 : 0;
+  }
+  return was;
+}
+
+PyObject* Append(PyObject* self, PyObject* other) {
+  if (!IsWrapper(other)) {
+    PyErr_SetString(PyExc_TypeError, "append() takes a PySwigObject");
+    return nullptr;
+  }
+  // A chain that came back to itself would make every walk endless.
+  for (PyObject* walk = other; walk != nullptr; walk = AsWrapper(walk)->next) {
+    if (walk == self) {
+      PyErr_SetString(PyExc_ValueError, "append() would make the chain a cycle");
+      return nullptr;
+    }
+  }
+  PySwigObject* wrapper = AsWrapper(self);
+  Py_INCREF(other);
+  Py_XSETREF(wrapper->next, other);
+  Py_RETURN_NONE;
+}
+
+PyObject* Next(PyObject* self, PyObject*) {
+  PyObject* next = AsWrapper(self)->next;
+  if (next == nullptr) next = Py_None;
+  Py_INCREF(next);
+  return next;
+}
+
+PyObject* ReprMethod(PyObject* self, PyObject*) { return Representation(self); }
+
+PyMethodDef kMethods[] = {
+    {"disown", Disown, METH_NOARGS, "releases ownership of the pointer"},
+    {"acquire", Acquire, METH_NOARGS, "aquires ownership of the pointer"},
+    {"own", Own, METH_VARARGS, "returns/sets ownership of the pointer"},
+    {"append", Append, METH_O, "appends another 'this' object"},
+    {"next", Next, METH_NOARGS, "returns the next 'this' object"},
+    {"__repr__", ReprMethod, METH_NOARGS, "returns object representation"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyNumberMethods MakeNumberMethods() {
+  PyNumberMethods methods{};
+  methods.nb_int = AsLong;
+  methods.nb_long = AsLong;
+  methods.nb_oct = AsOctal;
+  methods.nb_hex = AsHex;
+  return methods;
+}
+
+PyNumberMethods number_methods = MakeNumberMethods();
+
+PyTypeObject MakeWrapperType() {
+  PyTypeObject type{};
+  type.ob_refcnt = 1;
+  type.ob_type = &PyType_Type;
+  type.tp_name = "PySwigObject";
+  type.tp_basicsize = sizeof(PySwigObject);
+  type.tp_dealloc = Dealloc;
+  type.tp_print = Print;
+  type.tp_compare = Compare;
+  type.tp_repr = Representation;
+  type.tp_as_number = &number_methods;
+  type.tp_str = Text;
+  type.tp_getattro = PyObject_GenericGetAttr;
+  type.tp_flags = Py_TPFLAGS_DEFAULT;
+  type.tp_doc = "Swig object carries a C/C++ instance pointer";
+  type.tp_methods = kMethods;
+  return type;
+}
+
+PyTypeObject* WrapperType() {
+  static PyTypeObject type = MakeWrapperType();
+  static bool ready = PyType_Ready(&type) == 0;
+  return ready ? &type : nullptr;
+}
+
+// A "this" that is itself an object with a "this", and so on, ends here.
+constexpr int kMaxThisDepth = 64;
+
+}  // namespace
+
+bool IsWrapper(PyObject* object) {
+  PyTypeObject* type = Py_TYPE(object);
+  return type == WrapperType() || std::strcmp(type->tp_name, "PySwigObject") == 0;
+}
+
+PyObject* MakeWrapper(void* address, TypeRecord* type, int flags) {
+  if (address == nullptr) Py_RETURN_NONE;
+  PyTypeObject* wrapper_type = WrapperType();
+  if (wrapper_type == nullptr) return nullptr;
+  PySwigObject* wrapper = PyObject_NEW(PySwigObject, wrapper_type);
+  if (wrapper == nullptr) return nullptr;
+  wrapper->address = address;
+  wrapper->type = type;
+  wrapper->own = (flags & kOwn) ? 1 : 0;
+  wrapper->next = nullptr;
+  return reinterpret_cast<PyObject*>(wrapper);
+}
+
+PyObject* FindWrapper(PyObject* object) {
+  Py_INCREF(object);
+  for (int depth = 0; object != nullptr && depth < kMaxThisDepth; ++depth) {
+    if (IsWrapper(object)) return object;
+    PyObject* found = nullptr;
+    if (PyInstance_Check(object)) {
+      found = _PyInstance_Lookup(object, ThisName());
+      Py_XINCREF(found);
+    } else if (PyObject** dictionary = _PyObject_GetDictPtr(object)) {
+      found = *dictionary != nullptr ? PyDict_GetItem(*dictionary, ThisName()) : nullptr;
+      Py_XINCREF(found);
+    } else if (PyWeakref_CheckProxy(object)) {
+      found = PyWeakref_GET_OBJECT(object);
+      found = found == Py_None ? nullptr : found;
+      Py_XINCREF(found);
+    } else {
+      found = PyObject_GetAttr(object, ThisName());
+      if (found == nullptr) PyErr_Clear();
+    }
+    Py_DECREF(object);
+    object = found;
+  }
+  Py_XDECREF(object);
+  return nullptr;
+}
+
+bool ConvertToAddress(PyObject* object, TypeRecord* expected, void** address, int flags) {
+  if (object == Py_None) {
+    *address = nullptr;
+    return true;
+  }
+  PyObject* found = FindWrapper(object);
+  if (found == nullptr) return false;
+  bool converted = false;
+  for (PySwigObject* wrapper = AsWrapper(found); wrapper != nullptr && !converted;
+       wrapper = wrapper->next != nullptr && IsWrapper(wrapper->next) ? AsWrapper(wrapper->next) : nullptr) {
+    void* value = wrapper->address;
+    if (expected != nullptr && wrapper->type != expected) {
+      CastEntry* entry = expected->casts;
+      while (entry != nullptr && std::strcmp(entry->type->name, wrapper->type->name) != 0) entry = entry->next;
+      if (entry == nullptr) continue;
+      if (entry != expected->casts) {  // move to the front: the next search finds it first
+        entry->prev->next = entry->next;
+        if (entry->next != nullptr) entry->next->prev = entry->prev;
+        entry->next = expected->casts;
+        entry->prev = nullptr;
+        expected->casts->prev = entry;
+        expected->casts = entry;
+      }
+      if (entry->converter != nullptr) value = entry->converter(value);
+    }
+    *address = value;
+    if (flags & kDisown) wrapper->own = 0;
+    converted = true;
+  }
+  Py_DECREF(found);
+  return converted;
+}
+
+namespace {
+
+// Hangs `data` on `record` and on every record that accepts it without
+// conversion and has no class yet.
+void HangClassData(TypeRecord* record, ClassData* data) {
+  for (CastEntry* entry = record->casts; entry != nullptr; entry = entry->next) {
+    if (entry->converter == nullptr && entry->type->class_data == nullptr) {
+      entry->type->class_data = data;
+      HangClassData(entry->type, data);
+    }
+  }
+}
+
+}  // namespace
+
+void RegisterProxyClass(TypeRecord* record, PyObject* klass) {
+  // A second registration reuses the record's own data in place, so records
+  // that share it follow the new class.
+  auto* data = static_cast<ClassData*>(record->class_data);
+  if (data != nullptr && record->owns_class_data) {
+    Py_CLEAR(data->klass);
+    Py_CLEAR(data->instance_maker);
+    Py_CLEAR(data->maker_arguments);
+    Py_CLEAR(data->destroy);
+    *data = ClassData{};
+  } else {
+    data = new ClassData{};
+  }
+  Py_INCREF(klass);
+  data->klass = klass;
+  if (PyClass_Check(klass)) {
+    Py_INCREF(klass);
+    data->maker_arguments = klass;
+  } else {
+    data->instance_maker = PyObject_GetAttrString(klass, "__new__");
+    if (data->instance_maker == nullptr) PyErr_Clear();
+    if (data->instance_maker != nullptr) {
+      data->maker_arguments = PyTuple_Pack(1, klass);
+    } else {
+      Py_INCREF(klass);
+      data->maker_arguments = klass;
+    }
+  }
+  data->destroy = PyObject_GetAttrString(klass, "__swig_destroy__");
+  if (PyErr_Occurred()) {
+    PyErr_Clear();
+    Py_CLEAR(data->destroy);
+  }
+  if (data->destroy != nullptr) {
+    const bool takes_one_object = PyCFunction_Check(data->destroy) && (PyCFunction_GET_FLAGS(data->destroy) & METH_O);
+    data->destroy_takes_tuple = takes_one_object ? 0 : 1;
+  }
+  record->class_data = data;
+  record->owns_class_data = 1;
+  HangClassData(record, data);
+}
+
+void ReleaseThisName() { Py_CLEAR(this_name); }
+
+}  // namespace device::binding

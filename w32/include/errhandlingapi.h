@@ -1,0 +1,5 @@
+#pragma once
+#include "windef.h"
+
+WINBASEAPI DWORD WINAPI GetLastError(void);
+WINBASEAPI void WINAPI SetLastError(DWORD dwErrCode);

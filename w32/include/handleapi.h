@@ -1,0 +1,6 @@
+#pragma once
+#include "windef.h"
+
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+
+WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);

@@ -1,0 +1,6 @@
+#pragma once
+// The platform subset this project implements over Linux.
+#include "windef.h"
+#include "winerror.h"
+#include "winbase.h"
+#include "winreg.h"

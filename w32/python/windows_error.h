@@ -1,0 +1,16 @@
+#pragma once
+// WindowsError for a Linux host: the class a Windows Python has built in.
+#include <Python.h>
+#include <windows.h>
+
+namespace w32::python {
+
+// The WindowsError class (borrowed). When __builtin__ lacks it, it is made as a
+// subclass of OSError with the Windows host's shape and installed there.
+PyObject* WindowsErrorType();
+
+// Raises WindowsError for a platform error code with the platform's message
+// text, as the Windows host's PyErr_SetFromWindowsErr does. Returns null.
+PyObject* SetWindowsError(DWORD code);
+
+}  // namespace w32::python

@@ -1,0 +1,19 @@
+#pragma once
+// Text conversions between the platform's UTF-16 and Linux's UTF-8.
+#include <string>
+#include <string_view>
+
+namespace w32 {
+
+// Length of a zero-terminated UTF-16 string.
+size_t WideLength(const char16_t* text);
+
+// Ill-formed sequences become U+FFFD, so a conversion never fails.
+std::string ToUtf8(std::u16string_view text);
+std::u16string ToUtf16(std::string_view text);
+
+// ASCII-only case folding, as the platform's ordinal case-insensitive compare.
+char16_t AsciiLower(char16_t c);
+std::u16string AsciiLower(std::u16string_view text);
+
+}  // namespace w32
