@@ -1,1 +1,251 @@
+// Argument conversion over every kind and boundary, against an embedded interpreter.
+#include <Python.h>
 #include <gtest/gtest.h>
+
+#include <string>
+
+#include "binding/entry.h"
+
+namespace device::binding {
+namespace {
+
+class Interpreter : public ::testing::Environment {
+ public:
+  void SetUp() override { Py_Initialize(); }
+};
+const auto* const interpreter = ::testing::AddGlobalTestEnvironment(new Interpreter);
+
+// A new reference to the value of a Python expression.
+PyObject* Eval(const char* expression) {
+  PyObject* globals = PyDict_New();
+  PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
+  PyRun_String("class U(unicode): pass\nclass I(int): pass\nclass L(long): pass\n", Py_file_input, globals, globals);
+  PyObject* value = PyRun_String(expression, Py_eval_input, globals, globals);
+  Py_DECREF(globals);
+  EXPECT_NE(value, nullptr) << expression;
+  return value;
+}
+
+struct NumberCase {
+  const char* expression;
+  Load outcome;
+  long long value;
+};
+
+template <class Kind>
+void CheckNumbers(const std::vector<NumberCase>& cases) {
+  for (const NumberCase& c : cases) {
+    PyObject* object = Eval(c.expression);
+    typename Kind::Storage value{};
+    EXPECT_EQ(Kind::From(object, value), c.outcome) << Kind::kType << " from " << c.expression;
+    if (c.outcome == Load::kOk) {
+      EXPECT_EQ(static_cast<long long>(value), c.value) << c.expression;
+    }
+    EXPECT_FALSE(PyErr_Occurred()) << "a conversion leaves no error behind: " << c.expression;
+    Py_DECREF(object);
+  }
+}
+
+TEST(Conversion, UnsignedThirtyTwoBitKinds) {
+  const std::vector<NumberCase> cases = {
+      {"0", Load::kOk, 0},
+      {"4294967295L", Load::kOk, 4294967295LL},
+      {"2147483648L", Load::kOk, 2147483648LL},
+      {"True", Load::kOk, 1},
+      {"I(7)", Load::kOk, 7},
+      {"L(7)", Load::kOk, 7},
+      {"-1", Load::kOverflow, 0},        // a negative int is out of range
+      {"-1L", Load::kMismatch, 0},       // a negative long fails in the host's reading
+      {"4294967296L", Load::kMismatch, 0},
+      {"4294967296", Load::kMismatch, 0},  // an int past 32 bits is a long on a 32-bit host
+      {"2.0", Load::kMismatch, 0},
+      {"'1'", Load::kMismatch, 0},
+      {"None", Load::kMismatch, 0},
+  };
+  CheckNumbers<ArgUint>(cases);
+  CheckNumbers<ArgDword>(cases);
+}
+
+TEST(Conversion, Byte) {
+  CheckNumbers<ArgByte>({
+      {"255", Load::kOk, 255},
+      {"True", Load::kOk, 1},
+      {"0L", Load::kOk, 0},
+      {"256", Load::kOverflow, 0},
+      {"4294967295L", Load::kOverflow, 0},
+      {"-1", Load::kOverflow, 0},
+      {"-1L", Load::kMismatch, 0},
+      {"4294967296L", Load::kMismatch, 0},
+      {"2.0", Load::kMismatch, 0},
+      {"u'a'", Load::kMismatch, 0},
+  });
+}
+
+TEST(Conversion, SignedThirtyTwoBitKinds) {
+  const std::vector<NumberCase> cases = {
+      {"-1", Load::kOk, -1},
+      {"-2147483648", Load::kOk, -2147483648LL},
+      {"2147483647L", Load::kOk, 2147483647LL},
+      {"I(-5)", Load::kOk, -5},
+      {"False", Load::kOk, 0},
+      {"2147483648", Load::kMismatch, 0},
+      {"2147483648L", Load::kMismatch, 0},
+      {"-2147483649L", Load::kMismatch, 0},
+      {"1.5", Load::kMismatch, 0},
+      {"[]", Load::kMismatch, 0},
+  };
+  CheckNumbers<ArgINT>(cases);
+  CheckNumbers<ArgInt>(cases);
+}
+
+TEST(Conversion, PointerSizedKinds) {
+  CheckNumbers<ArgWparam>({
+      {"0", Load::kOk, 0},
+      {"18446744073709551615L", Load::kOk, -1},  // all 64 bits set
+      {"4294967296", Load::kOk, 4294967296LL},
+      {"-1", Load::kOverflow, 0},
+      {"-1L", Load::kMismatch, 0},
+      {"18446744073709551616L", Load::kMismatch, 0},
+      {"'x'", Load::kMismatch, 0},
+  });
+  CheckNumbers<ArgLparam>({
+      {"-9223372036854775808", Load::kOk, INT64_MIN},
+      {"9223372036854775807L", Load::kOk, INT64_MAX},
+      {"9223372036854775808L", Load::kMismatch, 0},
+      {"None", Load::kMismatch, 0},
+  });
+}
+
+TEST(Conversion, Bool) {
+  CheckNumbers<ArgBool>({
+      {"True", Load::kOk, 1},
+      {"False", Load::kOk, 0},
+      {"2", Load::kOk, 1},
+      {"0L", Load::kOk, 0},
+      {"-7", Load::kOk, 1},
+      {"None", Load::kMismatch, 0},
+      {"2147483648L", Load::kMismatch, 0},
+      {"1.0", Load::kMismatch, 0},
+  });
+}
+
+TEST(Conversion, UnicodeBecomesUtf16CutAtFirstZero) {
+  struct Case {
+    const char* expression;
+    Load outcome;
+    std::u16string text;
+  };
+  const Case cases[] = {
+      {"u'abc'", Load::kOk, u"abc"},
+      {"U(u'sub')", Load::kOk, u"sub"},
+      {"u''", Load::kOk, u""},
+      {"u'ab\\x00cd'", Load::kOk, u"ab"},
+      {"u'\\u00e9\\U0001F600'", Load::kOk, u"\u00e9\U0001F600"},  // a surrogate pair above U+FFFF
+      {"'abc'", Load::kMismatch, u""},
+      {"3", Load::kMismatch, u""},
+  };
+  for (const Case& c : cases) {
+    PyObject* object = Eval(c.expression);
+    std::u16string value;
+    EXPECT_EQ(ArgUnicode::From(object, value), c.outcome) << c.expression;
+    if (c.outcome == Load::kOk) {
+      EXPECT_EQ(value, c.text) << c.expression;
+      EXPECT_EQ(std::char_traits<char16_t>::length(ArgUnicode::Get(value)), c.text.size());
+    }
+    Py_DECREF(object);
+  }
+}
+
+// An entry point made from the same template as the module's, over a probe service.
+struct Probe {
+  static inline int calls = 0;
+  static inline DWORD last = 0;
+  static DWORD Echo(BYTE drive, bool flag, const WCHAR* text) {
+    ++calls;
+    last = drive + (flag ? 1000u : 0u) + static_cast<DWORD>(std::char_traits<char16_t>::length(text)) * 10000u;
+    return last;
+  }
+  static DWORD Big() { return 0x80000000u; }
+};
+constexpr char kProbeName[] = "Probe_Echo";
+constexpr char kBigName[] = "Probe_Big";
+using ProbeEntry = Entry<kProbeName, &Probe::Echo, ArgByte, ArgBool, ArgUnicode>;
+
+struct Outcome {
+  PyObject* exception;  // null: success
+  std::string message;
+};
+
+Outcome CallProbe(const char* arguments) {
+  PyObject* args = Eval(arguments);
+  PyObject* result = ProbeEntry::Call(nullptr, args);
+  Py_DECREF(args);
+  if (result != nullptr) {
+    Py_DECREF(result);
+    return {nullptr, ""};
+  }
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyObject* text = PyObject_Str(value);
+  Outcome outcome{type, PyString_AsString(text)};
+  Py_XDECREF(text);
+  Py_XDECREF(value);
+  Py_XDECREF(traceback);
+  Py_XDECREF(type);
+  return outcome;
+}
+
+TEST(EntryPoint, MessagesNameTheEntryPointTheArgumentAndItsType) {
+  const struct {
+    const char* arguments;
+    PyObject* exception;
+    const char* message;
+  } cases[] = {
+      {"(256, True, u'x')", PyExc_OverflowError, "in method 'Probe_Echo', argument 1 of type 'BYTE'"},
+      {"(-1L, True, u'x')", PyExc_TypeError, "in method 'Probe_Echo', argument 1 of type 'BYTE'"},
+      {"(1, None, u'x')", PyExc_TypeError, "in method 'Probe_Echo', argument 2 of type 'bool'"},
+      {"(1, 1, 'x')", PyExc_TypeError, "Unicode string expected"},
+      {"(1.0, None, 'x')", PyExc_TypeError, "in method 'Probe_Echo', argument 1 of type 'BYTE'"},  // first failure wins
+  };
+  for (const auto& c : cases) {
+    const int calls = Probe::calls;
+    const Outcome outcome = CallProbe(c.arguments);
+    EXPECT_EQ(outcome.exception, c.exception) << c.arguments;
+    EXPECT_EQ(outcome.message, c.message) << c.arguments;
+    EXPECT_EQ(Probe::calls, calls) << "no service runs after an argument error";
+  }
+}
+
+TEST(EntryPoint, CountsAreTheHostsAndSuccessCallsTheService) {
+  Outcome outcome = CallProbe("(1, 2)");
+  EXPECT_EQ(outcome.exception, PyExc_TypeError);
+  EXPECT_NE(outcome.message.find("Probe_Echo"), std::string::npos) << outcome.message;
+
+  outcome = CallProbe("(7, 2, u'ab\\x00c')");
+  EXPECT_EQ(outcome.exception, nullptr);
+  EXPECT_EQ(Probe::last, 7u + 1000u + 20000u);
+}
+
+TEST(EntryPoint, DwordResultsAboveTheSignedRangeAreLongs) {
+  PyObject* args = PyTuple_New(0);
+  PyObject* result = Entry<kBigName, &Probe::Big>::Call(nullptr, args);
+  ASSERT_NE(result, nullptr);
+  EXPECT_TRUE(PyLong_CheckExact(result));
+  EXPECT_EQ(PyLong_AsUnsignedLong(result), 0x80000000ul);
+  Py_DECREF(result);
+  result = MakeResult(DWORD{0x7FFFFFFF});
+  EXPECT_TRUE(PyInt_CheckExact(result));
+  Py_DECREF(result);
+  Py_DECREF(args);
+}
+
+constexpr char kName[] = "Detector_GetCDROMType";
+
+TEST(EntryPoint, MessagesAreWholeAtCompileTime) {
+  static constexpr auto& text = ArgumentMessage<kName, 2, ArgByte>::kText.chars;
+  static_assert(sizeof text == sizeof "in method 'Detector_GetCDROMType', argument 2 of type 'BYTE'");
+  EXPECT_STREQ(text, "in method 'Detector_GetCDROMType', argument 2 of type 'BYTE'");
+}
+
+}  // namespace
+}  // namespace device::binding

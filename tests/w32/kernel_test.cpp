@@ -1,1 +1,144 @@
+// Kernel objects: handles, named mutexes across processes, debugger output, text.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "host/host.h"
+#include "kernel/named_objects.h"
+#include "support/text.h"
+
+namespace {
+
+// Every test gets a namespace of its own.
+class NamedMutex : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/w32-objects-XXXXXX";
+    root_ = mkdtemp(pattern);
+    chmod(root_.c_str(), 01777);
+    setenv("W32_OBJECT_DIR", root_.c_str(), 1);
+  }
+  void TearDown() override {
+    std::system(("rm -rf " + root_).c_str());
+    unsetenv("W32_OBJECT_DIR");
+  }
+
+  // The last error a fresh process sees when it creates `name`, as its exit status.
+  static int CreateInChild(const char16_t* name, uid_t uid = 0) {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (uid != 0 && setuid(uid) != 0) _exit(250);
+      CreateMutexW(nullptr, FALSE, name);
+      _exit(static_cast<int>(GetLastError() & 0xFF));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  std::string root_;
+};
+
+TEST_F(NamedMutex, SecondCreationInAnyProcessFindsTheFirst) {
+  HANDLE first = CreateMutexW(nullptr, FALSE, u"Local\\app-instance");
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+
+  HANDLE second = CreateMutexW(nullptr, FALSE, u"app-instance");  // the same session namespace
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(CreateInChild(u"Local\\app-instance"), ERROR_ALREADY_EXISTS);
+
+  EXPECT_TRUE(CloseHandle(first));
+  EXPECT_EQ(CreateInChild(u"app-instance"), ERROR_ALREADY_EXISTS) << "one handle still holds it";
+  EXPECT_TRUE(CloseHandle(second));
+  EXPECT_EQ(CreateInChild(u"app-instance"), ERROR_SUCCESS) << "gone with its last handle";
+}
+
+TEST_F(NamedMutex, DiesWithAProcessThatNeverClosedIt) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    CreateMutexW(nullptr, FALSE, u"Global\\held-by-child");
+    (void)!write(ready[1], "x", 1);
+    pause();
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  EXPECT_EQ(CreateInChild(u"Global\\held-by-child"), ERROR_ALREADY_EXISTS);
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  EXPECT_EQ(CreateInChild(u"Global\\held-by-child"), ERROR_SUCCESS);
+  EXPECT_EQ(CreateInChild(u"held-by-child"), ERROR_SUCCESS) << "Global and session names differ";
+  close(ready[0]);
+  close(ready[1]);
+}
+
+TEST_F(NamedMutex, AnotherUsersObjectIsAccessDenied) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+  HANDLE mine = CreateMutexW(nullptr, FALSE, u"Global\\owned-by-root");
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(CreateInChild(u"Global\\owned-by-root", 65534), ERROR_ACCESS_DENIED);
+  CloseHandle(mine);
+  EXPECT_EQ(CreateInChild(u"Global\\owned-by-root", 65534), ERROR_SUCCESS) << "a free name is anyone's";
+}
+
+TEST_F(NamedMutex, NamesOfOtherKindsAndBadNames) {
+  auto event = w32::CreateNamedObject(u"shared-name", "Event");
+  ASSERT_TRUE(event);
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"shared-name"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"no\\such\\namespace"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, std::u16string(MAX_PATH + 1, u'x').c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+
+  HANDLE unnamed = CreateMutexW(nullptr, FALSE, u"");
+  ASSERT_NE(unnamed, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  HANDLE unnamed_again = CreateMutexW(nullptr, FALSE, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "unnamed mutexes are distinct";
+  CloseHandle(unnamed);
+  CloseHandle(unnamed_again);
+}
+
+TEST(Handles, ClosingTwiceOrGarbageIsInvalidHandle) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+  EXPECT_TRUE(CloseHandle(mutex));
+  for (HANDLE bad : {mutex, static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE, reinterpret_cast<HANDLE>(0x1235)}) {
+    SetLastError(0);
+    EXPECT_FALSE(CloseHandle(bad));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  }
+}
+
+TEST(DebugOutput, EachWriteIsKeptWholeAndLeavesTheLastErrorAlone) {
+  w32::host::TakeDebugOutput();
+  SetLastError(1234);
+  OutputDebugStringW(u"wide \u00e9\n");
+  OutputDebugStringA("narrow \xc3\xa9\n");
+  OutputDebugStringA(nullptr);
+  EXPECT_EQ(GetLastError(), 1234u);
+  const auto lines = w32::host::TakeDebugOutput();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], u"wide \u00e9\n");
+  EXPECT_EQ(lines[1], u"narrow \u00e9\n");
+  EXPECT_TRUE(w32::host::TakeDebugOutput().empty());
+}
+
+TEST(Text, Utf8AndUtf16RoundTripAndRepairIllFormedInput) {
+  const std::u16string text = u"a\u00e9\u4e2d\U0001F600";
+  EXPECT_EQ(w32::ToUtf16(w32::ToUtf8(text)), text);
+  EXPECT_EQ(w32::ToUtf16("\xff" "a\xe4\xb8"), u"\uFFFDa\uFFFD");
+  EXPECT_EQ(w32::ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");  // a lone surrogate
+  EXPECT_EQ(w32::AsciiLower(u"ABC\u00C9"), u"abc\u00C9") << "only ASCII letters fold";
+}
+
+}  // namespace

@@ -80,27 +80,24 @@ int HexDigit(char16_t c) {
   return -1;
 }
 
+// Comma-separated bytes of one or two hex digits each.
 bool ParseHexBytes(std::u16string_view text, std::vector<BYTE>& out) {
-  int high = -1;
-  for (char16_t c : text) {
-    if (c == u',' || c == u' ' || c == u'\t') {
-      if (high >= 0) out.push_back(static_cast<BYTE>(high));
-      high = -1;
-      continue;
+  while (!text.empty()) {
+    const size_t comma = text.find(u',');
+    std::u16string_view token = text.substr(0, comma);
+    text = comma == std::u16string_view::npos ? std::u16string_view() : text.substr(comma + 1);
+    while (!token.empty() && (token.front() == u' ' || token.front() == u'\t')) token.remove_prefix(1);
+    while (!token.empty() && (token.back() == u' ' || token.back() == u'\t')) token.remove_suffix(1);
+    if (token.empty() && text.empty() && comma != std::u16string_view::npos) break;  // a trailing comma
+    if (token.empty() || token.size() > 2) return false;
+    int value = 0;
+    for (char16_t c : token) {
+      const int digit = HexDigit(c);
+      if (digit < 0) return false;
+      value = value * 16 + digit;
     }
-    const int digit = HexDigit(c);
-    if (digit < 0) return false;
-    if (high < 0) {
-      high = digit;
-    } else if (high < 16) {
-      high = high * 16 + digit;
-      out.push_back(static_cast<BYTE>(high));
-      high = 256;  // a full byte was read; the next must come after a comma
-    } else {
-      return false;
-    }
+    out.push_back(static_cast<BYTE>(value));
   }
-  if (high >= 0 && high < 16) out.push_back(static_cast<BYTE>(high));
   return true;
 }
 

@@ -47,32 +47,27 @@ std::u16string ToUtf16(std::string_view text) {
   out.reserve(text.size());
   size_t i = 0;
   while (i < text.size()) {
-    const unsigned char b = static_cast<unsigned char>(text[i]);
-    char32_t c = 0xFFFD;
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    char32_t c = lead;
     size_t extra = 0;
     char32_t min = 0;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F, extra = 1, min = 0x80;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F, extra = 2, min = 0x800;
-    } else if ((b & 0xF8) == 0xF0) {
-      c = b & 0x07, extra = 3, min = 0x10000;
-    }
-    size_t used = 1;
-    if (extra > 0) {
-      bool ok = i + extra < text.size();
-      for (size_t k = 1; ok && k <= extra; ++k) {
-        const unsigned char cont = static_cast<unsigned char>(text[i + k]);
-        if ((cont & 0xC0) != 0x80) ok = false;
-        else c = (c << 6) | (cont & 0x3F);
-      }
-      if (ok && c >= min && c <= 0x10FFFF && !(c >= 0xD800 && c <= 0xDFFF)) used = extra + 1;
-      else c = 0xFFFD;
-    } else if (b >= 0x80) {
+    if ((lead & 0xE0) == 0xC0) {
+      c = lead & 0x1F, extra = 1, min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      c = lead & 0x0F, extra = 2, min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      c = lead & 0x07, extra = 3, min = 0x10000;
+    } else if (lead >= 0x80) {
       c = 0xFFFD;
     }
+    // A sequence cut short or malformed becomes one U+FFFD for the bytes it used.
+    size_t used = 1;
+    while (used <= extra && i + used < text.size() &&
+           (static_cast<unsigned char>(text[i + used]) & 0xC0) == 0x80) {
+      c = (c << 6) | (static_cast<unsigned char>(text[i + used]) & 0x3F);
+      ++used;
+    }
+    if (extra > 0 && (used != extra + 1 || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF))) c = 0xFFFD;
     i += used;
     if (c >= 0x10000) {
       out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
