@@ -22,21 +22,24 @@ namespace device::binding {
 template <class T>
 struct TypeTraits;
 
-// An object argument: a live object of exactly class T.
+// An object argument of class T. Once every argument has converted, it must
+// name a live object: None and destroyed objects never reach a service.
 template <class T>
 struct ArgObject : ValueKind<T*> {
   static constexpr const char* kType = TypeTraits<T>::kDisplay;
   static Load From(PyObject* object, T*& value) {
     void* address = nullptr;
     if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address)) return Load::kMismatch;
-    if (address == nullptr) return Load::kNullObject;
-    if (!IsLiveObject(address, TypeTraits<T>::Record())) return Load::kDeletedObject;
     value = static_cast<T*>(address);
     return Load::kOk;
   }
+  static Load Verify(T* value) {
+    if (value == nullptr) return Load::kNullObject;
+    return IsLiveObject(value, TypeTraits<T>::Record()) ? Load::kOk : Load::kDeletedObject;
+  }
 };
 
-// The object argument of delete_X: None is allowed; the wrapper stops owning.
+// The object argument of delete_X: None destroys nothing; the wrapper stops owning.
 template <class T>
 struct ArgDisowned : ValueKind<T*> {
   static constexpr const char* kType = TypeTraits<T>::kDisplay;
@@ -142,6 +145,7 @@ class Entry {
     (void)objects;
     std::tuple<typename Args::Storage...> values;
     if (!(Convert<I, Args>(objects[I], std::get<I>(values)) && ...)) return nullptr;
+    if (!(Verify<I, Args>(std::get<I>(values)) && ...)) return nullptr;
     if constexpr (IsNotBuilt<Service>::value) {
       return PyErr_Format(PyExc_NotImplementedError, "%s is not built yet", Name);
     } else {
@@ -155,9 +159,28 @@ class Entry {
     }
   }
 
+  template <class Arg, class = void>
+  struct HasVerify : std::false_type {};
+  template <class Arg>
+  struct HasVerify<Arg, std::void_t<decltype(Arg::Verify(std::declval<typename Arg::Storage>()))>> : std::true_type {};
+
+  template <size_t I, class Arg>
+  static bool Verify(const typename Arg::Storage& value) {
+    if constexpr (HasVerify<Arg>::value) {
+      return Raise<I, Arg>(Arg::Verify(value));
+    } else {
+      return true;
+    }
+  }
+
   template <size_t I, class Arg>
   static bool Convert(PyObject* object, typename Arg::Storage& value) {
-    const Load result = Arg::From(object, value);
+    return Raise<I, Arg>(Arg::From(object, value));
+  }
+
+  // Sets the exception of a failed argument; true when there is none.
+  template <size_t I, class Arg>
+  static bool Raise(Load result) {
     if (result == Load::kOk) return true;
     if constexpr (std::is_same_v<Arg, ArgAny>) {
       return false;  // never reached: any object converts

@@ -1,0 +1,201 @@
+"""Wrapper objects: their text forms, ownership, the search for "this", their end."""
+import gc
+import re
+import unittest
+import weakref
+
+import _Device
+from device_support import run_python
+
+
+def new_instance(name=u"test_wrapper"):
+    return _Device.new_RunningInstance(name)
+
+
+class TextForms(unittest.TestCase):
+    def test_representation_str_hex_oct_int(self):
+        wrapper = new_instance()
+        address = int(wrapper)
+        self.assertEqual(repr(wrapper), "<Swig Object of type 'RunningInstance *' at 0x%x>" % address)
+        self.assertEqual(wrapper.__repr__(), repr(wrapper))
+        self.assertEqual(hex(wrapper), "%x" % address)
+        self.assertEqual(oct(wrapper), "%o" % address)
+        self.assertEqual(long(wrapper), address)
+        little_endian = "".join("%02x" % ((address >> (8 * i)) & 0xFF) for i in range(8))
+        self.assertEqual(str(wrapper), "_" + little_endian + "_p_RunningInstance")
+        _Device.delete_RunningInstance(wrapper)
+
+    def test_chains_show_every_link_and_refuse_cycles(self):
+        first, second = new_instance(u"chain-a"), new_instance(u"chain-b")
+        self.assertIsNone(first.next())
+        self.assertIsNone(first.append(second))
+        self.assertIs(first.next(), second)
+        self.assertTrue(repr(first).endswith(repr(second)))
+        self.assertEqual(repr(first).count("<Swig Object"), 2)
+        self.assertRaises(ValueError, second.append, first)
+        self.assertRaises(TypeError, first.append, 5)
+        self.assertIs(first.next(), second, "a failed append leaves next as it was")
+        for wrapper in (first, second):
+            _Device.delete_RunningInstance(wrapper)
+
+    def test_comparison_by_address_and_no_hash(self):
+        wrapper = new_instance()
+        self.assertEqual(cmp(wrapper, wrapper), 0)
+        other = new_instance(u"other")
+        expected = cmp(int(wrapper), int(other))
+        self.assertEqual(cmp(wrapper, other), expected)
+        self.assertRaises(TypeError, hash, wrapper)
+        self.assertRaises(AttributeError, setattr, wrapper, "x", 1)
+        self.assertEqual(wrapper.__doc__, "Swig object carries a C/C++ instance pointer")
+        self.assertEqual(type(wrapper).__name__, "PySwigObject")
+        for w in (wrapper, other):
+            _Device.delete_RunningInstance(w)
+
+
+class Ownership(unittest.TestCase):
+    def test_own_disown_acquire(self):
+        wrapper = new_instance()
+        self.assertIs(wrapper.own(), True)
+        self.assertIs(wrapper.own(0), True)
+        self.assertIs(wrapper.own(), False)
+        wrapper.acquire()
+        self.assertIs(wrapper.own(), True)
+        wrapper.disown()
+        self.assertIs(wrapper.own(), False)
+        self.assertRaises(TypeError, wrapper.own, 1, 2)
+        wrapper.own(1)
+        _Device.delete_RunningInstance(wrapper)
+        self.assertIs(wrapper.own(), False, "delete takes ownership away")
+
+    def test_deleted_and_none_objects_never_reach_a_service(self):
+        wrapper = new_instance()
+        _Device.delete_RunningInstance(wrapper)
+        with self.assertRaisesRegexp(ValueError, r"^in method 'RunningInstance_Close', argument 1 of type "
+                                                 r"'RunningInstance \*' refers to a deleted object$"):
+            _Device.RunningInstance_Close(wrapper)
+        self.assertRaises(ValueError, _Device.delete_RunningInstance, wrapper)
+        with self.assertRaisesRegexp(ValueError, "is None"):
+            _Device.RunningInstance_IsAnotherInstanceRunning(None)
+        self.assertIsNone(_Device.delete_RunningInstance(None))
+
+
+class FindingThis(unittest.TestCase):
+    def test_every_road_to_the_wrapper(self):
+        class OldStyle:
+            pass
+
+        class NewStyle(object):
+            pass
+
+        class Slotted(object):
+            __slots__ = ("this", "__weakref__")
+
+        class Nested(object):
+            pass
+
+        wrapper = new_instance()
+        old, new, slotted, nested = OldStyle(), NewStyle(), Slotted(), Nested()
+        for holder in (old, new, slotted):
+            holder.this = wrapper
+        nested.this = new
+        carriers = [wrapper, old, new, slotted, nested, weakref.proxy(new), weakref.proxy(slotted)]
+        for carrier in carriers:
+            self.assertIs(_Device.RunningInstance_IsAnotherInstanceRunning(carrier), False, carrier)
+
+        class Empty(object):
+            pass
+
+        dead = Empty()
+        proxy = weakref.proxy(dead)
+        del dead
+        gc.collect()
+
+        class Raising(object):
+            @property
+            def this(self):
+                raise RuntimeError("boom")
+
+        class SelfReferring(object):
+            @property
+            def this(self):
+                return self
+
+        for carrier in (Empty(), proxy, Raising(), SelfReferring(), 5, u"x"):
+            with self.assertRaises(TypeError):
+                _Device.RunningInstance_Close(carrier)
+        _Device.delete_RunningInstance(wrapper)
+
+    def test_chain_gives_the_wrapper_of_the_expected_class(self):
+        wrapper = new_instance()
+        holder = type("Holder", (object,), {})()
+        holder.this = wrapper
+        self.assertIs(_Device.RunningInstance_IsAnotherInstanceRunning(holder), False)
+        with self.assertRaisesRegexp(TypeError, r"^in method 'MMer_Encode', argument 1 of type 'MMer \*'$"):
+            _Device.MMer_Encode(holder, "x")
+        _Device.delete_RunningInstance(wrapper)
+
+
+class EndOfAWrapper(unittest.TestCase):
+    def test_without_a_proxy_class_the_leak_is_reported_and_the_object_lives(self):
+        status, out, err = run_python("""
+            import _Device
+            w = _Device.new_RunningInstance(u"leaky")
+            del w
+            print "after"
+        """)
+        self.assertEqual(status, 0, err)
+        self.assertEqual(out, "swig/python detected a memory leak of type 'RunningInstance *', "
+                              "no destructor found.\nafter\n")
+
+    def test_registered_destroy_runs_once(self):
+        status, out, err = run_python("""
+            import _Device
+            destroyed = []
+            def destroy(wrapper):
+                destroyed.append(int(wrapper))
+                _Device.delete_RunningInstance(wrapper)
+            class Proxy(object):
+                __swig_destroy__ = staticmethod(destroy)
+            _Device.RunningInstance_swigregister(Proxy)
+            w = _Device.new_RunningInstance(u"once")
+            address = int(w)
+            del w
+            assert destroyed == [address], destroyed
+            w = _Device.new_RunningInstance(u"twice")
+            _Device.delete_RunningInstance(w)
+            del w
+            assert len(destroyed) == 1, "a deleted wrapper owns nothing"
+            w = _Device.new_RunningInstance(u"disowned")
+            w.disown()
+            del w
+            assert len(destroyed) == 1
+            class Builtin(object):
+                __swig_destroy__ = _Device.delete_RunningInstance
+            _Device.RunningInstance_swigregister(Builtin)
+            w = _Device.new_RunningInstance(u"builtin")
+            del w
+            print "ok"
+        """)
+        self.assertEqual((status, out), (0, "ok\n"), err)
+
+    def test_a_raising_destroy_does_not_crash(self):
+        status, out, err = run_python("""
+            import _Device
+            def destroy(wrapper):
+                raise RuntimeError("destroy failed")
+            class Proxy(object):
+                __swig_destroy__ = staticmethod(destroy)
+            _Device.RunningInstance_swigregister(Proxy)
+            try:
+                raise KeyError("in flight")
+            except KeyError:
+                w = _Device.new_RunningInstance(u"raising")
+                del w
+            print "survived"
+        """)
+        self.assertEqual(status, 0, err)
+        self.assertIn("survived", out)
+
+
+if __name__ == "__main__":
+    unittest.main()
