@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -131,6 +132,24 @@ TEST(DebugOutput, EachWriteIsKeptWholeAndLeavesTheLastErrorAlone) {
   EXPECT_EQ(lines[0], u"wide \u00e9\n");
   EXPECT_EQ(lines[1], u"narrow \u00e9\n");
   EXPECT_TRUE(w32::host::TakeDebugOutput().empty());
+}
+
+TEST(DebugOutput, IsAppendedToTheLogFileAsUtf8) {
+  const std::string path = testing::TempDir() + "debug_output_test.log";
+  std::remove(path.c_str());
+  setenv("W32_DEBUG_LOG", path.c_str(), 1);
+  OutputDebugStringW(u"one \u00e9\n");
+  OutputDebugStringA("two\n");
+  unsetenv("W32_DEBUG_LOG");
+  OutputDebugStringA("not logged\n");
+  w32::host::TakeDebugOutput();
+  FILE* file = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(file, nullptr);
+  char buffer[64] = {};
+  const size_t n = std::fread(buffer, 1, sizeof buffer - 1, file);
+  std::fclose(file);
+  std::remove(path.c_str());
+  EXPECT_EQ(std::string(buffer, n), "one \xc3\xa9\ntwo\n");
 }
 
 TEST(Text, Utf8AndUtf16RoundTripAndRepairIllFormedInput) {
