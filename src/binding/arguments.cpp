@@ -82,27 +82,6 @@ Load LoadSigned64(PyObject* object, long long& value) {
   return Load::kMismatch;
 }
 
-Load ArgUint::From(PyObject* object, UINT& value) {
-  unsigned long number = 0;
-  const Load result = LoadUnsigned32(object, number);
-  value = static_cast<UINT>(number);
-  return result;
-}
-
-Load ArgDword::From(PyObject* object, DWORD& value) {
-  unsigned long number = 0;
-  const Load result = LoadUnsigned32(object, number);
-  value = static_cast<DWORD>(number);
-  return result;
-}
-
-Load ArgWparam::From(PyObject* object, WPARAM& value) {
-  unsigned long long number = 0;
-  const Load result = LoadUnsigned64(object, number);
-  value = static_cast<WPARAM>(number);
-  return result;
-}
-
 Load ArgByte::From(PyObject* object, BYTE& value) {
   unsigned long number = 0;
   const Load result = LoadUnsigned32(object, number);
@@ -110,20 +89,6 @@ Load ArgByte::From(PyObject* object, BYTE& value) {
   if (number > 255) return Load::kOverflow;
   value = static_cast<BYTE>(number);
   return Load::kOk;
-}
-
-Load ArgINT::From(PyObject* object, INT& value) {
-  long number = 0;
-  const Load result = LoadSigned32(object, number);
-  value = static_cast<INT>(number);
-  return result;
-}
-
-Load ArgLparam::From(PyObject* object, LPARAM& value) {
-  long long number = 0;
-  const Load result = LoadSigned64(object, number);
-  value = static_cast<LPARAM>(number);
-  return result;
 }
 
 Load ArgBool::From(PyObject* object, bool& value) {

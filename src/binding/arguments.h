@@ -18,6 +18,15 @@ Load LoadSigned32(PyObject* object, long& value);
 Load LoadUnsigned64(PyObject* object, unsigned long long& value);
 Load LoadSigned64(PyObject* object, long long& value);
 
+// Reads with one of the readers above into its wide type, then narrows.
+template <class Native, class Wide>
+Load Narrowed(Load (*read)(PyObject*, Wide&), PyObject* object, Native& value) {
+  Wide number = 0;
+  const Load result = read(object, number);
+  value = static_cast<Native>(number);
+  return result;
+}
+
 template <class Native>
 struct ValueKind {
   using Storage = Native;
@@ -26,18 +35,18 @@ struct ValueKind {
 
 struct ArgUint : ValueKind<UINT> {
   static constexpr char kType[] = "UINT";
-  static Load From(PyObject* object, UINT& value);
+  static Load From(PyObject* object, UINT& value) { return Narrowed(LoadUnsigned32, object, value); }
 };
 
 struct ArgDword : ValueKind<DWORD> {
   static constexpr char kType[] = "DWORD";
-  static Load From(PyObject* object, DWORD& value);
+  static Load From(PyObject* object, DWORD& value) { return Narrowed(LoadUnsigned32, object, value); }
 };
 
 // Pointer-sized: the full 64-bit unsigned range.
 struct ArgWparam : ValueKind<WPARAM> {
   static constexpr char kType[] = "WPARAM";
-  static Load From(PyObject* object, WPARAM& value);
+  static Load From(PyObject* object, WPARAM& value) { return Narrowed(LoadUnsigned64, object, value); }
 };
 
 struct ArgByte : ValueKind<BYTE> {
@@ -48,7 +57,7 @@ struct ArgByte : ValueKind<BYTE> {
 // The platform's INT and C's int: the same conversion under two names.
 struct ArgINT : ValueKind<INT> {
   static constexpr char kType[] = "INT";
-  static Load From(PyObject* object, INT& value);
+  static Load From(PyObject* object, INT& value) { return Narrowed(LoadSigned32, object, value); }
 };
 
 struct ArgInt : ValueKind<int> {
@@ -59,7 +68,7 @@ struct ArgInt : ValueKind<int> {
 // Pointer-sized: the full 64-bit signed range.
 struct ArgLparam : ValueKind<LPARAM> {
   static constexpr char kType[] = "LPARAM";
-  static Load From(PyObject* object, LPARAM& value);
+  static Load From(PyObject* object, LPARAM& value) { return Narrowed(LoadSigned64, object, value); }
 };
 
 struct ArgBool : ValueKind<bool> {
