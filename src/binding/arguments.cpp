@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "binding/wrapper.h"
+#include "common/wide_text.h"
 
 namespace device::binding {
 
@@ -104,19 +105,7 @@ Load ArgBool::From(PyObject* object, bool& value) {
 
 Load ArgUnicode::From(PyObject* object, std::u16string& value) {
   if (!PyUnicode_Check(object)) return Load::kMismatch;
-  const Py_UNICODE* text = PyUnicode_AS_UNICODE(object);
-  const Py_ssize_t length = PyUnicode_GET_SIZE(object);
-  value.clear();
-  value.reserve(static_cast<size_t>(length));
-  for (Py_ssize_t i = 0; i < length && text[i] != 0; ++i) {
-    const auto c = static_cast<unsigned long>(text[i]);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      value += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      value += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      value += static_cast<char16_t>(c > 0xFFFF ? 0xFFFD : c);
-    }
-  }
+  value = Utf16FromUcs4(PyUnicode_AS_UNICODE(object), static_cast<size_t>(PyUnicode_GET_SIZE(object)));
   return Load::kOk;
 }
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/wide_text.h"
+
 namespace device {
 namespace {
 
@@ -27,21 +29,6 @@ bool ReadTraceSwitch() {
 
 // Read once, while the library loads.
 const bool trace_enabled = ReadTraceSwitch();
-
-std::u16string ToUtf16(const wchar_t* text, size_t length) {
-  std::u16string out;
-  out.reserve(length + 1);
-  for (size_t i = 0; i < length; ++i) {
-    const auto c = static_cast<char32_t>(text[i]);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c > 0xFFFF ? 0xFFFD : c);
-    }
-  }
-  return out;
-}
 
 }  // namespace
 
@@ -63,7 +50,7 @@ void TraceW(const wchar_t* format, ...) {
   }
   if (written < 0) written = static_cast<int>(buffer.size()) - 1;
   const size_t kept = std::min<size_t>(static_cast<size_t>(written), kWideTraceBuffer - 1);
-  std::u16string text = ToUtf16(buffer.data(), kept);
+  const std::u16string text = Utf16FromUcs4(buffer.data(), kept);
   OutputDebugStringW(text.c_str());
   OutputDebugStringW(u"\n");
 }
