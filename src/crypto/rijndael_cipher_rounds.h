@@ -123,6 +123,39 @@ inline void Decrypt128(const std::uint32_t* rk, int nr, const std::uint32_t* in,
   out[0] = s0; out[1] = s1; out[2] = s2; out[3] = s3;
 }
 
+// Two independent blocks, their rounds interleaved so that one block's table
+// look-ups wait while the other's proceed (CBC and ECB deciphering).
+inline void Decrypt128Pair(const std::uint32_t* rk, int nr, const std::uint32_t* in, std::uint32_t* out) {
+  const std::uint32_t* k = rk + 4 * nr;
+  std::uint32_t a0 = in[0] ^ k[0], a1 = in[1] ^ k[1], a2 = in[2] ^ k[2], a3 = in[3] ^ k[3];
+  std::uint32_t b0 = in[4] ^ k[0], b1 = in[5] ^ k[1], b2 = in[6] ^ k[2], b3 = in[7] ^ k[3];
+  std::uint32_t c0, c1, c2, c3, d0, d1, d2, d3;
+#define RIJNDAEL_PAIR(F, from_a, from_b, to_a, to_b, key) \
+  RIJNDAEL_INVROUND4(F, to_a, from_a, key);               \
+  RIJNDAEL_INVROUND4(F, to_b, from_b, key)
+  if (nr > 12) {
+    RIJNDAEL_PAIR(RIJNDAEL_TD, a, b, c, d, rk + 52);
+    RIJNDAEL_PAIR(RIJNDAEL_TD, c, d, a, b, rk + 48);
+  }
+  if (nr > 10) {
+    RIJNDAEL_PAIR(RIJNDAEL_TD, a, b, c, d, rk + 44);
+    RIJNDAEL_PAIR(RIJNDAEL_TD, c, d, a, b, rk + 40);
+  }
+  RIJNDAEL_PAIR(RIJNDAEL_TD, a, b, c, d, rk + 36);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, c, d, a, b, rk + 32);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, a, b, c, d, rk + 28);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, c, d, a, b, rk + 24);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, a, b, c, d, rk + 20);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, c, d, a, b, rk + 16);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, a, b, c, d, rk + 12);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, c, d, a, b, rk + 8);
+  RIJNDAEL_PAIR(RIJNDAEL_TD, a, b, c, d, rk + 4);
+  RIJNDAEL_PAIR(RIJNDAEL_SD, c, d, a, b, rk);
+#undef RIJNDAEL_PAIR
+  out[0] = a0; out[1] = a1; out[2] = a2; out[3] = a3;
+  out[4] = b0; out[5] = b1; out[6] = b2; out[7] = b3;
+}
+
 inline void Encrypt192(const std::uint32_t* rk, int nr, const std::uint32_t* in, std::uint32_t* out) {
   std::uint32_t s0 = in[0] ^ rk[0], s1 = in[1] ^ rk[1], s2 = in[2] ^ rk[2];
   std::uint32_t s3 = in[3] ^ rk[3], s4 = in[4] ^ rk[4], s5 = in[5] ^ rk[5];
