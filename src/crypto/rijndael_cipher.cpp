@@ -19,7 +19,7 @@ using rijndael::kTables;
 constexpr int kScratchBytes = 4096;
 constexpr int kDecryptionScheduleOffset = 2000;  // bytes after the encryption schedule
 
-constexpr int kModeCbc = 0;
+// The mode's base in the type code: 0 for CBC, then these.
 constexpr int kModeCfb = 16;
 constexpr int kModeEcb = 32;
 

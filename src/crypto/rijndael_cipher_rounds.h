@@ -124,7 +124,7 @@ inline void Decrypt128(const std::uint32_t* rk, int nr, const std::uint32_t* in,
 }
 
 // Two independent blocks, their rounds interleaved so that one block's table
-// look-ups wait while the other's proceed (CBC and ECB deciphering).
+// look-ups wait while the other's proceed (CBC deciphering).
 inline void Decrypt128Pair(const std::uint32_t* rk, int nr, const std::uint32_t* in, std::uint32_t* out) {
   const std::uint32_t* k = rk + 4 * nr;
   std::uint32_t a0 = in[0] ^ k[0], a1 = in[1] ^ k[1], a2 = in[2] ^ k[2], a3 = in[3] ^ k[3];

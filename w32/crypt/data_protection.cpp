@@ -29,10 +29,8 @@
 #include <openssl/rand.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -82,7 +80,6 @@ std::string ReadMachineId() {
   if (FILE* file = std::fopen(path.c_str(), "rb")) {
     char buffer[kMachineIdLimit];
     id.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
-    OPENSSL_cleanse(buffer, sizeof buffer);
     std::fclose(file);
   }
   const size_t first = id.find_first_not_of(" \t\r\n");
@@ -91,8 +88,9 @@ std::string ReadMachineId() {
 }
 
 // HKDF-SHA256 of the machine identity; the info names the format and the scope.
+// The identity is public on the machine; the derived key is wiped after use.
 HRESULT DeriveKey(DWORD scope, Secret& key) {
-  std::string id = ReadMachineId();
+  const std::string id = ReadMachineId();
   if (id.empty()) return NTE_NO_KEY;
   std::string info = "w32 CryptProtectData v1 ";
   info += (scope & CRYPTPROTECT_LOCAL_MACHINE) != 0 ? "machine" : "user " + std::to_string(geteuid());
@@ -105,7 +103,6 @@ HRESULT DeriveKey(DWORD scope, Secret& key) {
       EVP_PKEY_CTX_set1_hkdf_key(context.get(), reinterpret_cast<const BYTE*>(id.data()), static_cast<int>(id.size())) == 1 &&
       EVP_PKEY_CTX_add1_hkdf_info(context.get(), reinterpret_cast<const BYTE*>(info.data()), static_cast<int>(info.size())) == 1 &&
       EVP_PKEY_derive(context.get(), key.bytes, &length) == 1 && length == sizeof key.bytes;
-  OPENSSL_cleanse(id.data(), id.size());
   return derived ? S_OK : NTE_FAIL;
 }
 
