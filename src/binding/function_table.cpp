@@ -7,6 +7,8 @@
 #include "binding/device_types.h"
 #include "binding/entry.h"
 #include "binding/type_registry.h"
+#include "crypto/mmer.h"
+#include "crypto/mmer2.h"
 #include "power/running_instance.h"
 #include "python/windows_error.h"
 
@@ -14,16 +16,16 @@ namespace device::binding {
 namespace {
 
 #define DEVICE_FUNCTION_TABLE(F, R)                                                                  \
-  F(new_MMer,                         NotBuilt)                                                      \
-  F(delete_MMer,                      NotBuilt, ArgDisowned<MMer>)                                   \
-  F(MMer_SetParam,                    NotBuilt, ArgObject<MMer>, ArgAny)                             \
-  F(MMer_Encode,                      NotBuilt, ArgObject<MMer>, ArgAny)                             \
-  F(MMer_Decode,                      NotBuilt, ArgObject<MMer>, ArgAny)                             \
+  F(new_MMer,                         Construct<MMer>)                                               \
+  F(delete_MMer,                      Destroy<MMer>, ArgDisowned<MMer>)                              \
+  F(MMer_SetParam,                    &MMer::SetParam, ArgObject<MMer>, ArgAny)                      \
+  F(MMer_Encode,                      &MMer::Encode, ArgObject<MMer>, ArgAny)                        \
+  F(MMer_Decode,                      &MMer::Decode, ArgObject<MMer>, ArgAny)                        \
   R(MMer_swigregister,                MMer)                                                          \
-  F(new_MMer2,                        NotBuilt)                                                      \
-  F(delete_MMer2,                     NotBuilt, ArgDisowned<MMer2>)                                  \
-  F(MMer2_Encode,                     NotBuilt, ArgObject<MMer2>, ArgAny)                            \
-  F(MMer2_Decode,                     NotBuilt, ArgObject<MMer2>, ArgAny)                            \
+  F(new_MMer2,                        Construct<MMer2>)                                              \
+  F(delete_MMer2,                     Destroy<MMer2>, ArgDisowned<MMer2>)                            \
+  F(MMer2_Encode,                     &MMer2::Encode, ArgObject<MMer2>, ArgAny)                      \
+  F(MMer2_Decode,                     &MMer2::Decode, ArgObject<MMer2>, ArgAny)                      \
   R(MMer2_swigregister,               MMer2)                                                         \
   F(new_PreventScreenSaver,           NotBuilt)                                                      \
   F(delete_PreventScreenSaver,        NotBuilt, ArgDisowned<PreventScreenSaver>)                     \

@@ -4,3 +4,4 @@
 #include "winerror.h"
 #include "winbase.h"
 #include "winreg.h"
+#include "wincrypt.h"

@@ -1,0 +1,24 @@
+#pragma once
+// MMer2: protection of Python byte strings by the platform's data protection,
+// bound to the machine (CRYPTPROTECT_LOCAL_MACHINE): any user of the machine
+// can open what Encode made, no other machine can.
+#include <Python.h>
+
+namespace device {
+
+class MMer2 {
+ public:
+  MMer2();
+  virtual ~MMer2();
+  MMer2(const MMer2&) = delete;
+  MMer2& operator=(const MMer2&) = delete;
+
+  // A str (or unicode in the default encoding): the protected blob as a str,
+  // or None when protection fails. Anything else raises WindowsError 160.
+  PyObject* Encode(PyObject* data);
+  // A protected blob: the data as a str, or None for any bytes that do not
+  // open. Anything but a string raises WindowsError 160.
+  PyObject* Decode(PyObject* data);
+};
+
+}  // namespace device

@@ -1,0 +1,361 @@
+#include "crypto/rijndael_cipher.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <cstdlib>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+
+#include "reference_rijndael.h"
+
+namespace device {
+namespace {
+
+using testing::Bytes;
+using testing::ReferenceRijndael;
+
+enum class Path { kTable, kChosen };
+
+void PrintTo(Path path, std::ostream* out) { *out << (path == Path::kTable ? "table path" : "chosen path"); }
+
+// The environment switch is read when an object is made.
+std::unique_ptr<RijndaelCipher> MakeCipher(int type_code, Path path) {
+  if (path == Path::kTable) setenv("DEVICE_CIPHER_PATH", "table", 1);
+  auto cipher = std::make_unique<RijndaelCipher>(type_code);
+  unsetenv("DEVICE_CIPHER_PATH");
+  return cipher;
+}
+
+bool ProcessorHasAesNi() { return MakeCipher(1, Path::kChosen)->UsesAesNi(); }
+
+Bytes Hex(const std::string& text) {
+  Bytes bytes;
+  for (size_t i = 0; i + 1 < text.size(); i += 2) bytes.push_back(static_cast<BYTE>(std::stoi(text.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+Bytes RandomBytes(size_t size, std::mt19937& random) {
+  Bytes bytes(size);
+  for (auto& byte : bytes) byte = static_cast<BYTE>(random());
+  return bytes;
+}
+
+// A valid pointer also for zero bytes, so that an empty call is not a null call.
+const BYTE* Data(const Bytes& bytes) {
+  static const BYTE empty = 0;
+  return bytes.empty() ? &empty : bytes.data();
+}
+
+Bytes Apply(const RijndaelCipher& cipher, const Bytes& in, bool encrypt) {
+  Bytes out(in.size() + 1);
+  const int length = static_cast<int>(in.size());
+  const HRESULT status = encrypt ? cipher.Encrypt(Data(in), out.data(), length) : cipher.Decrypt(Data(in), out.data(), length);
+  EXPECT_EQ(status, S_OK);
+  out.resize(in.size());
+  return out;
+}
+
+std::unique_ptr<RijndaelCipher> Keyed(int type_code, const Bytes& key, const Bytes& vector, Path path) {
+  auto cipher = MakeCipher(type_code, path);
+  EXPECT_EQ(cipher->SetKey(key.data(), static_cast<int>(key.size() * 8)), S_OK);
+  EXPECT_EQ(cipher->SetIV(vector.data()), S_OK);
+  return cipher;
+}
+
+constexpr int kCbc = 0;
+constexpr int kCfb = 16;
+constexpr int kEcb = 32;
+constexpr int kKeyBits[] = {128, 192, 256};
+
+std::string PathName(const ::testing::TestParamInfo<Path>& info) {
+  return info.param == Path::kTable ? "Table" : "Chosen";
+}
+
+class CipherPathTest : public ::testing::TestWithParam<Path> {};
+
+INSTANTIATE_TEST_SUITE_P(BothPaths, CipherPathTest, ::testing::Values(Path::kTable, Path::kChosen), PathName);
+
+TEST_P(CipherPathTest, FipsAppendixCVectors) {
+  struct Vector {
+    const char* key;
+    const char* cipher_text;
+  };
+  const Vector vectors[] = {
+      {"000102030405060708090a0b0c0d0e0f", "69c4e0d86a7b0430d8cdb78070b4c55a"},
+      {"000102030405060708090a0b0c0d0e0f1011121314151617", "dda97ca4864cdfe06eaf70a0ec0d7191"},
+      {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f", "8ea2b7ca516745bfeafc49904b496089"},
+  };
+  const Bytes plain = Hex("00112233445566778899aabbccddeeff");
+  for (const Vector& v : vectors) {
+    SCOPED_TRACE(v.key);
+    const Bytes expected = Hex(v.cipher_text);
+    auto cipher = Keyed(kEcb + 1, Hex(v.key), Bytes(16), GetParam());
+    EXPECT_EQ(Apply(*cipher, plain, true), expected);
+    EXPECT_EQ(Apply(*cipher, expected, false), plain);
+    Bytes block(16);
+    cipher->EncryptBlock128(plain.data(), block.data());
+    EXPECT_EQ(block, expected);
+    cipher->DecryptBlock128(expected.data(), block.data());
+    EXPECT_EQ(block, plain);
+  }
+}
+
+const EVP_CIPHER* OracleCipher(int mode, int key_bits) {
+  switch (mode + key_bits) {
+    case kCbc + 128: return EVP_aes_128_cbc();
+    case kCbc + 192: return EVP_aes_192_cbc();
+    case kCbc + 256: return EVP_aes_256_cbc();
+    case kCfb + 128: return EVP_aes_128_cfb8();
+    case kCfb + 192: return EVP_aes_192_cfb8();
+    case kCfb + 256: return EVP_aes_256_cfb8();
+    case kEcb + 128: return EVP_aes_128_ecb();
+    case kEcb + 192: return EVP_aes_192_ecb();
+    default: return EVP_aes_256_ecb();
+  }
+}
+
+Bytes OpenSsl(const EVP_CIPHER* type, const Bytes& key, const Bytes& vector, const Bytes& in, bool encrypt) {
+  std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+  EXPECT_EQ(EVP_CipherInit_ex(context.get(), type, nullptr, key.data(), vector.data(), encrypt ? 1 : 0), 1);
+  EVP_CIPHER_CTX_set_padding(context.get(), 0);
+  Bytes out(in.size() + 32);
+  int written = 0;
+  int final_written = 0;
+  EXPECT_EQ(EVP_CipherUpdate(context.get(), out.data(), &written, Data(in), static_cast<int>(in.size())), 1);
+  EXPECT_EQ(EVP_CipherFinal_ex(context.get(), out.data() + written, &final_written), 1);
+  out.resize(written + final_written);
+  return out;
+}
+
+// The 128-bit block is AES: OpenSSL is an independent oracle for ECB, CBC and
+// CFB with a 1-byte segment (its CFB8).
+TEST_P(CipherPathTest, MatchesOpenSslInEveryModeAndKeyLength) {
+  std::mt19937 random(128);
+  for (int mode : {kCbc, kCfb, kEcb}) {
+    for (int key_bits : kKeyBits) {
+      std::vector<size_t> lengths = {0, 16, 32, 48, 128, 16 * 37, 4096};
+      if (mode == kCfb) lengths.insert(lengths.end(), {1, 15, 17, 333});
+      for (size_t length : lengths) {
+        SCOPED_TRACE("mode " + std::to_string(mode) + ", key " + std::to_string(key_bits) + ", length " +
+                     std::to_string(length));
+        const Bytes key = RandomBytes(key_bits / 8, random);
+        const Bytes vector = RandomBytes(16, random);
+        const Bytes plain = RandomBytes(length, random);
+        auto cipher = Keyed(mode + 1, key, vector, GetParam());
+        const Bytes expected = OpenSsl(OracleCipher(mode, key_bits), key, vector, plain, true);
+        EXPECT_EQ(Apply(*cipher, plain, true), expected);
+        EXPECT_EQ(Apply(*cipher, expected, false), plain);
+      }
+    }
+  }
+}
+
+TEST_P(CipherPathTest, DecryptionInvertsEncryptionForEveryBlockAndKeyLength) {
+  std::mt19937 random(7);
+  for (int mode : {kCbc, kCfb, kEcb}) {
+    for (int block_code : {1, 2, 3}) {
+      for (int key_bits : kKeyBits) {
+        const int block = 8 + 8 * block_code;
+        SCOPED_TRACE("type code " + std::to_string(mode + block_code) + ", key " + std::to_string(key_bits));
+        auto cipher = Keyed(mode + block_code, RandomBytes(key_bits / 8, random), RandomBytes(block, random), GetParam());
+        const Bytes plain = RandomBytes(block * 9, random);
+        const Bytes encrypted = Apply(*cipher, plain, true);
+        EXPECT_NE(encrypted, plain);
+        EXPECT_EQ(Apply(*cipher, encrypted, false), plain);
+        Bytes one(block);
+        Bytes back(block);
+        if (block_code == 1) {
+          cipher->EncryptBlock128(plain.data(), one.data());
+          cipher->DecryptBlock128(one.data(), back.data());
+        } else if (block_code == 2) {
+          cipher->EncryptBlock192(plain.data(), one.data());
+          cipher->DecryptBlock192(one.data(), back.data());
+        } else {
+          cipher->EncryptBlock256(plain.data(), one.data());
+          cipher->DecryptBlock256(one.data(), back.data());
+        }
+        EXPECT_EQ(back, Bytes(plain.begin(), plain.begin() + block));
+      }
+    }
+  }
+}
+
+// The 192- and 256-bit blocks have no outside oracle: a plainly written
+// Rijndael in the tests is the reference, for blocks and for the three modes.
+TEST(RijndaelCipherTest, MatchesReferenceForEveryBlockAndKeyLength) {
+  struct Case {
+    int block_code;
+    int key_bits;
+    const char* what;
+  };
+  const Case cases[] = {
+      {1, 128, "AES-128"},
+      {1, 192, "AES-192"},
+      {1, 256, "AES-256"},
+      {2, 128, "192-bit block, 12 rounds"},
+      {2, 192, "192-bit block, 12 rounds"},
+      {2, 256, "192-bit block, 14 rounds"},
+      {3, 128, "256-bit block, 14 rounds from a 128-bit key: all 29 round constants"},
+      {3, 192, "256-bit block, 192-bit key"},
+      {3, 256, "256-bit block, 256-bit key"},
+  };
+  std::mt19937 random(256);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int block = 8 + 8 * c.block_code;
+    const Bytes key = RandomBytes(c.key_bits / 8, random);
+    const Bytes vector = RandomBytes(block, random);
+    const Bytes plain = RandomBytes(block * 5, random);
+    const ReferenceRijndael reference(key, block);
+
+    auto ecb = Keyed(kEcb + c.block_code, key, vector, Path::kTable);
+    const Bytes ecb_expected = testing::ReferenceEcb(reference, plain, true);
+    EXPECT_EQ(Apply(*ecb, plain, true), ecb_expected);
+    EXPECT_EQ(Apply(*ecb, ecb_expected, false), plain);
+
+    auto cbc = Keyed(kCbc + c.block_code, key, vector, Path::kTable);
+    EXPECT_EQ(Apply(*cbc, plain, true), testing::ReferenceCbcEncrypt(reference, vector, plain));
+    EXPECT_EQ(Apply(*cbc, plain, false), testing::ReferenceCbcDecrypt(reference, vector, plain));
+
+    const Bytes odd(plain.begin(), plain.end() - 3);
+    auto cfb = Keyed(kCfb + c.block_code, key, vector, Path::kTable);
+    EXPECT_EQ(Apply(*cfb, odd, true), testing::ReferenceCfb8(reference, vector, odd, true));
+    EXPECT_EQ(Apply(*cfb, odd, false), testing::ReferenceCfb8(reference, vector, odd, false));
+  }
+}
+
+TEST(RijndaelCipherTest, BlockPathsAgreeOnRandomData) {
+  if (!ProcessorHasAesNi()) GTEST_SKIP() << "the processor has no AES-NI: one path only";
+  std::mt19937 random(2);
+  for (int mode : {kCbc, kCfb, kEcb}) {
+    for (int key_bits : kKeyBits) {
+      for (size_t blocks : {1, 7, 8, 9, 16, 23, 1000}) {
+        SCOPED_TRACE("mode " + std::to_string(mode) + ", key " + std::to_string(key_bits) + ", blocks " +
+                     std::to_string(blocks));
+        const Bytes key = RandomBytes(key_bits / 8, random);
+        const Bytes vector = RandomBytes(16, random);
+        const Bytes data = RandomBytes(16 * blocks, random);
+        auto table = Keyed(mode + 1, key, vector, Path::kTable);
+        auto chosen = Keyed(mode + 1, key, vector, Path::kChosen);
+        ASSERT_FALSE(table->UsesAesNi());
+        ASSERT_TRUE(chosen->UsesAesNi());
+        EXPECT_EQ(Apply(*table, data, true), Apply(*chosen, data, true));
+        EXPECT_EQ(Apply(*table, data, false), Apply(*chosen, data, false));
+        Bytes a(16), b(16);
+        table->EncryptBlock128(data.data(), a.data());
+        chosen->EncryptBlock128(data.data(), b.data());
+        EXPECT_EQ(a, b);
+        table->DecryptBlock128(data.data(), a.data());
+        chosen->DecryptBlock128(data.data(), b.data());
+        EXPECT_EQ(a, b);
+      }
+    }
+  }
+}
+
+TEST(RijndaelCipherTest, SetKeyAgainReplacesBothSchedules) {
+  std::mt19937 random(3);
+  for (int block_code : {1, 2, 3}) {
+    for (Path path : {Path::kTable, Path::kChosen}) {
+      const int block = 8 + 8 * block_code;
+      const Bytes vector = RandomBytes(block, random);
+      const Bytes second = RandomBytes(16, random);
+      const Bytes data = RandomBytes(block * 4, random);
+      auto rekeyed = Keyed(kCbc + block_code, RandomBytes(32, random), vector, path);
+      ASSERT_EQ(rekeyed->SetKey(second.data(), 128), S_OK);
+      auto fresh = Keyed(kCbc + block_code, second, vector, path);
+      EXPECT_EQ(Apply(*rekeyed, data, true), Apply(*fresh, data, true));
+      EXPECT_EQ(Apply(*rekeyed, data, false), Apply(*fresh, data, false));
+    }
+  }
+}
+
+TEST(RijndaelCipherTest, VectorIsReadButNeverAdvanced) {
+  std::mt19937 random(4);
+  const Bytes key = RandomBytes(16, random);
+  const Bytes vector = RandomBytes(16, random);
+  const Bytes data = RandomBytes(64, random);
+  auto cipher = MakeCipher(kCbc + 1, Path::kChosen);
+  ASSERT_EQ(cipher->SetIV(vector.data()), S_OK);  // the vector may come before the key
+  ASSERT_EQ(cipher->SetKey(key.data(), 128), S_OK);
+  const Bytes first = Apply(*cipher, data, true);
+  EXPECT_EQ(Apply(*cipher, data, true), first);
+  EXPECT_EQ(first, Apply(*Keyed(kCbc + 1, key, vector, Path::kTable), data, true));
+}
+
+TEST(RijndaelCipherTest, NullPointersAndBadKeyLengthsChangeNothing) {
+  std::mt19937 random(5);
+  const Bytes key = RandomBytes(16, random);
+  const Bytes vector = RandomBytes(16, random);
+  const Bytes data = RandomBytes(32, random);
+  auto cipher = Keyed(kCbc + 1, key, vector, Path::kChosen);
+  const Bytes before = Apply(*cipher, data, true);
+
+  EXPECT_EQ(cipher->SetKey(nullptr, 128), E_INVALIDARG);
+  EXPECT_EQ(cipher->SetKey(RandomBytes(32, random).data(), 160), E_INVALIDARG);
+  EXPECT_EQ(cipher->SetIV(nullptr), E_INVALIDARG);
+  EXPECT_EQ(Apply(*cipher, data, true), before);
+
+  Bytes out(32, 0xaa);
+  EXPECT_EQ(cipher->Encrypt(nullptr, out.data(), 32), S_FALSE);
+  EXPECT_EQ(cipher->Decrypt(nullptr, out.data(), 32), S_FALSE);
+  EXPECT_EQ(cipher->Encrypt(data.data(), nullptr, 32), S_FALSE);
+  EXPECT_EQ(cipher->Decrypt(data.data(), nullptr, 32), S_FALSE);
+  cipher->EncryptBlock128(nullptr, out.data());
+  cipher->DecryptBlock128(nullptr, out.data());
+  cipher->EncryptBlock128(data.data(), nullptr);
+  EXPECT_EQ(out, Bytes(32, 0xaa));
+}
+
+TEST(RijndaelCipherTest, LengthRulesThrow) {
+  struct Case {
+    int type_code;
+    int length;
+  };
+  const Case refused[] = {
+      {kCbc + 1, 15}, {kCbc + 1, 17}, {kCbc + 1, -16}, {kEcb + 1, 8},  {kCbc + 2, 16},
+      {kEcb + 2, 40}, {kCbc + 3, 48}, {kEcb + 3, 16},  {kCfb + 1, -1}, {kCfb + 3, -32},
+  };
+  Bytes in(64), out(64);
+  for (const Case& c : refused) {
+    SCOPED_TRACE("type code " + std::to_string(c.type_code) + ", length " + std::to_string(c.length));
+    auto cipher = MakeCipher(c.type_code, Path::kChosen);
+    EXPECT_THROW(cipher->Encrypt(in.data(), out.data(), c.length), std::invalid_argument);
+    EXPECT_THROW(cipher->Decrypt(in.data(), out.data(), c.length), std::invalid_argument);
+  }
+  const Case accepted[] = {{kCbc + 2, 48}, {kEcb + 3, 64}, {kCfb + 2, 7}, {kCbc + 1, 0}};
+  for (const Case& c : accepted) {
+    auto cipher = MakeCipher(c.type_code, Path::kChosen);
+    EXPECT_EQ(cipher->Encrypt(in.data(), out.data(), c.length), S_OK);
+  }
+}
+
+TEST(RijndaelCipherTest, RefusesUnknownTypeCodes) {
+  for (int code : {0, -1, 4, 16, 20, 32, 36, 49, 255}) {
+    EXPECT_THROW(RijndaelCipher{code}, std::invalid_argument) << code;
+  }
+  for (int code : {1, 2, 3, 17, 18, 19, 33, 34, 35}) {
+    EXPECT_NO_THROW(RijndaelCipher{code}) << code;
+  }
+}
+
+// Before any key the object still runs, on its all-zero schedules, and both
+// paths agree on what it does.
+TEST(RijndaelCipherTest, UnkeyedObjectRunsOnZeroSchedules) {
+  std::mt19937 random(6);
+  const Bytes data = RandomBytes(160, random);
+  for (int block_code : {1, 2, 3}) {
+    auto table = MakeCipher(kCbc + block_code, Path::kTable);
+    auto chosen = MakeCipher(kCbc + block_code, Path::kChosen);
+    const Bytes size_fit(data.begin(), data.begin() + (8 + 8 * block_code) * 5);
+    const Bytes encrypted = Apply(*table, size_fit, true);
+    EXPECT_EQ(Apply(*chosen, size_fit, true), encrypted);
+    EXPECT_EQ(Apply(*chosen, encrypted, false), size_fit);
+  }
+}
+
+}  // namespace
+}  // namespace device

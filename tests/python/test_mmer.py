@@ -1,0 +1,277 @@
+"""MMer and MMer2 end to end, through _Device as the application calls them."""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+import _Device
+
+
+class MMer(object):
+    """The application's proxy class."""
+    __swig_destroy__ = _Device.delete_MMer
+
+    def __init__(self):
+        self.this = _Device.new_MMer()
+
+    def SetParam(self, parameters):
+        return _Device.MMer_SetParam(self, parameters)
+
+    def Encode(self, data):
+        return _Device.MMer_Encode(self, data)
+
+    def Decode(self, data):
+        return _Device.MMer_Decode(self, data)
+
+_Device.MMer_swigregister(MMer)
+
+
+class MMer2(object):
+    __swig_destroy__ = _Device.delete_MMer2
+
+    def __init__(self):
+        self.this = _Device.new_MMer2()
+
+    def Encode(self, data):
+        return _Device.MMer2_Encode(self, data)
+
+    def Decode(self, data):
+        return _Device.MMer2_Decode(self, data)
+
+_Device.MMer2_swigregister(MMer2)
+
+
+def unhex(text):
+    return text.replace(" ", "").decode("hex")
+
+
+def xor(a, b):
+    return "".join(chr(ord(x) ^ ord(y)) for x, y in zip(a, b))
+
+
+def random_bytes(generator, size):
+    return "".join(chr(generator.randrange(256)) for _ in xrange(size))
+
+
+KEY = unhex("2b7e151628aed2a6abf7158809cf4f3c")
+VECTOR = unhex("000102030405060708090a0b0c0d0e0f")
+
+
+class WindowsErrorChecks(object):
+    def assertBadArguments(self, call, *args):
+        try:
+            call(*args)
+        except WindowsError as error:
+            self.assertEqual(error.winerror, 160)
+            self.assertEqual(error.errno, 22)
+            self.assertEqual(error.strerror, "One or more arguments are not correct")
+        else:
+            self.fail("no WindowsError for %r" % (args,))
+
+
+class MMerTest(unittest.TestCase, WindowsErrorChecks):
+    def setUp(self):
+        self.mmer = MMer()
+        self.assertEqual(self.mmer.SetParam((KEY, VECTOR)), 1)
+
+    def test_nist_cbc_aes128_vectors(self):
+        # NIST SP 800-38A, F.2.1 and F.2.2.
+        plain = unhex("6bc1bee22e409f96e93d7e117393172a ae2d8a571e03ac9c9eb76fac45af8e51"
+                      "30c81c46a35ce411e5fbc1191a0a52ef f69f2445df4f9b17ad2b417be66c3710")
+        cipher = unhex("7649abac8119b246cee98e9b12e9197d 5086cb9b507219ee95db113a917678b2"
+                       "73bed6b8e3c1743b7116e69e22229516 3ff1caa1681fac09120eca307586e1a7")
+        self.assertEqual(self.mmer.Encode(plain), cipher)
+        self.assertEqual(self.mmer.Decode(cipher), plain)
+
+    def test_one_block_is_aes_of_block_xor_vector(self):
+        # FIPS-197 Appendix C.1 under any vector.
+        key = unhex("000102030405060708090a0b0c0d0e0f")
+        block = unhex("00112233445566778899aabbccddeeff")
+        vector = random_bytes(random.Random(1), 16)
+        self.mmer.SetParam((key, vector))
+        self.assertEqual(self.mmer.Encode(xor(block, vector)), unhex("69c4e0d86a7b0430d8cdb78070b4c55a"))
+
+    def test_second_block_chains_on_first_cipher_text(self):
+        data = random_bytes(random.Random(2), 32)
+        encoded = self.mmer.Encode(data)
+        second = MMer()
+        second.SetParam((KEY, encoded[:16]))
+        self.assertEqual(encoded[16:], second.Encode(data[16:]))
+
+    def test_decode_inverts_encode_for_every_length(self):
+        generator = random.Random(3)
+        for length in range(0, 16 * 40, 16) + [1 << 20]:
+            data = random_bytes(generator, length) if length < 4096 else os.urandom(length)
+            encoded = self.mmer.Encode(data)
+            self.assertEqual(len(encoded), length)
+            self.assertEqual(self.mmer.Decode(encoded), data)
+
+    def test_calls_are_independent(self):
+        a, b = "a" * 16, "b" * 16
+        self.assertEqual(self.mmer.Encode(a + b), self.mmer.Encode(a + b))
+        self.assertEqual(self.mmer.Encode(a + b)[:16], self.mmer.Encode(a))
+        self.assertNotEqual(self.mmer.Encode(a + b)[16:], self.mmer.Encode(b))
+
+    def test_refused_parameters_change_nothing(self):
+        before = self.mmer.Encode("x" * 32)
+        k, v = "k" * 16, "v" * 16
+        for parameters in [("k" * 15, v), ("k" * 17, v), (k, "v" * 15), (k, "v" * 17), [k, v],
+                           (k, v, v), (k,), (), (u"k" * 16, v), (k, u"v" * 16), (k, 16),
+                           (bytearray(k), v), None, k + v, 5]:
+            self.assertBadArguments(self.mmer.SetParam, parameters)
+            self.assertEqual(self.mmer.Encode("x" * 32), before, parameters)
+
+    def test_subtypes_of_tuple_and_str_are_parameters(self):
+        class Pair(tuple):
+            pass
+
+        class Bytes(str):
+            pass
+
+        self.assertEqual(self.mmer.SetParam(Pair((Bytes(KEY), Bytes(VECTOR)))), 1)
+
+    def test_bad_data_raises(self):
+        for data in ["x" * 17, "x", "x" * 31, 5, 5.0, None, ["x" * 16], object(), u"\xe9" * 16]:
+            self.assertBadArguments(self.mmer.Encode, data)
+            self.assertBadArguments(self.mmer.Decode, data)
+
+    def test_unicode_goes_through_the_default_encoding(self):
+        self.assertEqual(self.mmer.Encode(u"a" * 16), self.mmer.Encode("a" * 16))
+
+    def test_empty_string_gives_empty_string(self):
+        self.assertEqual(self.mmer.Encode(""), "")
+        self.assertEqual(self.mmer.Decode(""), "")
+
+    def test_wrong_object_is_a_type_error(self):
+        for name in ["MMer_SetParam", "MMer_Encode", "MMer_Decode"]:
+            with self.assertRaises(TypeError) as caught:
+                getattr(_Device, name)(MMer2(), "x" * 16)
+            self.assertEqual(str(caught.exception), "in method '%s', argument 1 of type 'MMer *'" % name)
+
+    def test_before_any_parameters_it_still_runs(self):
+        fresh = MMer()
+        encoded = fresh.Encode("z" * 48)
+        self.assertEqual(len(encoded), 48)
+        self.assertEqual(fresh.Decode(encoded), "z" * 48)
+
+    def test_table_path_gives_the_same_bytes(self):
+        data = random_bytes(random.Random(4), 16 * 33)
+        script = ("import sys, _Device\n"
+                  "m = _Device.new_MMer()\n"
+                  "_Device.MMer_SetParam(m, (%r, %r))\n"
+                  "e = _Device.MMer_Encode(m, %r)\n"
+                  "sys.stdout.write((e + _Device.MMer_Decode(m, e)).encode('hex'))\n"
+                  "_Device.delete_MMer(m)\n" % (KEY, VECTOR, data))
+        environment = dict(os.environ, DEVICE_CIPHER_PATH="table")
+        child = subprocess.Popen([sys.executable, "-c", script], env=environment, stdout=subprocess.PIPE)
+        output = child.communicate()[0]
+        self.assertEqual(child.returncode, 0)
+        encoded = self.mmer.Encode(data)
+        self.assertEqual(output.decode("hex"), encoded + self.mmer.Decode(encoded))
+
+
+class FakeMachine(object):
+    """A folder with etc/machine-id, for W32_SYSROOT."""
+
+    def __init__(self, machine_id):
+        self.root = tempfile.mkdtemp(prefix="w32-machine-")
+        os.chmod(self.root, 0o755)
+        os.mkdir(os.path.join(self.root, "etc"))
+        if machine_id is not None:
+            with open(os.path.join(self.root, "etc", "machine-id"), "w") as f:
+                f.write(machine_id)
+
+    def enter(self):
+        os.environ["W32_SYSROOT"] = self.root
+
+    def remove(self):
+        shutil.rmtree(self.root)
+
+
+class MMer2Test(unittest.TestCase, WindowsErrorChecks):
+    def setUp(self):
+        self.saved_root = os.environ.get("W32_SYSROOT")
+        self.here = FakeMachine("5b3e1f6a9c2d4e8f8a7b6c5d4e3f2a1b\n")
+        self.elsewhere = FakeMachine("00000000000000000000000000000001\n")
+        self.here.enter()
+        self.mmer2 = MMer2()
+
+    def tearDown(self):
+        if self.saved_root is None:
+            del os.environ["W32_SYSROOT"]
+        else:
+            os.environ["W32_SYSROOT"] = self.saved_root
+        self.here.remove()
+        self.elsewhere.remove()
+
+    def test_decode_inverts_encode(self):
+        for data in ["", "a", "\x00" * 100, os.urandom(100000), u"ascii text"]:
+            blob = self.mmer2.Encode(data)
+            self.assertIsInstance(blob, str)
+            self.assertEqual(self.mmer2.Decode(blob), str(data))
+
+    def test_two_encodings_differ_and_both_decode(self):
+        first, second = self.mmer2.Encode("same"), self.mmer2.Encode("same")
+        self.assertNotEqual(first, second)
+        self.assertEqual(self.mmer2.Decode(first), "same")
+        self.assertEqual(self.mmer2.Decode(second), "same")
+
+    def test_description_travels_in_every_blob(self):
+        self.assertIn(u"OrvellineCalvetto".encode("utf-16-le"), self.mmer2.Encode("data"))
+
+    def test_any_other_bytes_decode_to_none(self):
+        blob = self.mmer2.Encode("sixteen bytes...")
+        damaged = ["", "x", "\x01\x00\x00\x00" * 20, os.urandom(len(blob)), blob + "x", "\x00" * (8 << 20)]
+        damaged += [blob[:n] for n in range(len(blob))]
+        damaged += [blob[:i] + chr(ord(blob[i]) ^ 1) + blob[i + 1:] for i in range(len(blob))]
+        for data in damaged:
+            self.assertIsNone(self.mmer2.Decode(data), repr(data[:80]))
+
+    def test_another_machine_gives_none(self):
+        blob = self.mmer2.Encode("data")
+        self.elsewhere.enter()
+        self.assertIsNone(self.mmer2.Decode(blob))
+        self.assertEqual(self.mmer2.Decode(self.mmer2.Encode("there")), "there")
+        self.here.enter()
+        self.assertEqual(self.mmer2.Decode(blob), "data")
+
+    def test_without_machine_identity_everything_is_none(self):
+        blob = self.mmer2.Encode("data")
+        bare = FakeMachine(None)
+        try:
+            bare.enter()
+            self.assertIsNone(self.mmer2.Encode("data"))
+            self.assertIsNone(self.mmer2.Decode(blob))
+        finally:
+            bare.remove()
+
+    def test_non_strings_raise(self):
+        for data in [5, 5.0, None, ["x"], object(), u"\xe9"]:
+            self.assertBadArguments(self.mmer2.Encode, data)
+            self.assertBadArguments(self.mmer2.Decode, data)
+
+    def test_wrong_object_is_a_type_error(self):
+        for name in ["MMer2_Encode", "MMer2_Decode"]:
+            with self.assertRaises(TypeError) as caught:
+                getattr(_Device, name)(MMer(), "x")
+            self.assertEqual(str(caught.exception), "in method '%s', argument 1 of type 'MMer2 *'" % name)
+
+    @unittest.skipUnless(os.geteuid() == 0, "needs root to run as another user")
+    def test_another_user_of_the_machine_decodes(self):
+        blob = self.mmer2.Encode("shared")
+        child = os.fork()
+        if child == 0:
+            try:
+                os.setgid(65534)
+                os.setuid(65534)
+                os._exit(0 if self.mmer2.Decode(blob) == "shared" else 1)
+            except BaseException:
+                os._exit(2)
+        self.assertEqual(os.waitpid(child, 0)[1], 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
