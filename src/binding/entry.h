@@ -44,10 +44,10 @@ template <class T>
 struct ArgDisowned : ValueKind<T*> {
   static constexpr const char* kType = TypeTraits<T>::kDisplay;
   static Load From(PyObject* object, T*& value) {
+    // One search only: a "this" may give another wrapper each time it is asked.
     void* address = nullptr;
-    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address)) return Load::kMismatch;
+    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address, kDisown)) return Load::kMismatch;
     if (address != nullptr && !IsLiveObject(address, TypeTraits<T>::Record())) return Load::kDeletedObject;
-    ConvertToAddress(object, TypeTraits<T>::Record(), &address, kDisown);
     value = static_cast<T*>(address);
     return Load::kOk;
   }

@@ -8,6 +8,8 @@ namespace {
 
 PyObject* this_name = nullptr;
 
+PyTypeObject* WrapperType();
+
 PyObject* ThisName() {
   if (this_name == nullptr) this_name = PyString_FromString("this");
   return this_name;
@@ -70,38 +72,51 @@ PyObject* AsLong(PyObject* self) { return PyLong_FromVoidPtr(AsWrapper(self)->ad
 PyObject* AsOctal(PyObject* self) { return FormatAddress(AsWrapper(self), "%lo"); }
 PyObject* AsHex(PyObject* self) { return FormatAddress(AsWrapper(self), "%lx"); }
 
+// Runs the registered destroy function on a temporary, non-owning wrapper of
+// the same address, so that nothing can keep the dying wrapper itself.
+void DestroyNative(PySwigObject* wrapper) {
+  auto* data = static_cast<ClassData*>(wrapper->type->class_data);
+  PyObject* destroy = data != nullptr ? data->destroy : nullptr;
+  if (destroy == nullptr) {
+    std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", ShownName(wrapper->type));
+    return;
+  }
+  // Keep an exception already in flight apart from whatever the call raises.
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyObject* result = nullptr;
+  PyObject* temporary = MakeWrapper(wrapper->address, wrapper->type, 0);
+  if (temporary != nullptr) {
+    if (data->destroy_takes_tuple) {
+      result = PyObject_CallFunctionObjArgs(destroy, temporary, nullptr);
+    } else {
+      result = PyCFunction_GET_FUNCTION(destroy)(PyCFunction_GET_SELF(destroy), temporary);
+    }
+    Py_DECREF(temporary);
+  }
+  Py_XDECREF(result);
+  if (type != nullptr) {
+    if (result == nullptr) PyErr_WriteUnraisable(destroy);
+    PyErr_Restore(type, value, traceback);
+  }
+}
+
+// A chain is released link by link: a long chain must not recurse once per link.
 void Dealloc(PyObject* self) {
   PySwigObject* wrapper = AsWrapper(self);
-  if (wrapper->own) {
-    auto* data = static_cast<ClassData*>(wrapper->type->class_data);
-    PyObject* destroy = data != nullptr ? data->destroy : nullptr;
-    if (destroy != nullptr) {
-      // The destroy function may run Python code: keep an exception already
-      // in flight apart from whatever the call raises.
-      PyObject *type, *value, *traceback;
-      PyErr_Fetch(&type, &value, &traceback);
-      PyObject* result = nullptr;
-      if (data->destroy_takes_tuple) {
-        PyObject* temporary = MakeWrapper(wrapper->address, wrapper->type, 0);
-        if (temporary != nullptr) {
-          result = PyObject_CallFunctionObjArgs(destroy, temporary, nullptr);
-          Py_DECREF(temporary);
-        }
-      } else {
-        PyCFunction function = PyCFunction_GET_FUNCTION(destroy);
-        result = function(PyCFunction_GET_SELF(destroy), self);
-      }
-      Py_XDECREF(result);
-      if (type != nullptr) {
-        if (result == nullptr) PyErr_WriteUnraisable(destroy);
-        PyErr_Restore(type, value, traceback);
-      }
-    } else {
-      std::printf("swig/python detected a memory leak of type '%s', no destructor found.\n", ShownName(wrapper->type));
-    }
-  }
-  Py_XDECREF(wrapper->next);
+  if (wrapper->own) DestroyNative(wrapper);
+  PyObject* next = wrapper->next;
   PyObject_Free(self);
+  while (next != nullptr) {
+    if (Py_REFCNT(next) != 1 || Py_TYPE(next) != WrapperType()) {
+      Py_DECREF(next);
+      break;
+    }
+    PyObject* after = AsWrapper(next)->next;
+    AsWrapper(next)->next = nullptr;
+    Py_DECREF(next);
+    next = after;
+  }
 }
 
 PyObject* Disown(PyObject* self, PyObject*) {
@@ -210,7 +225,10 @@ constexpr int kMaxThisDepth = 64;
 
 bool IsWrapper(PyObject* object) {
   PyTypeObject* type = Py_TYPE(object);
-  return type == WrapperType() || std::strcmp(type->tp_name, "PySwigObject") == 0;
+  if (type == WrapperType()) return true;
+  // Other modules' wrapper types count by name; a Python class of that name does not.
+  return !(type->tp_flags & Py_TPFLAGS_HEAPTYPE) && type->tp_basicsize >= static_cast<Py_ssize_t>(sizeof(PySwigObject)) &&
+         std::strcmp(type->tp_name, "PySwigObject") == 0;
 }
 
 PyObject* MakeWrapper(void* address, TypeRecord* type, int flags) {

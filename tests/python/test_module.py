@@ -89,6 +89,9 @@ class WindowsErrorShape(unittest.TestCase):
         self.assertEqual((error.winerror, error.errno), (160, 22))
         self.assertEqual(error.strerror, "One or more arguments are not correct")
         self.assertEqual(str(error), "[Error 160] One or more arguments are not correct")
+        import pickle
+        again = pickle.loads(pickle.dumps(error))
+        self.assertEqual((type(again), again.winerror, str(again)), (type(error), 160, str(error)))
 
 
 if __name__ == "__main__":

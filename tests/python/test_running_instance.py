@@ -85,7 +85,10 @@ class WithinOneProcess(unittest.TestCase):
         self.assertEqual(RunningInstance(u"not\\a\\namespace").answers(), FRESH)
         self.assertEqual(RunningInstance(u"x" * 300).answers(), FRESH)
         self.assertEqual(RunningInstance(u"\u00e9\U0001F600").answers(), FRESH)
-        del held
+        lone = RunningInstance(u"a\ud800")
+        for different in (u"a\udc00", u"a\ufffd"):
+            self.assertEqual(RunningInstance(different).answers(), FRESH, "every code unit counts")
+        del held, lone
 
     def test_bad_names(self):
         with self.assertRaisesRegexp(TypeError, "^Unicode string expected$"):

@@ -52,6 +52,56 @@ class TextForms(unittest.TestCase):
             _Device.delete_RunningInstance(w)
 
 
+class HostileCarriers(unittest.TestCase):
+    def test_a_python_class_named_like_the_wrapper_type_is_not_one(self):
+        Impostor = type("PySwigObject", (object,), {})
+        with self.assertRaises(TypeError):
+            _Device.RunningInstance_Close(Impostor())
+        wrapper = new_instance()
+        self.assertRaises(TypeError, wrapper.append, Impostor())
+        _Device.delete_RunningInstance(wrapper)
+
+    def test_delete_searches_once_when_this_changes_between_looks(self):
+        live, dead = new_instance(u"flip-live"), new_instance(u"flip-dead")
+        _Device.delete_RunningInstance(dead)
+        order = [live, dead]
+
+        class Flip(object):
+            __slots__ = ()  # no instance dictionary: "this" is looked up as an attribute
+
+            @property
+            def this(self):
+                return order.pop(0) if order else dead
+
+        self.assertIsNone(_Device.delete_RunningInstance(Flip()))
+        self.assertRaises(ValueError, _Device.RunningInstance_Close, live)
+        self.assertRaises(ValueError, _Device.delete_RunningInstance, Flip())
+
+    def test_a_destroy_function_that_keeps_its_argument_keeps_a_sound_wrapper(self):
+        status, out, err = run_python("""
+            import _Device
+            kept = []
+            class Proxy(object):
+                __swig_destroy__ = kept.append  # a built-in taking one object
+            _Device.RunningInstance_swigregister(Proxy)
+            w = _Device.new_RunningInstance(u"kept")
+            address = int(w)
+            del w
+            assert int(kept[0]) == address and kept[0].own() is False
+            print repr(kept[0]).split("'")[1]
+        """)
+        self.assertEqual((status, out), (0, "RunningInstance *\n"), err)
+
+    def test_a_long_chain_ends_without_deep_recursion(self):
+        import _registry_peer
+        links = [_registry_peer.wrap("_p_void", n + 1) for n in range(200000)]
+        for first, second in zip(links, links[1:]):
+            first.append(second)
+        head = links[0]
+        del links, first, second
+        del head
+
+
 class Ownership(unittest.TestCase):
     def test_own_disown_acquire(self):
         wrapper = new_instance()
@@ -111,11 +161,15 @@ class FindingThis(unittest.TestCase):
         gc.collect()
 
         class Raising(object):
+            __slots__ = ()
+
             @property
             def this(self):
                 raise RuntimeError("boom")
 
         class SelfReferring(object):
+            __slots__ = ()
+
             @property
             def this(self):
                 return self

@@ -90,6 +90,20 @@ TEST_F(NamedMutex, AnotherUsersObjectIsAccessDenied) {
   EXPECT_EQ(CreateInChild(u"Global\\owned-by-root", 65534), ERROR_SUCCESS) << "a free name is anyone's";
 }
 
+TEST_F(NamedMutex, AnotherUsersDeadProcessLeavesTheNameFreeForAll) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as other users";
+  const pid_t crasher = fork();
+  if (crasher == 0) {
+    if (setuid(65534) != 0) _exit(250);
+    _exit(CreateMutexW(nullptr, FALSE, u"Global\\crashed") != nullptr ? 0 : 1);  // never closed
+  }
+  int status = 0;
+  waitpid(crasher, &status, 0);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(CreateInChild(u"Global\\crashed", 1), ERROR_SUCCESS);
+  EXPECT_EQ(CreateInChild(u"Global\\crashed"), ERROR_SUCCESS);
+}
+
 TEST_F(NamedMutex, NamesOfOtherKindsAndBadNames) {
   auto event = w32::CreateNamedObject(u"shared-name", "Event");
   ASSERT_TRUE(event);

@@ -13,7 +13,7 @@ namespace {
 const char kExport[] =
     "Windows Registry Editor Version 5.00\r\n"
     "\r\n"
-    "; a comment\r\n"
+    "; a comment that ends in a backslash \\\r\n"
     "[HKEY_LOCAL_MACHINE\\Software\\Quillomat\\Orvelline Calvetto\\5.5]\r\n"
     "\"trace\"=dword:0000002a\r\n"
     "\"Path\"=\"C:\\\\Program Files\\\\\\\"Q\\\"\"\r\n"
@@ -96,6 +96,18 @@ TEST_F(Registry, OpensKeysWithoutRegardToCaseAndQueriesAsThePlatform) {
   EXPECT_EQ(RegQueryValueExW(key, u"trace", nullptr, nullptr, small, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+
+  // Keys above a written one exist without values; a null sub-key is the key itself.
+  for (const char16_t* parent : {u"Software", u"Software\\Quillomat\\", u""}) {
+    HKEY opened = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, parent, 0, KEY_READ, &opened), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryValueExW(opened, u"trace", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+    HKEY again = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(opened, nullptr, 0, KEY_READ, &again), ERROR_SUCCESS);
+    RegCloseKey(again);
+    RegCloseKey(opened);
+  }
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Softwar", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 
   HKEY missing = reinterpret_cast<HKEY>(1);
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\Nothing", 0, KEY_READ, &missing), ERROR_FILE_NOT_FOUND);

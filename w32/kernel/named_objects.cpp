@@ -41,10 +41,11 @@ bool EnsureSharedFolder(const std::string& path) {
   return errno == EEXIST;
 }
 
+// The name's own UTF-16 code units, hashed: names that differ in any unit,
+// even an unpaired surrogate, are different objects.
 std::string FileNameFor(const std::u16string& name) {
-  const std::string utf8 = ToUtf8(name);
   unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(utf8.data()), utf8.size(), digest);
+  SHA256(reinterpret_cast<const unsigned char*>(name.data()), name.size() * sizeof(char16_t), digest);
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   for (unsigned char b : digest) {
@@ -76,12 +77,20 @@ class FolderLock {
   int fd_;
 };
 
-std::string ReadKind(int fd) {
-  char buffer[64] = {};
+// The first lines of an object's file: its kind and the user who made it.
+struct Header {
+  std::string kind;
+  std::string owner;
+};
+
+Header ReadHeader(int fd) {
+  char buffer[128] = {};
   const ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);
-  if (n <= 0) return {};
-  std::string text(buffer, static_cast<size_t>(n));
-  return text.substr(0, text.find('\n'));
+  const std::string text(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+  const size_t first = text.find('\n');
+  const size_t second = first == std::string::npos ? std::string::npos : text.find('\n', first + 1);
+  if (second == std::string::npos) return {};
+  return {text.substr(0, first), text.substr(first + 1, second - first - 1)};
 }
 
 DWORD ErrorFromErrno(int error) {
@@ -133,35 +142,35 @@ std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, 
   const std::string path = folder + "/" + FileNameFor(local_name);
 
   // Open without O_CREAT first: protected_regular forbids creating opens of
-  // other users' files in sticky folders.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && errno != ENOENT) return Fail(ErrorFromErrno(errno));
-  if (fd >= 0) {
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      // Held by some process: open the existing object if it is ours and of our kind.
-      struct stat info {};
-      ::fstat(fd, &info);
-      const DWORD refusal = ReadKind(fd) != kind          ? ERROR_INVALID_HANDLE
-                            : info.st_uid != ::geteuid() ? ERROR_ACCESS_DENIED
-                                                         : ERROR_SUCCESS;
-      if (refusal != ERROR_SUCCESS) {
-        ::close(fd);
-        return Fail(refusal);
-      }
-      ::flock(fd, LOCK_SH);
-      return std::make_unique<NamedObjectEntry>(fd, folder, path, false);
-    }
-    // Nobody holds it: a stale file (of any user) is replaced by our own.
-    ::close(fd);
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return Fail(ERROR_ACCESS_DENIED);
+  // other users' files in sticky folders. Object files are writable by all,
+  // so that anyone can take over a name that nobody holds any more.
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == ENOENT) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd >= 0) ::fchmod(fd, 0666);
   }
-  fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
   if (fd < 0) return Fail(ErrorFromErrno(errno));
-  ::fchmod(fd, 0644);
-  const std::string header = std::string(kind) + "\n" + std::to_string(::geteuid()) + "\n" + ToUtf8(name) + "\n";
-  if (::write(fd, header.data(), header.size()) != static_cast<ssize_t>(header.size())) {
+
+  const std::string me = std::to_string(::geteuid());
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Held by some process: open the existing object if it is ours and of our kind.
+    const Header header = ReadHeader(fd);
+    const DWORD refusal = header.kind != kind ? ERROR_INVALID_HANDLE
+                          : header.owner != me ? ERROR_ACCESS_DENIED
+                                               : ERROR_SUCCESS;
+    if (refusal != ERROR_SUCCESS) {
+      ::close(fd);
+      return Fail(refusal);
+    }
+    ::flock(fd, LOCK_SH);
+    return std::make_unique<NamedObjectEntry>(fd, folder, path, false);
+  }
+
+  // Nobody holds it: new, or left by a process that ended. Either way it is ours now.
+  const std::string header = std::string(kind) + "\n" + me + "\n" + ToUtf8(name) + "\n";
+  if (::ftruncate(fd, 0) != 0 ||
+      ::pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
     ::close(fd);
-    ::unlink(path.c_str());
     return Fail(ERROR_NOT_ENOUGH_MEMORY);
   }
   ::flock(fd, LOCK_SH);

@@ -66,7 +66,15 @@ PyObject* WindowsErrorType() {
     return type;
   }
   type = MakeWindowsError();
-  if (type != nullptr) PyDict_SetItemString(builtins, "WindowsError", type);
+  if (type == nullptr) return nullptr;
+  PyDict_SetItemString(builtins, "WindowsError", type);
+  // Where its module says it lives, so that pickling finds it.
+  if (PyObject* exceptions = PyImport_ImportModule("exceptions")) {
+    PyObject_SetAttrString(exceptions, "WindowsError", type);
+    Py_DECREF(exceptions);
+  } else {
+    PyErr_Clear();
+  }
   return type;
 }
 

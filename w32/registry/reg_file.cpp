@@ -40,7 +40,7 @@ std::vector<std::u16string> LogicalLines(const std::u16string& text) {
     if (!line.empty() && line.back() == u'\r') line.pop_back();
     const size_t first = line.find_first_not_of(u" \t");
     line = first == std::u16string::npos ? std::u16string() : line.substr(first);
-    if (!current.empty() && current.back() == u'\\') {
+    if (!current.empty() && current.back() == u'\\' && current.front() != u';') {
       current.pop_back();
       current += line;
     } else {

@@ -47,9 +47,16 @@ LSTATUS APIENTRY RegOpenKeyExW(HKEY parent, LPCWSTR sub_key, DWORD, REGSAM, HKEY
     if (!sub.empty()) path += u"\\" + sub;
   }
   w32::RegistryHive hive = w32::LoadRegistry();
-  auto it = hive.find(path);
-  if (it == hive.end()) return ERROR_FILE_NOT_FOUND;
-  *result = static_cast<HKEY>(w32::InsertHandle(std::make_shared<w32::OpenKey>(path, std::move(it->second))));
+  w32::RegistryKey key;
+  if (auto it = hive.find(path); it != hive.end()) {
+    key = std::move(it->second);
+  } else {
+    // A key exists when it is a root or when some key below it is written down.
+    auto below = hive.lower_bound(path + u"\\");
+    const bool has_children = below != hive.end() && below->first.compare(0, path.size() + 1, path + u"\\") == 0;
+    if (path.find(u'\\') != std::u16string::npos && !has_children) return ERROR_FILE_NOT_FOUND;
+  }
+  *result = static_cast<HKEY>(w32::InsertHandle(std::make_shared<w32::OpenKey>(path, std::move(key))));
   return ERROR_SUCCESS;
 }
 
