@@ -4,3 +4,7 @@
 #include "handleapi.h"
 #include "synchapi.h"
 #include "debugapi.h"
+
+WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags);
+
+#define INFINITE 0xFFFFFFFF
