@@ -155,7 +155,7 @@ PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
 PyObject* TakeDebugOutput(PyObject*, PyObject*) { return ListOf(w32::host::TakeDebugOutput(), &FromUtf16); }
 
 PyObject* ExecutionState(PyObject*, PyObject*) {
-  return PyLong_FromUnsignedLong(w32::host::HeldExecutionState());
+  return PyInt_FromLong(static_cast<long>(w32::host::HeldExecutionState()));
 }
 
 PyObject* TakeSentInput(PyObject*, PyObject*) { return ListOf(w32::host::TakeSentInput(), &FromInput); }
