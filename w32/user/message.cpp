@@ -63,25 +63,24 @@ using w32::user::Window;
 
 // PostMessageW: to the queue of the window's thread, from any thread, in
 // order; a null window posts to the calling thread, HWND_BROADCAST to every
-// top-level window.
+// top-level window. A queue holds at most 10000 posted messages.
 BOOL WINAPI PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   const DWORD time = w32::user::TickNow();
+  DWORD error = ERROR_SUCCESS;
   if (hwnd == nullptr) {
-    ThreadQueue::Current()->Post(MSG{nullptr, message, wparam, lparam, time, POINT{0, 0}}, nullptr);
-    return TRUE;
-  }
-  if (hwnd == HWND_BROADCAST) {
+    error = ThreadQueue::Current()->Post(MSG{nullptr, message, wparam, lparam, time, POINT{0, 0}}, nullptr);
+  } else if (hwnd == HWND_BROADCAST) {
     for (const auto& window : w32::user::TopLevelWindows()) {
       window->queue->Post(MSG{window->handle, message, wparam, lparam, time, POINT{0, 0}}, window.get());
     }
-    return TRUE;
+  } else if (const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd)) {
+    error = window->queue->Post(MSG{hwnd, message, wparam, lparam, time, POINT{0, 0}}, window.get());
+  } else {
+    error = ERROR_INVALID_WINDOW_HANDLE;
   }
-  const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd);
-  if (window == nullptr || !window->queue->Post(MSG{hwnd, message, wparam, lparam, time, POINT{0, 0}}, window.get())) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
+  if (error == ERROR_SUCCESS) return TRUE;
+  SetLastError(error);
+  return FALSE;
 }
 
 // SendMessageW: a direct call on the window's own thread; from another thread

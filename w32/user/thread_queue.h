@@ -54,8 +54,11 @@ class ThreadQueue {
   static ThreadQueue* CurrentIfAny();
   bool IsCallerThread() const { return CurrentIfAny() == this; }
 
-  // From any thread. False when the window is destroyed or the thread has ended.
-  bool Post(const MSG& message, const Window* window);
+  // From any thread: ERROR_SUCCESS, ERROR_INVALID_WINDOW_HANDLE when the window
+  // is destroyed or the thread has ended, ERROR_NOT_ENOUGH_QUOTA when the
+  // queue holds the platform's limit of posted messages.
+  DWORD Post(const MSG& message, const Window* window);
+  // False when the window is destroyed or the thread has ended.
   bool Send(std::shared_ptr<SentMessage> message, const Window* window);
   void PostQuit(int code);
 
