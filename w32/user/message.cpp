@@ -172,15 +172,15 @@ VOID WINAPI PostQuitMessage(int code) { ThreadQueue::Current()->PostQuit(code); 
 
 namespace w32::host {
 
-// The wait is poll() on the queue's descriptor, so a signal ends it; without
-// a descriptor, the queue's condition variable.
+// The wait is poll() on the queue's descriptors, so a signal ends it; without
+// descriptors, the queue's condition variable.
 WaitResult WaitForMessages(DWORD timeout_ms) {
   const std::shared_ptr<user::ThreadQueue> queue = user::ThreadQueue::Current();
   const user::Clock::time_point deadline = user::DeadlineAfter(timeout_ms);
   if (queue->fd() >= 0) {
-    pollfd ready{queue->fd(), POLLIN, 0};
+    pollfd ready[2] = {{queue->message_fd(), POLLIN, 0}, {queue->timer_fd(), POLLIN, 0}};
     const int wait = timeout_ms == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(timeout_ms, INT_MAX));
-    const int count = poll(&ready, 1, wait);
+    const int count = poll(ready, 2, wait);
     if (count > 0) return WaitResult::kReady;
     if (count == 0) return WaitResult::kTimeout;
     if (errno == EINTR) return WaitResult::kInterrupted;
