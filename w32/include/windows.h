@@ -5,3 +5,5 @@
 #include "winbase.h"
 #include "winreg.h"
 #include "wincrypt.h"
+#include "wingdi.h"
+#include "winuser.h"
