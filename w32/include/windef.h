@@ -17,4 +17,6 @@ typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef WORD ATOM;
 
+typedef INT_PTR(WINAPI* FARPROC)();
+
 #define MAX_PATH 260
