@@ -10,6 +10,13 @@
 // the next read finishes with 0 bytes, as the platform does when its buffer
 // overflows. A watch descriptor may serve several handles (one folder watched
 // through two handles, or nested watched folders).
+//
+// The handle's open descriptor keeps a deleted folder alive, so inotify tells
+// of its end (IN_DELETE_SELF) only when the handle closes: the folder's parent
+// is watched as well, and a folder leaving it is checked for a link count of
+// zero. A folder whose file system is unmounted, also lazily while the handle
+// keeps it alive, is found through the mount table, which the service thread
+// polls too.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -19,6 +26,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <optional>
@@ -159,6 +167,10 @@ class ChangeWatch {
   void OnFolderGone(int wd, DWORD error);
   void OnWatchRemoved(int wd);
   void OnOverflow();
+  // A folder left the parent of the watched folder: was it this one?
+  void CheckRoot();
+  // With the ids of the mounts that the process still sees.
+  void CheckMount(const std::unordered_set<uint64_t>& mounts);
   // Every change that a scan of a new folder reported has had its own event by now.
   void ForgetScans() { scanned_.clear(); }
 
@@ -176,7 +188,12 @@ class ChangeWatch {
   File& file_;
   const bool subtree_;
   const DWORD filter_;  // the first read's; later reads cannot change what is watched
+  // Watches the parent of the watched folder, wherever it is now.
+  void GuardRoot();
+
   int root_wd_ = -1;
+  int guard_wd_ = -1;  // the watch on the parent folder
+  uint64_t mount_id_ = 0;  // the folder's mount, 0 when unknown
   std::unordered_map<int, std::string> folders_;  // watch descriptor -> folder relative to the root
   // Names that the scan of a new folder reported, until the events queued
   // before the scan are all read: their own creation events are not repeated.
@@ -200,20 +217,29 @@ class ChangeService {
   // With the lock held.
   int AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user);
   void DropWatch(int wd, ChangeWatch* user);
+  // The watch on a watched folder's parent.
+  int AddGuard(const std::string& path, ChangeWatch* guarded);
+  void DropGuard(int wd, ChangeWatch* guarded);
   void AddUser(ChangeWatch* watch) { watches_.insert(watch); }
   void RemoveUser(ChangeWatch* watch) { watches_.erase(watch); }
 
  private:
-  explicit ChangeService(int fd) : fd_(fd) {}
+  ChangeService(int fd, int mounts_fd) : fd_(fd), mounts_fd_(mounts_fd) {}
   void Run();
+  void CheckMounts();
   // Reads every queued event; false when the queue was empty.
   bool ReadEvents();
   void Dispatch(const Change& change);
   void DispatchMove(const Change& from, const Change* to);
   std::vector<ChangeWatch*> UsersOf(int wd) const;
+  // Removes the kernel's watch once neither a handle nor a guard uses it.
+  void ReleaseWatch(int wd);
+  void CheckGuards(const Change& change);
 
   const int fd_;
+  const int mounts_fd_;  // the mount table, -1 when it cannot be read
   std::unordered_map<int, std::vector<ChangeWatch*>> users_;  // watch descriptor -> handles using it
+  std::unordered_map<int, std::vector<ChangeWatch*>> guards_;  // watch descriptor -> handles of its subfolders
   std::unordered_set<ChangeWatch*> watches_;
   // An old-name event waiting for its new-name partner.
   std::optional<Change> move_from_;
@@ -225,6 +251,7 @@ ChangeWatch::~ChangeWatch() {
   std::lock_guard<std::mutex> guard(service_.lock);
   if (pending_) Finish(kStatusCancelled, 0);
   for (const auto& folder : folders_) service_.DropWatch(folder.first, this);
+  if (guard_wd_ >= 0) service_.DropGuard(guard_wd_, this);
   service_.RemoveUser(this);
 }
 
@@ -247,9 +274,33 @@ DWORD ChangeWatch::Start() {
   int fd = -1;
   root_wd_ = WatchFolder("", &fd);
   if (root_wd_ < 0) return errno == ENOSPC ? ERROR_NOT_ENOUGH_QUOTA : ErrorFromErrno(errno);
+  struct statx status;
+  if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
+    mount_id_ = status.stx_mnt_id;
+  }
   ::close(fd);
+  GuardRoot();
   if (subtree_) AddTree("", false);
   return ERROR_SUCCESS;
+}
+
+void ChangeWatch::GuardRoot() {
+  const int parent = ::openat(file_.fd(), "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (parent < 0) return;  // no parent to be seen from: deletion shows when the handle closes
+  const int wd = service_.AddGuard(ProcPath(parent), this);
+  ::close(parent);
+  if (wd == guard_wd_) return;
+  if (guard_wd_ >= 0) service_.DropGuard(guard_wd_, this);
+  guard_wd_ = wd;
+}
+
+void ChangeWatch::CheckRoot() {
+  struct stat status;
+  if (::fstat(file_.fd(), &status) == 0 && status.st_nlink == 0) {
+    if (broken_ == ERROR_SUCCESS) broken_ = ERROR_PATH_NOT_FOUND;
+    return;
+  }
+  GuardRoot();  // it may have moved to another parent
 }
 
 void ChangeWatch::AddTree(const std::string& top, bool report) {
@@ -370,6 +421,10 @@ void ChangeWatch::OnWatchRemoved(int wd) {
   }
 }
 
+void ChangeWatch::CheckMount(const std::unordered_set<uint64_t>& mounts) {
+  if (mount_id_ != 0 && mounts.count(mount_id_) == 0 && broken_ == ERROR_SUCCESS) broken_ = ERROR_NETNAME_DELETED;
+}
+
 void ChangeWatch::OnOverflow() {
   overflow_ = true;
   std::deque<Record>().swap(queue_);
@@ -467,7 +522,7 @@ ChangeService* ChangeService::Get() {
       SetLastError(errno == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ErrorFromErrno(errno));
       return nullptr;
     }
-    the_service = new ChangeService(fd);
+    the_service = new ChangeService(fd, ::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
     std::thread([] { the_service->Run(); }).detach();
   }
   return the_service;
@@ -488,8 +543,41 @@ void ChangeService::DropWatch(int wd, ChangeWatch* user) {
   users.erase(std::remove(users.begin(), users.end(), user), users.end());
   if (users.empty()) {
     users_.erase(it);
-    ::inotify_rm_watch(fd_, wd);
+    ReleaseWatch(wd);
   }
+}
+
+int ChangeService::AddGuard(const std::string& path, ChangeWatch* guarded) {
+  const int wd = ::inotify_add_watch(fd_, path.c_str(), IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD);
+  if (wd < 0) return -1;
+  std::vector<ChangeWatch*>& guarded_watches = guards_[wd];
+  if (std::find(guarded_watches.begin(), guarded_watches.end(), guarded) == guarded_watches.end()) {
+    guarded_watches.push_back(guarded);
+  }
+  return wd;
+}
+
+void ChangeService::DropGuard(int wd, ChangeWatch* guarded) {
+  auto it = guards_.find(wd);
+  if (it == guards_.end()) return;
+  std::vector<ChangeWatch*>& guarded_watches = it->second;
+  guarded_watches.erase(std::remove(guarded_watches.begin(), guarded_watches.end(), guarded), guarded_watches.end());
+  if (guarded_watches.empty()) {
+    guards_.erase(it);
+    ReleaseWatch(wd);
+  }
+}
+
+void ChangeService::ReleaseWatch(int wd) {
+  if (users_.count(wd) == 0 && guards_.count(wd) == 0) ::inotify_rm_watch(fd_, wd);
+}
+
+void ChangeService::CheckGuards(const Change& change) {
+  if ((change.mask & IN_ISDIR) == 0 || (change.mask & (IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) == 0) return;
+  auto it = guards_.find(change.wd);
+  if (it == guards_.end()) return;
+  const std::vector<ChangeWatch*> guarded = it->second;  // a check may move the guard
+  for (ChangeWatch* watch : guarded) watch->CheckRoot();
 }
 
 std::vector<ChangeWatch*> ChangeService::UsersOf(int wd) const {
@@ -499,10 +587,12 @@ std::vector<ChangeWatch*> ChangeService::UsersOf(int wd) const {
 
 void ChangeService::Run() {
   for (;;) {
-    pollfd ready{fd_, POLLIN, 0};
-    const int count = ::poll(&ready, 1, move_from_ ? kMovePairMilliseconds : -1);
+    // The mount table reports a change as POLLPRI; a negative descriptor is skipped.
+    pollfd ready[2] = {{fd_, POLLIN, 0}, {mounts_fd_, POLLPRI, 0}};
+    const int count = ::poll(ready, 2, move_from_ ? kMovePairMilliseconds : -1);
     if (count < 0 && errno != EINTR) return;
     std::lock_guard<std::mutex> guard(lock);
+    if (count > 0 && (ready[1].revents & (POLLPRI | POLLERR))) CheckMounts();
     if (count == 0 && move_from_) {
       // No partner came: the item left the watched folders.
       const Change from = std::move(*move_from_);
@@ -517,6 +607,27 @@ void ChangeService::Run() {
       watch->Deliver();
     }
   }
+}
+
+void ChangeService::CheckMounts() {
+  std::string table;
+  char chunk[4096];
+  for (off_t offset = 0;;) {
+    const ssize_t size = ::pread(mounts_fd_, chunk, sizeof chunk, offset);
+    if (size <= 0) break;
+    table.append(chunk, static_cast<size_t>(size));
+    offset += size;
+  }
+  // Each line starts with the mount's id.
+  std::unordered_set<uint64_t> mounts;
+  for (size_t line = 0; line < table.size();) {
+    mounts.insert(std::strtoull(table.c_str() + line, nullptr, 10));
+    const size_t end = table.find('\n', line);
+    if (end == std::string::npos) break;
+    line = end + 1;
+  }
+  if (mounts.empty()) return;  // the table could not be read: nothing is known
+  for (ChangeWatch* watch : watches_) watch->CheckMount(mounts);
 }
 
 bool ChangeService::ReadEvents() {
@@ -577,10 +688,16 @@ void ChangeService::Dispatch(const Change& event) {
       watch->OnModified(event.wd, name, kAccessFilter);
     }
   }
-  if (event.mask & IN_IGNORED) users_.erase(event.wd);  // the kernel dropped it already
+  CheckGuards(event);
+  if (event.mask & IN_IGNORED) {  // the kernel dropped it already
+    users_.erase(event.wd);
+    guards_.erase(event.wd);
+  }
 }
 
 void ChangeService::DispatchMove(const Change& from, const Change* to) {
+  CheckGuards(from);
+  if (to != nullptr) CheckGuards(*to);
   const bool folder = (from.mask & IN_ISDIR) != 0;
   std::vector<ChangeWatch*> watches = UsersOf(from.wd);
   if (to != nullptr) {

@@ -84,8 +84,10 @@ DWORD SharedKinds(DWORD access) {
 }
 
 // Registers a new handle's access and share mode; null when an open handle
-// refuses the access or uses what the new share mode refuses.
+// refuses the access or uses what the new share mode refuses. A handle without
+// data or delete access takes no part in sharing, as on the platform.
 std::shared_ptr<void> RegisterShare(const struct stat& status, DWORD access, DWORD share) {
+  if (SharedKinds(access) == 0) return std::make_shared<int>(0);
   ShareTable& table = TheShareTable();
   const auto key = std::make_pair(status.st_dev, status.st_ino);
   std::lock_guard<std::mutex> guard(table.lock);
