@@ -2,7 +2,7 @@
 # Installs the Debian packages the build needs, only when something is missing.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libssl-dev libicu-dev pci.ids)
+packages=(cmake g++ make pkg-config libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;

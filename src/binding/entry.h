@@ -117,7 +117,7 @@ PyObject* MakeResult(R value) {
     return value;
   } else if constexpr (std::is_same_v<R, bool>) {
     return PyBool_FromLong(value);
-  } else if constexpr (std::is_same_v<R, int>) {
+  } else if constexpr (std::is_same_v<R, int> || std::is_same_v<R, long>) {  // long: LRESULT
     return PyInt_FromLong(value);
   } else if constexpr (std::is_same_v<R, DWORD>) {
     return value < 0x80000000u ? PyInt_FromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);

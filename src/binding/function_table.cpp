@@ -7,7 +7,10 @@
 #include "binding/device_types.h"
 #include "binding/entry.h"
 #include "binding/type_registry.h"
+#include "detector/dector_callback.h"
+#include "power/prevent_screen_saver.h"
 #include "power/running_instance.h"
+#include "power/suspend_blocker.h"
 #include "python/windows_error.h"
 
 namespace device::binding {
@@ -25,13 +28,13 @@ namespace {
   F(MMer2_Encode,                     NotBuilt, ArgObject<MMer2>, ArgAny)                            \
   F(MMer2_Decode,                     NotBuilt, ArgObject<MMer2>, ArgAny)                            \
   R(MMer2_swigregister,               MMer2)                                                         \
-  F(new_PreventScreenSaver,           NotBuilt)                                                      \
-  F(delete_PreventScreenSaver,        NotBuilt, ArgDisowned<PreventScreenSaver>)                     \
+  F(new_PreventScreenSaver,           Construct<PreventScreenSaver>)                                 \
+  F(delete_PreventScreenSaver,        Destroy<PreventScreenSaver>, ArgDisowned<PreventScreenSaver>)  \
   R(PreventScreenSaver_swigregister,  PreventScreenSaver)                                            \
-  F(new_SuspendBlocker,               NotBuilt)                                                      \
-  F(delete_SuspendBlocker,            NotBuilt, ArgDisowned<SuspendBlocker>)                         \
-  F(SuspendBlocker_Lock,              NotBuilt, ArgObject<SuspendBlocker>)                           \
-  F(SuspendBlocker_UnLock,            NotBuilt, ArgObject<SuspendBlocker>)                           \
+  F(new_SuspendBlocker,               Construct<SuspendBlocker>)                                     \
+  F(delete_SuspendBlocker,            Destroy<SuspendBlocker>, ArgDisowned<SuspendBlocker>)          \
+  F(SuspendBlocker_Lock,              &SuspendBlocker::Lock, ArgObject<SuspendBlocker>)              \
+  F(SuspendBlocker_UnLock,            &SuspendBlocker::UnLock, ArgObject<SuspendBlocker>)            \
   R(SuspendBlocker_swigregister,      SuspendBlocker)                                                \
   F(new_RunningInstance,              (Construct<RunningInstance, const WCHAR*>), ArgUnicode)        \
   F(delete_RunningInstance,           Destroy<RunningInstance>, ArgDisowned<RunningInstance>)        \
@@ -50,10 +53,10 @@ namespace {
   F(MonitorFolder_AddFolder,          NotBuilt, ArgObject<MonitorFolder>, ArgUnicode)                \
   F(MonitorFolder_RemoveFolder,       NotBuilt, ArgObject<MonitorFolder>, ArgUnicode)                \
   R(MonitorFolder_swigregister,       MonitorFolder)                                                 \
-  F(DectorCallback_WndProc,           NotBuilt, ArgObject<DectorCallback>, ArgUint, ArgWparam,       \
-                                      ArgLparam)                                                     \
-  F(new_DectorCallback,               NotBuilt)                                                      \
-  F(delete_DectorCallback,            NotBuilt, ArgDisowned<DectorCallback>)                         \
+  F(DectorCallback_WndProc,           &DectorCallback::WndProc, ArgObject<DectorCallback>, ArgUint,  \
+                                      ArgWparam, ArgLparam)                                          \
+  F(new_DectorCallback,               Construct<DectorCallback>)                                     \
+  F(delete_DectorCallback,            Destroy<DectorCallback>, ArgDisowned<DectorCallback>)          \
   R(DectorCallback_swigregister,      DectorCallback)                                                \
   F(new_Detector,                     NotBuilt)                                                      \
   F(delete_Detector,                  NotBuilt, ArgDisowned<Detector>)                               \

@@ -34,3 +34,6 @@ WINBASEAPI BOOL WINAPI ReadDirectoryChangesW(HANDLE hDirectory, LPVOID lpBuffer,
                                              BOOL bWatchSubtree, DWORD dwNotifyFilter, LPDWORD lpBytesReturned,
                                              LPOVERLAPPED lpOverlapped,
                                              LPOVERLAPPED_COMPLETION_ROUTINE lpCompletionRoutine);
+
+WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags);
+

@@ -4,3 +4,5 @@
 #include "winerror.h"
 #include "winbase.h"
 #include "winreg.h"
+#include "wingdi.h"
+#include "winuser.h"

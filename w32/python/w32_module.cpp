@@ -1,10 +1,15 @@
 // _w32: the host face of w32 for Python applications and tests.
 #include <Python.h>
+#include <dbt.h>
+
+#include <chrono>
 
 #include "host/host.h"
 #include "python/windows_error.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 PyObject* FromUtf16(const std::u16string& text) {
   int byteorder = -1;  // little-endian, as char16_t is in memory here
@@ -12,12 +17,28 @@ PyObject* FromUtf16(const std::u16string& text) {
                                static_cast<Py_ssize_t>(text.size() * 2), "replace", &byteorder);
 }
 
-PyObject* TakeDebugOutput(PyObject*, PyObject*) {
-  const std::vector<std::u16string> lines = w32::host::TakeDebugOutput();
-  PyObject* list = PyList_New(static_cast<Py_ssize_t>(lines.size()));
+// An int or long argument within 0..limit; raises TypeError or OverflowError naming it.
+bool ToUnsigned(PyObject* object, unsigned long limit, const char* name, unsigned long* value) {
+  if (!PyInt_Check(object) && !PyLong_Check(object)) {
+    PyErr_Format(PyExc_TypeError, "%s must be an integer", name);
+    return false;
+  }
+  const unsigned long converted = PyLong_AsUnsignedLong(object);
+  if (PyErr_Occurred() != nullptr || converted > limit) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_OverflowError, "%s must be between 0 and %lu", name, limit);
+    return false;
+  }
+  *value = converted;
+  return true;
+}
+
+template <class T>
+PyObject* ListOf(const std::vector<T>& values, PyObject* (*make)(const T&)) {
+  PyObject* list = PyList_New(static_cast<Py_ssize_t>(values.size()));
   if (list == nullptr) return nullptr;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    PyObject* item = FromUtf16(lines[i]);
+  for (size_t i = 0; i < values.size(); ++i) {
+    PyObject* item = make(values[i]);
     if (item == nullptr) {
       Py_DECREF(list);
       return nullptr;
@@ -27,9 +48,141 @@ PyObject* TakeDebugOutput(PyObject*, PyObject*) {
   return list;
 }
 
+PyObject* FromLresult(const LRESULT& value) { return PyInt_FromLong(value); }
+
+PyObject* FromInput(const INPUT& input) {
+  switch (input.type) {
+    case INPUT_MOUSE:
+      return Py_BuildValue("(kllkk)", static_cast<unsigned long>(input.type), static_cast<long>(input.mi.dx),
+                           static_cast<long>(input.mi.dy), static_cast<unsigned long>(input.mi.mouseData),
+                           static_cast<unsigned long>(input.mi.dwFlags));
+    case INPUT_KEYBOARD:
+      return Py_BuildValue("(kiik)", static_cast<unsigned long>(input.type), input.ki.wVk, input.ki.wScan,
+                           static_cast<unsigned long>(input.ki.dwFlags));
+    default:
+      return Py_BuildValue("(kkii)", static_cast<unsigned long>(input.type),
+                           static_cast<unsigned long>(input.hi.uMsg), input.hi.wParamL, input.hi.wParamH);
+  }
+}
+
+// A broadcast, without the interpreter lock: the windows' threads may need it.
+PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
+  std::vector<LRESULT> answers;
+  Py_BEGIN_ALLOW_THREADS
+  answers = w32::host::Broadcast(message, wparam, lparam);
+  Py_END_ALLOW_THREADS
+  return ListOf(answers, &FromLresult);
+}
+
+PyObject* PumpMessages(PyObject*, PyObject* args) {
+  PyObject* timeout_object = nullptr;
+  if (!PyArg_UnpackTuple(args, "PumpMessages", 0, 1, &timeout_object)) return nullptr;
+  unsigned long timeout_ms = 0;
+  if (timeout_object != nullptr && !ToUnsigned(timeout_object, INFINITE - 1, "timeout_ms", &timeout_ms)) {
+    return nullptr;
+  }
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  w32::host::Dispatched dispatched;
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    w32::host::WaitResult waited;
+    Py_BEGIN_ALLOW_THREADS
+    waited = w32::host::WaitForMessages(static_cast<DWORD>(left > 0 ? left : 0));
+    if (waited == w32::host::WaitResult::kReady) dispatched = w32::host::DispatchQueued(true);
+    Py_END_ALLOW_THREADS
+    if (waited != w32::host::WaitResult::kInterrupted) break;
+    if (PyErr_CheckSignals() < 0) return nullptr;
+  }
+  return PyInt_FromSize_t(dispatched.count);
+}
+
+PyObject* RunMessageLoop(PyObject*, PyObject*) {
+  while (true) {
+    w32::host::WaitResult waited;
+    w32::host::Dispatched dispatched;
+    Py_BEGIN_ALLOW_THREADS
+    waited = w32::host::WaitForMessages(INFINITE);
+    if (waited == w32::host::WaitResult::kReady) dispatched = w32::host::DispatchQueued(false);
+    Py_END_ALLOW_THREADS
+    if (dispatched.quit) return PyInt_FromLong(dispatched.quit_code);
+    if (waited == w32::host::WaitResult::kInterrupted && PyErr_CheckSignals() < 0) return nullptr;
+  }
+}
+
+PyObject* PostQuit(PyObject*, PyObject* args) {
+  int code = 0;
+  if (!PyArg_ParseTuple(args, "i:PostQuitMessage", &code)) return nullptr;
+  PostQuitMessage(code);
+  Py_RETURN_NONE;
+}
+
+PyObject* QueueFd(PyObject*, PyObject*) {
+  const int fd = w32::host::QueueFd();
+  if (fd < 0) {
+    PyErr_SetString(PyExc_OSError, "this thread's message queue has no descriptor");
+    return nullptr;
+  }
+  return PyInt_FromLong(fd);
+}
+
+PyObject* BroadcastDeviceChange(PyObject*, PyObject* args) {
+  PyObject* objects[3] = {};
+  if (!PyArg_UnpackTuple(args, "BroadcastDeviceChange", 3, 3, &objects[0], &objects[1], &objects[2])) return nullptr;
+  unsigned long event = 0;
+  unsigned long unitmask = 0;
+  unsigned long flags = 0;
+  if (!ToUnsigned(objects[0], 0xFFFFFFFFul, "event", &event) ||
+      !ToUnsigned(objects[1], 0xFFFFFFFFul, "unitmask", &unitmask) ||
+      !ToUnsigned(objects[2], 0xFFFFul, "flags", &flags)) {
+    return nullptr;
+  }
+  DEV_BROADCAST_VOLUME volume{};
+  volume.dbcv_size = sizeof volume;
+  volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
+  volume.dbcv_unitmask = static_cast<DWORD>(unitmask);
+  volume.dbcv_flags = static_cast<WORD>(flags);
+  return BroadcastToWindows(WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&volume));
+}
+
+PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
+  PyObject* event_object = nullptr;
+  if (!PyArg_UnpackTuple(args, "BroadcastPowerEvent", 1, 1, &event_object)) return nullptr;
+  unsigned long event = 0;
+  if (!ToUnsigned(event_object, 0xFFFFFFFFul, "event", &event)) return nullptr;
+  return BroadcastToWindows(WM_POWERBROADCAST, event, 0);
+}
+
+PyObject* TakeDebugOutput(PyObject*, PyObject*) { return ListOf(w32::host::TakeDebugOutput(), &FromUtf16); }
+
+PyObject* ExecutionState(PyObject*, PyObject*) {
+  return PyInt_FromLong(static_cast<long>(w32::host::HeldExecutionState()));
+}
+
+PyObject* TakeSentInput(PyObject*, PyObject*) { return ListOf(w32::host::TakeSentInput(), &FromInput); }
+
 PyMethodDef kMethods[] = {
+    {"PumpMessages", PumpMessages, METH_VARARGS,
+     "PumpMessages(timeout_ms=0) -> int: dispatches the messages queued for this thread, waiting up to\n"
+     "timeout_ms for the first (without the interpreter lock); returns how many were dispatched.\n"
+     "A WM_QUIT stays queued."},
+    {"RunMessageLoop", RunMessageLoop, METH_NOARGS,
+     "RunMessageLoop() -> int: the message loop of this thread until WM_QUIT; returns its code."},
+    {"PostQuitMessage", PostQuit, METH_VARARGS, "PostQuitMessage(code): ends this thread's message loop."},
+    {"QueueFd", QueueFd, METH_NOARGS,
+     "QueueFd() -> int: a descriptor readable while this thread's queue holds messages or a timer is due."},
+    {"BroadcastDeviceChange", BroadcastDeviceChange, METH_VARARGS,
+     "BroadcastDeviceChange(event, unitmask, flags) -> list: sends WM_DEVICECHANGE with a volume record to\n"
+     "every top-level window; returns their answers."},
+    {"BroadcastPowerEvent", BroadcastPowerEvent, METH_VARARGS,
+     "BroadcastPowerEvent(event) -> list: sends WM_POWERBROADCAST to every top-level window; returns their\n"
+     "answers."},
     {"TakeDebugOutput", TakeDebugOutput, METH_NOARGS,
      "TakeDebugOutput() -> list of unicode: the debugger output written since the last call."},
+    {"ExecutionState", ExecutionState, METH_NOARGS,
+     "ExecutionState() -> int: the ES_ requirements that SetThreadExecutionState holds, of all threads."},
+    {"TakeSentInput", TakeSentInput, METH_NOARGS,
+     "TakeSentInput() -> list of tuples: the SendInput records since the last call; (type, dx, dy,\n"
+     "mouseData, flags) for the mouse, (type, vk, scan, flags) for the keyboard."},
     {nullptr, nullptr, 0, nullptr},
 };
 

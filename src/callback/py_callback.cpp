@@ -1,0 +1,154 @@
+#include "callback/py_callback.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "callback/gil.h"
+
+namespace device {
+namespace {
+
+PyObject* NewNone() {
+  Py_INCREF(Py_None);
+  return Py_None;
+}
+
+PyObject* FromUtf16(const WCHAR* text) {
+  if (text == nullptr) return NewNone();
+  size_t length = 0;
+  while (text[length] != 0) ++length;
+  int byteorder = -1;  // little-endian, as char16_t is in memory here
+  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text), static_cast<Py_ssize_t>(length * 2), "replace",
+                               &byteorder);
+}
+
+PyObject* FromUnsigned(unsigned long value) {
+  return value <= static_cast<unsigned long>(LONG_MAX) ? PyInt_FromLong(static_cast<long>(value))
+                                                       : PyLong_FromUnsignedLong(value);
+}
+
+// The host's unicode holds UCS4, so Py_VaBuildValue cannot take UTF-16: a
+// format with "u" is built here. It is a flat list of codes, optionally in one
+// pair of parentheses: u, s, z, i, I, l, k and O, with Py_BuildValue's
+// meanings otherwise.
+PyObject* BuildWithWide(const char* format, va_list values) {
+  std::string_view codes(format);
+  if (codes.size() >= 2 && codes.front() == '(' && codes.back() == ')') codes = codes.substr(1, codes.size() - 2);
+  std::vector<PyObject*> items;
+  va_list own;
+  va_copy(own, values);
+  bool built = true;
+  for (const char code : codes) {
+    PyObject* item = nullptr;
+    switch (code) {
+      case 'u':
+        item = FromUtf16(va_arg(own, const WCHAR*));
+        break;
+      case 's':
+      case 'z': {
+        const char* text = va_arg(own, const char*);
+        item = text == nullptr ? NewNone() : PyString_FromString(text);
+        break;
+      }
+      case 'i':
+        item = PyInt_FromLong(va_arg(own, int));
+        break;
+      case 'I':
+        item = FromUnsigned(va_arg(own, unsigned int));
+        break;
+      case 'l':
+        item = PyInt_FromLong(va_arg(own, long));
+        break;
+      case 'k':
+        item = FromUnsigned(va_arg(own, unsigned long));
+        break;
+      case 'O':
+        item = va_arg(own, PyObject*);
+        if (item == nullptr) {
+          PyErr_SetString(PyExc_SystemError, "NULL object passed to a callback format");
+        } else {
+          Py_INCREF(item);
+        }
+        break;
+      default:
+        PyErr_Format(PyExc_SystemError, "bad format char '%c' in a callback format with 'u'", code);
+        break;
+    }
+    if (item == nullptr) {
+      built = false;
+      break;
+    }
+    items.push_back(item);
+  }
+  va_end(own);
+  PyObject* tuple = built ? PyTuple_New(static_cast<Py_ssize_t>(items.size())) : nullptr;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (tuple != nullptr) {
+      PyTuple_SET_ITEM(tuple, static_cast<Py_ssize_t>(i), items[i]);
+    } else {
+      Py_DECREF(items[i]);
+    }
+  }
+  return tuple;
+}
+
+}  // namespace
+
+PyCallback::PyCallback() : callable_(nullptr) { PyEval_InitThreads(); }
+
+PyCallback::~PyCallback() { SetCallback(nullptr); }
+
+void PyCallback::SetCallback(PyObject* callable) {
+  // The old callable goes last: its release may run Python code that sets another.
+  PyObject* old = callable_;
+  callable_ = nullptr;
+  if (callable != nullptr && callable != Py_None) {
+    Py_INCREF(callable);
+    callable_ = callable;
+  }
+  Py_XDECREF(old);
+}
+
+void PyCallback::Call(const char* format, ...) {
+  if (callable_ == nullptr) return;
+  GilEnsureGuard lock;
+  va_list values;
+  va_start(values, format);
+  PyObject* result = Invoke(format, values);
+  va_end(values);
+  Py_XDECREF(result);
+}
+
+PyObject* PyCallback::Invoke(const char* format, va_list values) {
+  PyObject* arguments = nullptr;
+  if (format != nullptr && *format != 0) {
+    char wrapped[4];
+    const char* used = format;
+    if (format[1] == 0) {
+      std::snprintf(wrapped, sizeof wrapped, "(%c)", format[0]);
+      used = wrapped;
+    }
+    arguments = std::strchr(used, 'u') != nullptr ? BuildWithWide(used, values) : Py_VaBuildValue(used, values);
+    if (arguments == nullptr) {
+      PyErr_Print();
+      return nullptr;
+    }
+  }
+  PyObject* callable = callable_;  // set again or cleared while a call runs, it stays alive for the call
+  PyObject* result = nullptr;
+  if (callable != nullptr) {
+    Py_INCREF(callable);
+    result = PyObject_CallObject(callable, arguments);
+    Py_DECREF(callable);
+  }
+  Py_XDECREF(arguments);
+  if (PyErr_Occurred() != nullptr) PyErr_Print();
+  return result;
+}
+
+}  // namespace device

@@ -1,0 +1,13 @@
+#pragma once
+// The Python-visible face of Caffeine: prevention from creation to deletion.
+#include "power/caffeine.h"
+
+namespace device {
+
+class PreventScreenSaver : private Caffeine {
+ public:
+  PreventScreenSaver() = default;
+  ~PreventScreenSaver() override = default;
+};
+
+}  // namespace device

@@ -1,0 +1,285 @@
+// Posted and sent messages across threads, retrieval order and filters, the
+// host's message loop.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "host/host.h"
+#include "recording_window.h"
+
+namespace {
+
+using w32_test::DispatchAll;
+using w32_test::MakeRecordingWindow;
+using w32_test::Recorder;
+
+std::vector<WPARAM> AppParameters(HWND window) {
+  std::vector<WPARAM> values;
+  for (const auto& r : Recorder::Instance().For(window)) {
+    if (r.message == WM_APP) values.push_back(r.wparam);
+  }
+  return values;
+}
+
+bool Readable(int fd) {
+  pollfd ready{fd, POLLIN, 0};
+  return poll(&ready, 1, 0) == 1;
+}
+
+TEST(PostMessage, MessagesFromAnotherThreadArriveInOrderOnTheOwningThread) {
+  HWND window = MakeRecordingWindow();
+  constexpr WPARAM kCount = 500;
+  std::thread worker([&] {
+    for (WPARAM i = 0; i < kCount; ++i) ASSERT_TRUE(PostMessageW(window, WM_APP, i, 0));
+  });
+  worker.join();
+  EXPECT_EQ(DispatchAll(), static_cast<int>(kCount));
+  std::vector<WPARAM> expected(kCount);
+  for (WPARAM i = 0; i < kCount; ++i) expected[i] = i;
+  EXPECT_EQ(AppParameters(window), expected);
+  for (const auto& r : Recorder::Instance().For(window)) EXPECT_EQ(r.thread, std::this_thread::get_id());
+  DestroyWindow(window);
+}
+
+TEST(PostMessage, NothingQueuedForADestroyedWindowIsDelivered) {
+  HWND window = MakeRecordingWindow();
+  ASSERT_TRUE(PostMessageW(window, WM_APP, 1, 0));
+  DestroyWindow(window);
+  EXPECT_EQ(DispatchAll(), 0);
+  EXPECT_TRUE(AppParameters(window).empty());
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageW(window, WM_APP, 2, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST(SendMessage, ToAnotherThreadWaitsUntilThatThreadRetrievesMessages) {
+  HWND window = MakeRecordingWindow();
+  std::atomic<bool> answered{false};
+  LRESULT answer = 0;
+  std::thread sender([&] {
+    answer = SendMessageW(window, WM_APP + 1, 41, 0);
+    answered = true;
+    PostMessageW(window, WM_NULL, 0, 0);  // GetMessage returns for posted messages only
+  });
+  MSG message;
+  while (!answered) GetMessageW(&message, nullptr, 0, 0) > 0 && DispatchMessageW(&message);
+  sender.join();
+  EXPECT_EQ(answer, 42);
+  const auto received = Recorder::Instance().For(window);
+  ASSERT_FALSE(received.empty());
+  const auto sent = std::find_if(received.begin(), received.end(),
+                                 [](const w32_test::Received& r) { return r.message == WM_APP + 1; });
+  ASSERT_NE(sent, received.end());
+  EXPECT_EQ(sent->thread, std::this_thread::get_id());
+  DestroyWindow(window);
+}
+
+// A window whose procedure sends to another thread's window while it handles
+// a message sent from that thread: both threads wait on each other's sends.
+HWND partner = nullptr;
+
+LRESULT CALLBACK ForwardingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_APP + 2) return SendMessageW(partner, WM_APP + 1, wparam, 0) * 10;
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+TEST(SendMessage, SendsBetweenTwoWaitingThreadsDoNotDeadlock) {
+  WNDCLASSEXW klass{};
+  klass.cbSize = sizeof klass;
+  klass.lpfnWndProc = ForwardingProc;
+  klass.lpszClassName = u"Forwarding Window";
+  ASSERT_NE(RegisterClassExW(&klass), 0);
+  partner = MakeRecordingWindow();
+  std::atomic<bool> ready{false};
+  std::atomic<bool> done{false};
+  HWND forwarder = nullptr;
+  std::thread other([&] {
+    forwarder = CreateWindowExW(0, klass.lpszClassName, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ready = true;
+    MSG message;
+    while (!done) GetMessageW(&message, nullptr, 0, 0) > 0 && DispatchMessageW(&message);
+  });
+  while (!ready) std::this_thread::yield();
+  // This thread waits for the forwarder, which waits for this thread's window.
+  EXPECT_EQ(SendMessageW(forwarder, WM_APP + 2, 4, 0), 50);
+  done = true;
+  PostMessageW(forwarder, WM_NULL, 0, 0);
+  other.join();
+  DestroyWindow(partner);
+}
+
+TEST(SendMessage, ASenderIsReleasedWhenTheOwningThreadEndsWithoutAnswering) {
+  std::atomic<HWND> window{nullptr};
+  std::thread owner([&] {
+    window = MakeRecordingWindow();
+    w32::host::WaitForMessages(INFINITE);  // the sent message has arrived; the thread ends
+  });
+  while (window == nullptr) std::this_thread::yield();
+  std::thread sender([&] { EXPECT_EQ(SendMessageW(window, WM_APP + 1, 1, 0), 0); });
+  owner.join();
+  sender.join();
+  for (const auto& r : Recorder::Instance().For(window)) EXPECT_NE(r.message, static_cast<UINT>(WM_APP + 1));
+}
+
+TEST(SendMessage, ToAnInvalidWindowFails) {
+  SetLastError(0);
+  EXPECT_EQ(SendMessageW(reinterpret_cast<HWND>(0x42), WM_APP, 0, 0), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST(GetMessage, TakesPostedMessagesBeforeWmQuit) {
+  HWND window = MakeRecordingWindow();
+  PostQuitMessage(7);
+  PostMessageW(window, WM_APP, 1, 0);
+  MSG message;
+  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), TRUE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_APP));
+  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), FALSE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_QUIT));
+  EXPECT_EQ(message.wParam, 7u);
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE));
+  DestroyWindow(window);
+}
+
+TEST(GetMessage, RefusesBadArguments) {
+  MSG message;
+  HWND foreign = nullptr;
+  std::atomic<bool> end{false};
+  std::thread owner([&] {
+    foreign = MakeRecordingWindow();
+    while (!end) std::this_thread::yield();
+  });
+  while (foreign == nullptr) std::this_thread::yield();
+  struct Case {
+    LPMSG message;
+    HWND filter;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, ERROR_INVALID_PARAMETER},
+      {&message, reinterpret_cast<HWND>(0x42), ERROR_INVALID_WINDOW_HANDLE},
+      {&message, foreign, ERROR_INVALID_WINDOW_HANDLE},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(GetMessageW(c.message, c.filter, 0, 0), -1);
+    EXPECT_EQ(GetLastError(), c.error);
+    SetLastError(0);
+    EXPECT_FALSE(PeekMessageW(c.message, c.filter, 0, 0, PM_REMOVE));
+    EXPECT_EQ(GetLastError(), c.error);
+  }
+  SetLastError(0);
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, 0x00100000));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
+  end = true;
+  owner.join();
+}
+
+TEST(PeekMessage, FiltersByWindowAndMessageRange) {
+  HWND first = MakeRecordingWindow();
+  HWND second = MakeRecordingWindow();
+  PostMessageW(first, WM_APP, 1, 0);
+  PostMessageW(second, WM_APP + 5, 2, 0);
+  PostMessageW(nullptr, WM_APP + 9, 3, 0);
+  struct Case {
+    HWND hwnd;
+    UINT first;
+    UINT last;
+    WPARAM expected;  // 0: none
+  };
+  const Case cases[] = {
+      {second, 0, 0, 2},
+      {reinterpret_cast<HWND>(-1), 0, 0, 3},
+      {nullptr, WM_APP + 5, WM_APP + 9, 2},
+      {nullptr, WM_APP + 6, WM_APP + 8, 0},
+      {nullptr, 0, 0, 1},
+  };
+  for (const Case& c : cases) {
+    MSG message{};
+    const BOOL found = PeekMessageW(&message, c.hwnd, c.first, c.last, PM_NOREMOVE);
+    EXPECT_EQ(found != FALSE, c.expected != 0);
+    if (found) {
+      EXPECT_EQ(message.wParam, c.expected);
+    }
+  }
+  EXPECT_EQ(DispatchAll(), 3);  // nothing was taken by PM_NOREMOVE
+  DestroyWindow(first);
+  DestroyWindow(second);
+}
+
+TEST(DispatchMessage, ReachesOnlyWindowsOfTheCallingThread) {
+  HWND window = MakeRecordingWindow();
+  MSG message{window, WM_APP + 1, 1, 0, 0, {0, 0}};
+  EXPECT_EQ(DispatchMessageW(&message), 2);
+  LRESULT result = -1;
+  DWORD error = 0;
+  std::thread other([&] {
+    result = DispatchMessageW(&message);
+    error = GetLastError();
+  });
+  other.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_WINDOW_OF_OTHER_THREAD));
+  MSG thread_message{nullptr, WM_APP, 0, 0, 0, {0, 0}};
+  EXPECT_EQ(DispatchMessageW(&thread_message), 0);
+  DestroyWindow(window);
+}
+
+TEST(HostLoop, TheQueueDescriptorIsReadableExactlyWhileMessagesWait) {
+  const int fd = w32::host::QueueFd();
+  ASSERT_GE(fd, 0);
+  DispatchAll();
+  EXPECT_FALSE(Readable(fd));
+  HWND window = MakeRecordingWindow();
+  std::thread([&] { PostMessageW(window, WM_APP, 1, 0); }).join();
+  EXPECT_TRUE(Readable(fd));
+  EXPECT_EQ(w32::host::WaitForMessages(INFINITE), w32::host::WaitResult::kReady);
+  EXPECT_EQ(w32::host::DispatchQueued(true).count, 1u);
+  EXPECT_FALSE(Readable(fd));
+  EXPECT_EQ(w32::host::WaitForMessages(0), w32::host::WaitResult::kTimeout);
+  DestroyWindow(window);
+}
+
+TEST(HostLoop, DispatchStopsAtWmQuitAndCanKeepIt) {
+  HWND window = MakeRecordingWindow();
+  PostMessageW(window, WM_APP, 1, 0);
+  PostQuitMessage(3);
+  w32::host::Dispatched kept = w32::host::DispatchQueued(true);
+  EXPECT_EQ(kept.count, 1u);
+  EXPECT_TRUE(kept.quit);
+  EXPECT_EQ(kept.quit_code, 3);
+  w32::host::Dispatched taken = w32::host::DispatchQueued(false);
+  EXPECT_TRUE(taken.quit);
+  EXPECT_EQ(taken.count, 0u);
+  EXPECT_FALSE(w32::host::DispatchQueued(false).quit);
+  DestroyWindow(window);
+}
+
+TEST(HostLoop, ABroadcastReachesTheWindowsOfEveryThread) {
+  HWND mine = MakeRecordingWindow();
+  std::atomic<HWND> theirs{nullptr};
+  std::atomic<bool> done{false};
+  std::thread other([&] {
+    theirs = MakeRecordingWindow();
+    while (!done) {
+      if (w32::host::WaitForMessages(INFINITE) == w32::host::WaitResult::kReady) w32::host::DispatchQueued(false);
+    }
+    DestroyWindow(theirs);
+  });
+  while (theirs == nullptr) std::this_thread::yield();
+  const std::vector<LRESULT> answers = w32::host::Broadcast(WM_APP + 1, 9, 0);
+  EXPECT_EQ(std::count(answers.begin(), answers.end(), 10), 2);
+  EXPECT_EQ(Recorder::Instance().For(theirs).back().message, static_cast<UINT>(WM_APP + 1));
+  EXPECT_EQ(Recorder::Instance().For(mine).back().message, static_cast<UINT>(WM_APP + 1));
+  done = true;
+  PostMessageW(theirs, WM_NULL, 0, 0);
+  other.join();
+  DestroyWindow(mine);
+}
+
+}  // namespace

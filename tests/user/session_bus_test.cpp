@@ -1,0 +1,185 @@
+// The execution state and simulated input against a private session bus, on
+// which a stand-in for the desktop's screen saver records what it is asked.
+#include <dbus/dbus.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr dbus_uint32_t kCookie = 77;
+
+// A dbus-daemon of our own, stopped at the end.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    int out[2];
+    if (access("/usr/bin/dbus-daemon", X_OK) != 0 || pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    char line[512] = {};
+    size_t used = 0;
+    while (used + 1 < sizeof line) {
+      const ssize_t got = read(out[0], line + used, 1);
+      if (got <= 0 || line[used] == '\n') break;
+      used += static_cast<size_t>(got);
+    }
+    close(out[0]);
+    line[used] = 0;
+    address_ = line;
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+};
+
+// Owns org.freedesktop.ScreenSaver on the bus and records the calls.
+class StandInScreenSaver {
+ public:
+  explicit StandInScreenSaver(const std::string& address) {
+    DBusError error;
+    dbus_error_init(&error);
+    connection_ = dbus_connection_open_private(address.c_str(), &error);
+    if (connection_ == nullptr || !dbus_bus_register(connection_, &error) ||
+        dbus_bus_request_name(connection_, "org.freedesktop.ScreenSaver", DBUS_NAME_FLAG_DO_NOT_QUEUE, &error) !=
+            DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
+      dbus_error_free(&error);
+      return;
+    }
+    serving_ = std::thread([this] { Serve(); });
+  }
+  ~StandInScreenSaver() {
+    stop_ = true;
+    if (serving_.joinable()) serving_.join();
+    if (connection_ != nullptr) {
+      dbus_connection_close(connection_);
+      dbus_connection_unref(connection_);
+    }
+  }
+  bool serving() const { return serving_.joinable(); }
+
+  std::vector<std::string> Calls() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return calls_;
+  }
+  // Waits for the n-th call: the fire-and-forget ones arrive on their own time.
+  std::vector<std::string> WaitForCalls(size_t n) {
+    std::unique_lock<std::mutex> guard(lock_);
+    arrived_.wait_for(guard, std::chrono::seconds(20), [&] { return calls_.size() >= n; });
+    return calls_;
+  }
+
+ private:
+  void Serve() {
+    while (!stop_ && dbus_connection_read_write(connection_, 50)) {
+      while (DBusMessage* message = dbus_connection_pop_message(connection_)) {
+        Answer(message);
+        dbus_message_unref(message);
+      }
+    }
+  }
+
+  void Answer(DBusMessage* message) {
+    if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_METHOD_CALL) return;
+    const std::string member = dbus_message_get_member(message);
+    std::string call = member;
+    DBusMessage* reply = dbus_message_new_method_return(message);
+    if (member == "Inhibit") {
+      const char* application = nullptr;
+      const char* reason = nullptr;
+      dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &application, DBUS_TYPE_STRING, &reason,
+                            DBUS_TYPE_INVALID);
+      call += std::string(" ") + (application != nullptr ? application : "?");
+      dbus_message_append_args(reply, DBUS_TYPE_UINT32, &kCookie, DBUS_TYPE_INVALID);
+    } else if (member == "UnInhibit") {
+      dbus_uint32_t cookie = 0;
+      dbus_message_get_args(message, nullptr, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID);
+      call += " " + std::to_string(cookie);
+    }
+    if (!dbus_message_get_no_reply(message)) dbus_connection_send(connection_, reply, nullptr);
+    dbus_message_unref(reply);
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      calls_.push_back(call);
+    }
+    arrived_.notify_all();
+  }
+
+  DBusConnection* connection_ = nullptr;
+  std::thread serving_;
+  volatile bool stop_ = false;
+  std::mutex lock_;
+  std::condition_variable arrived_;
+  std::vector<std::string> calls_;
+};
+
+void MoveMouse() {
+  INPUT input{};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = MOUSEEVENTF_MOVE;
+  ASSERT_EQ(SendInput(1, &input, sizeof input), 1u);
+}
+
+// In order: no bus at all, a bus without the service, then the service.
+TEST(SessionBus, NothingFailsWithoutABusOrService) {
+  setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus", 1);
+  EXPECT_NE(SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED), 0u);
+  MoveMouse();
+  EXPECT_NE(SetThreadExecutionState(ES_CONTINUOUS), 0u);
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+  EXPECT_NE(SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED), 0u);
+  EXPECT_NE(SetThreadExecutionState(ES_CONTINUOUS), 0u);
+}
+
+TEST(SessionBus, TheExecutionStateHoldsAnInhibitWhileItIsAskedFor) {
+  PrivateBus bus;
+  if (bus.address().empty()) GTEST_SKIP() << "no dbus-daemon here";
+  setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
+
+  // Asked for before the desktop offers the service: refused, and asked again later.
+  EXPECT_NE(SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), 0u);
+  StandInScreenSaver screen_saver(bus.address());
+  ASSERT_TRUE(screen_saver.serving());
+  EXPECT_TRUE(screen_saver.Calls().empty());
+
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
+  EXPECT_EQ(screen_saver.Calls(), std::vector<std::string>{"Inhibit w32_session_bus_test"});
+  SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED);  // still held: no second inhibit
+  SetThreadExecutionState(ES_CONTINUOUS);
+  EXPECT_EQ(screen_saver.Calls(), (std::vector<std::string>{"Inhibit w32_session_bus_test", "UnInhibit 77"}));
+
+  // Simulated input counts as activity unless that is blocked.
+  SystemParametersInfoW(SPI_SETBLOCKSENDINPUTRESETS, TRUE, nullptr, 0);
+  MoveMouse();
+  SystemParametersInfoW(SPI_SETBLOCKSENDINPUTRESETS, FALSE, nullptr, 0);
+  MoveMouse();
+  EXPECT_EQ(screen_saver.WaitForCalls(3),
+            (std::vector<std::string>{"Inhibit w32_session_bus_test", "UnInhibit 77", "SimulateUserActivity"}));
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// Thread and window timers: ticks are made when the owning thread retrieves
+// messages, and their routines run during its dispatch.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "host/host.h"
+#include "recording_window.h"
+
+namespace {
+
+std::vector<std::pair<UINT_PTR, std::thread::id>> ticks;
+
+void CALLBACK OnTick(HWND, UINT message, UINT_PTR id, DWORD) {
+  EXPECT_EQ(message, static_cast<UINT>(WM_TIMER));
+  ticks.emplace_back(id, std::this_thread::get_id());
+}
+
+TEST(ThreadTimer, FiresOnlyWhileTheCreatingThreadRetrievesAndDispatches) {
+  ticks.clear();
+  const UINT_PTR id = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTick);
+  ASSERT_NE(id, 0u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // intervals pass; nobody retrieves
+  EXPECT_TRUE(ticks.empty());
+  MSG message;
+  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), TRUE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_TIMER));
+  EXPECT_EQ(message.wParam, id);
+  EXPECT_EQ(message.lParam, reinterpret_cast<LPARAM>(&OnTick));
+  EXPECT_TRUE(ticks.empty());
+  DispatchMessageW(&message);
+  ASSERT_EQ(ticks.size(), 1u);
+  EXPECT_EQ(ticks[0].first, id);
+  EXPECT_EQ(ticks[0].second, std::this_thread::get_id());
+  EXPECT_TRUE(KillTimer(nullptr, id));
+  SetLastError(0);
+  EXPECT_FALSE(KillTimer(nullptr, id));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
+TEST(ThreadTimer, ATickOfAKilledTimerIsNotDispatched) {
+  ticks.clear();
+  const UINT_PTR id = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTick);
+  MSG message;
+  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), TRUE);
+  ASSERT_EQ(message.message, static_cast<UINT>(WM_TIMER));
+  KillTimer(nullptr, id);
+  DispatchMessageW(&message);
+  EXPECT_TRUE(ticks.empty());
+  // Nor is a forged tick naming a routine no timer has.
+  MSG forged{nullptr, WM_TIMER, id, reinterpret_cast<LPARAM>(&OnTick), 0, {0, 0}};
+  DispatchMessageW(&forged);
+  EXPECT_TRUE(ticks.empty());
+}
+
+TEST(ThreadTimer, BelongsToItsThreadOnly) {
+  ticks.clear();
+  std::atomic<UINT_PTR> id{0};
+  std::atomic<bool> checked{false};
+  std::thread other([&] {
+    id = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTick);
+    while (!checked) std::this_thread::yield();
+    KillTimer(nullptr, id);
+  });
+  while (id == 0) std::this_thread::yield();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the other thread's timer is due
+  MSG message;
+  EXPECT_FALSE(PeekMessageW(&message, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE));
+  EXPECT_FALSE(KillTimer(nullptr, id));
+  checked = true;
+  other.join();
+  EXPECT_TRUE(ticks.empty());
+}
+
+TEST(ThreadTimer, AnExistingIdIsReplacedAndOthersAreNew) {
+  const UINT_PTR slow = SetTimer(nullptr, 0, 100000, OnTick);
+  EXPECT_EQ(SetTimer(nullptr, slow, USER_TIMER_MINIMUM, OnTick), slow);
+  const UINT_PTR unknown = slow + 1000;
+  const UINT_PTR fresh = SetTimer(nullptr, unknown, 100000, OnTick);
+  EXPECT_NE(fresh, unknown);
+  EXPECT_NE(fresh, slow);
+  MSG message;
+  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), TRUE);  // the replaced timer ticks soon
+  EXPECT_EQ(message.wParam, slow);
+  KillTimer(nullptr, slow);
+  KillTimer(nullptr, fresh);
+}
+
+TEST(WindowTimer, TicksGoToTheWindowProcedureUntilTheWindowEnds) {
+  HWND window = w32_test::MakeRecordingWindow();
+  EXPECT_NE(SetTimer(window, 5, USER_TIMER_MINIMUM, nullptr), 0u);
+  MSG message;
+  ASSERT_EQ(GetMessageW(&message, window, 0, 0), TRUE);
+  EXPECT_EQ(message.message, static_cast<UINT>(WM_TIMER));
+  EXPECT_EQ(message.wParam, 5u);
+  EXPECT_EQ(message.lParam, 0);
+  DispatchMessageW(&message);
+  EXPECT_EQ(w32_test::Recorder::Instance().For(window).back().message, static_cast<UINT>(WM_TIMER));
+  DestroyWindow(window);
+  SetLastError(0);
+  EXPECT_EQ(SetTimer(window, 5, USER_TIMER_MINIMUM, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_FALSE(KillTimer(window, 5));
+}
+
+TEST(ThreadTimer, ADueTimerWakesTheHostWait) {
+  ticks.clear();
+  const UINT_PTR id = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTick);
+  EXPECT_EQ(w32::host::WaitForMessages(INFINITE), w32::host::WaitResult::kReady);
+  EXPECT_EQ(w32::host::DispatchQueued(false).count, 1u);
+  EXPECT_EQ(ticks.size(), 1u);
+  KillTimer(nullptr, id);
+}
+
+}  // namespace

@@ -1,0 +1,224 @@
+// Window classes, window creation and destruction, window data.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <thread>
+#include <vector>
+
+#include "recording_window.h"
+
+namespace {
+
+using w32_test::MakeRecordingWindow;
+using w32_test::Recorder;
+
+TEST(RegisterClass, SecondRegistrationOfANameFailsWhateverItsCase) {
+  WNDCLASSEXW klass{};
+  klass.cbSize = sizeof klass;
+  klass.lpfnWndProc = DefWindowProcW;
+  klass.lpszClassName = u"Twice Registered";
+  const ATOM atom = RegisterClassExW(&klass);
+  ASSERT_NE(atom, 0);
+  klass.lpszClassName = u"TWICE registered";
+  SetLastError(0);
+  EXPECT_EQ(RegisterClassExW(&klass), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+
+  // The atom names the class too.
+  HWND window = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)), nullptr, 0, 0, 0, 1, 1,
+                                nullptr, nullptr, nullptr, nullptr);
+  EXPECT_NE(window, nullptr);
+  EXPECT_TRUE(DestroyWindow(window));
+}
+
+TEST(RegisterClass, RefusesIncompleteRecords) {
+  struct Case {
+    const char* what;
+    void (*spoil)(WNDCLASSEXW&);
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"size", [](WNDCLASSEXW& k) { k.cbSize = sizeof k - 1; }, ERROR_INVALID_PARAMETER},
+      {"procedure", [](WNDCLASSEXW& k) { k.lpfnWndProc = nullptr; }, ERROR_INVALID_PARAMETER},
+      {"name", [](WNDCLASSEXW& k) { k.lpszClassName = nullptr; }, ERROR_INVALID_PARAMETER},
+      {"empty name", [](WNDCLASSEXW& k) { k.lpszClassName = u""; }, ERROR_INVALID_PARAMETER},
+      {"atom name", [](WNDCLASSEXW& k) { k.lpszClassName = reinterpret_cast<LPCWSTR>(0xC001); },
+       ERROR_INVALID_PARAMETER},
+      {"negative extra", [](WNDCLASSEXW& k) { k.cbWndExtra = -1; }, ERROR_INVALID_PARAMETER},
+      {"extra bytes", [](WNDCLASSEXW& k) { k.cbClsExtra = 8; }, ERROR_NOT_SUPPORTED},
+  };
+  for (const Case& c : cases) {
+    WNDCLASSEXW klass{};
+    klass.cbSize = sizeof klass;
+    klass.lpfnWndProc = DefWindowProcW;
+    klass.lpszClassName = u"Never Registered";
+    c.spoil(klass);
+    SetLastError(0);
+    EXPECT_EQ(RegisterClassExW(&klass), 0) << c.what;
+    EXPECT_EQ(GetLastError(), c.error) << c.what;
+  }
+  EXPECT_EQ(RegisterClassExW(nullptr), 0);
+}
+
+TEST(CreateWindow, RefusesWhatItCannotMake) {
+  struct Case {
+    const char* what;
+    LPCWSTR klass;
+    DWORD style;
+    HWND parent;
+    DWORD error;
+  };
+  const Case cases[] = {
+      {"unknown class", u"No Such Class", 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
+      {"null class", nullptr, 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
+      {"child without parent", w32_test::RecordingClass(), WS_CHILD, nullptr, ERROR_TLW_WITH_WSCHILD},
+      {"message-only", w32_test::RecordingClass(), 0, HWND_MESSAGE, ERROR_NOT_SUPPORTED},
+  };
+  for (const Case& c : cases) {
+    SetLastError(0);
+    EXPECT_EQ(CreateWindowExW(0, c.klass, nullptr, c.style, 0, 0, 1, 1, c.parent, nullptr, nullptr, nullptr), nullptr)
+        << c.what;
+    EXPECT_EQ(GetLastError(), c.error) << c.what;
+  }
+}
+
+TEST(CreateWindow, SendsTheCreationAndDestructionMessagesInOrder) {
+  HWND window = MakeRecordingWindow();
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(Recorder::Instance().MessagesFor(window),
+            (std::vector<UINT>{WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE}));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_TRUE(DestroyWindow(window));
+  EXPECT_EQ(Recorder::Instance().MessagesFor(window).size(), 8u);
+  EXPECT_EQ(Recorder::Instance().MessagesFor(window)[6], static_cast<UINT>(WM_DESTROY));
+  EXPECT_EQ(Recorder::Instance().MessagesFor(window)[7], static_cast<UINT>(WM_NCDESTROY));
+  EXPECT_FALSE(IsWindow(window));
+  SetLastError(0);
+  EXPECT_FALSE(DestroyWindow(window));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST(CreateWindow, AnOverlappedTopLevelWindowGetsACaption) {
+  HWND window = MakeRecordingWindow();
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  EXPECT_EQ(style & (WS_CAPTION | WS_CLIPSIBLINGS), static_cast<LONG_PTR>(WS_CAPTION | WS_CLIPSIBLINGS));
+  DestroyWindow(window);
+}
+
+// A procedure that refuses its creation at one message.
+UINT refuse_at = 0;
+std::vector<UINT> refused_messages;
+
+LRESULT CALLBACK RefusingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  refused_messages.push_back(message);
+  if (message == refuse_at) return message == WM_CREATE ? -1 : FALSE;
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+TEST(CreateWindow, AProcedureCanRefuseTheWindow) {
+  WNDCLASSEXW klass{};
+  klass.cbSize = sizeof klass;
+  klass.lpfnWndProc = RefusingProc;
+  klass.lpszClassName = u"Refusing Window";
+  ASSERT_NE(RegisterClassExW(&klass), 0);
+  struct Case {
+    UINT refuse_at;
+    std::vector<UINT> messages;
+  };
+  const Case cases[] = {
+      {WM_NCCREATE, {WM_GETMINMAXINFO, WM_NCCREATE, WM_NCDESTROY}},
+      {WM_CREATE, {WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_DESTROY, WM_NCDESTROY}},
+  };
+  for (const Case& c : cases) {
+    refuse_at = c.refuse_at;
+    refused_messages.clear();
+    EXPECT_EQ(CreateWindowExW(0, u"Refusing Window", nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
+              nullptr);
+    EXPECT_EQ(refused_messages, c.messages);
+  }
+}
+
+TEST(WindowLongPtr, KeepsUserDataAndRefusesUnknownIndices) {
+  HWND window = MakeRecordingWindow();
+  EXPECT_EQ(GetWindowLongPtrW(window, GWLP_USERDATA), 0);
+  EXPECT_EQ(SetWindowLongPtrW(window, GWLP_USERDATA, 0x1234), 0);
+  EXPECT_EQ(SetWindowLongPtrW(window, GWLP_USERDATA, -7), 0x1234);
+  EXPECT_EQ(GetWindowLongPtrW(window, GWLP_USERDATA), -7);
+
+  SetLastError(0);
+  EXPECT_EQ(GetWindowLongPtrW(window, 12345), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX));
+  SetLastError(0);
+  EXPECT_EQ(SetWindowLongPtrW(window, 12345, 1), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_INDEX));
+  DestroyWindow(window);
+  SetLastError(0);
+  EXPECT_EQ(GetWindowLongPtrW(window, GWLP_USERDATA), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+LRESULT CALLBACK StyleKeepingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_STYLECHANGING && wparam == static_cast<WPARAM>(GWL_STYLE)) {
+    reinterpret_cast<STYLESTRUCT*>(lparam)->styleNew |= WS_CLIPCHILDREN;
+  }
+  return w32_test::RecordingProc(hwnd, message, wparam, lparam);
+}
+
+TEST(WindowLongPtr, AStyleChangeIsAnnouncedAndTheWindowMayAmendIt) {
+  WNDCLASSEXW klass{};
+  klass.cbSize = sizeof klass;
+  klass.lpfnWndProc = StyleKeepingProc;
+  klass.lpszClassName = u"Style Keeping Window";
+  ASSERT_NE(RegisterClassExW(&klass), 0);
+  HWND window =
+      CreateWindowExW(0, klass.lpszClassName, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  const LONG_PTR before = GetWindowLongPtrW(window, GWL_STYLE);
+  EXPECT_EQ(SetWindowLongPtrW(window, GWL_STYLE, 0), before);
+  EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE), static_cast<LONG_PTR>(WS_CLIPCHILDREN));
+  const std::vector<UINT> messages = Recorder::Instance().MessagesFor(window);
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[messages.size() - 2], static_cast<UINT>(WM_STYLECHANGING));
+  EXPECT_EQ(messages.back(), static_cast<UINT>(WM_STYLECHANGED));
+  DestroyWindow(window);
+}
+
+TEST(DestroyWindow, OnlyTheCreatingThreadMay) {
+  HWND window = MakeRecordingWindow();
+  BOOL destroyed = TRUE;
+  DWORD error = 0;
+  std::thread other([&] {
+    destroyed = DestroyWindow(window);
+    error = GetLastError();
+  });
+  other.join();
+  EXPECT_FALSE(destroyed);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(DestroyWindow(window));
+}
+
+TEST(DestroyWindow, TheWindowsOfAnEndedThreadAreGone) {
+  HWND window = nullptr;
+  std::thread owner([&] { window = MakeRecordingWindow(); });
+  owner.join();
+  ASSERT_NE(window, nullptr);
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_FALSE(PostMessageW(window, WM_APP, 0, 0));
+}
+
+TEST(DefWindowProc, GrantsQueriesAndClosesOnWmClose) {
+  HWND window = MakeRecordingWindow();
+  EXPECT_EQ(DefWindowProcW(window, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0), TRUE);
+  EXPECT_EQ(DefWindowProcW(window, WM_DEVICECHANGE, 0x8001, 0), TRUE);
+  EXPECT_EQ(DefWindowProcW(window, WM_APP, 0, 0), 0);
+  EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
+  EXPECT_FALSE(IsWindow(window));
+}
+
+TEST(GetStockObject, GivesTheDefinedObjectsOnly) {
+  EXPECT_NE(GetStockObject(NULL_BRUSH), nullptr);
+  EXPECT_NE(GetStockObject(NULL_BRUSH), GetStockObject(WHITE_BRUSH));
+  EXPECT_EQ(GetStockObject(NULL_BRUSH), GetStockObject(HOLLOW_BRUSH));
+  for (int index : {-1, 9, DC_PEN + 1}) EXPECT_EQ(GetStockObject(index), nullptr) << index;
+}
+
+}  // namespace

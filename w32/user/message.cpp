@@ -1,0 +1,225 @@
+#include <poll.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "host/host.h"
+#include "user/window_table.h"
+
+namespace w32::user {
+namespace {
+
+// How long a broadcast waits for one window's thread: the platform's
+// threshold for a thread that does not answer.
+constexpr auto kBroadcastWait = std::chrono::seconds(5);
+
+// The filter of a GetMessage or PeekMessage call; false when it names a
+// window that is not the calling thread's.
+bool MakeFilter(HWND hwnd, UINT first, UINT last, MessageFilter* filter) {
+  if (hwnd != nullptr && hwnd != reinterpret_cast<HWND>(-1)) {
+    const std::shared_ptr<Window> window = LookupWindow(hwnd);
+    if (window == nullptr || !window->queue->IsCallerThread()) return false;
+  }
+  *filter = MessageFilter{hwnd, first, last};
+  return true;
+}
+
+Clock::time_point DeadlineAfter(DWORD timeout_ms) {
+  if (timeout_ms == INFINITE) return Clock::time_point::max();
+  return Clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+}  // namespace
+
+bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wparam, LPARAM lparam,
+                  Clock::time_point deadline, LRESULT* result) {
+  if (window->queue->IsCallerThread()) {
+    if (window->destroyed) {  // written only by this thread
+      SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+      return false;
+    }
+    *result = window->proc(window->handle, message, wparam, lparam);
+    return true;
+  }
+  const std::shared_ptr<ThreadQueue> self = ThreadQueue::Current();
+  auto sent = std::make_shared<SentMessage>(SentMessage{window->handle, message, wparam, lparam, self});
+  if (!window->queue->Send(sent, window.get())) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+  }
+  if (!self->WaitForReply(*sent, true, deadline, result)) {
+    SetLastError(ERROR_TIMEOUT);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace w32::user
+
+using w32::user::ThreadQueue;
+using w32::user::Window;
+
+// PostMessageW: to the queue of the window's thread, from any thread, in
+// order; a null window posts to the calling thread, HWND_BROADCAST to every
+// top-level window.
+BOOL WINAPI PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  const DWORD time = w32::user::TickNow();
+  if (hwnd == nullptr) {
+    ThreadQueue::Current()->Post(MSG{nullptr, message, wparam, lparam, time, POINT{0, 0}}, nullptr);
+    return TRUE;
+  }
+  if (hwnd == HWND_BROADCAST) {
+    for (const auto& window : w32::user::TopLevelWindows()) {
+      window->queue->Post(MSG{window->handle, message, wparam, lparam, time, POINT{0, 0}}, window.get());
+    }
+    return TRUE;
+  }
+  const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd);
+  if (window == nullptr || !window->queue->Post(MSG{hwnd, message, wparam, lparam, time, POINT{0, 0}}, window.get())) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// SendMessageW: a direct call on the window's own thread; from another thread
+// the message waits in the window thread's queue until that thread retrieves
+// messages, and the sender runs messages sent to it meanwhile.
+LRESULT WINAPI SendMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto forever = w32::user::Clock::time_point::max();
+  LRESULT result = 0;
+  if (hwnd == HWND_BROADCAST) {
+    for (const auto& window : w32::user::TopLevelWindows()) {
+      w32::user::SendToWindow(window, message, wparam, lparam, forever, &result);
+    }
+    return 0;
+  }
+  const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd);
+  if (window == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  w32::user::SendToWindow(window, message, wparam, lparam, forever, &result);
+  return result;
+}
+
+// GetMessageW: blocks on the calling thread's queue (a condition variable)
+// until a message the filter takes arrives; 0 for WM_QUIT, -1 on bad arguments.
+BOOL WINAPI GetMessageW(LPMSG message, HWND hwnd, UINT first, UINT last) {
+  w32::user::MessageFilter filter;
+  if (message == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return -1;
+  }
+  if (!w32::user::MakeFilter(hwnd, first, last, &filter)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return -1;
+  }
+  const std::shared_ptr<ThreadQueue> queue = ThreadQueue::Current();
+  while (!queue->Retrieve(filter, true, message)) queue->WaitForMessage(filter, w32::user::Clock::time_point::max());
+  return message->message == WM_QUIT ? FALSE : TRUE;
+}
+
+// PeekMessageW: the same without waiting.
+BOOL WINAPI PeekMessageW(LPMSG message, HWND hwnd, UINT first, UINT last, UINT remove) {
+  w32::user::MessageFilter filter;
+  if (message == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if ((remove & ~static_cast<UINT>(PM_REMOVE | PM_NOYIELD)) != 0) {
+    SetLastError(ERROR_INVALID_FLAGS);  // the PM_QS_ classes of messages are not modelled
+    return FALSE;
+  }
+  if (!w32::user::MakeFilter(hwnd, first, last, &filter)) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return FALSE;
+  }
+  return ThreadQueue::Current()->Retrieve(filter, (remove & PM_REMOVE) != 0, message);
+}
+
+// DispatchMessageW: calls the procedure of a window of the calling thread, or
+// the TIMERPROC of a WM_TIMER, only while that timer still exists.
+LRESULT WINAPI DispatchMessageW(const MSG* message) {
+  if (message == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (message->message == WM_TIMER && message->lParam != 0) {
+    const auto proc = reinterpret_cast<TIMERPROC>(message->lParam);
+    const std::shared_ptr<ThreadQueue> queue = ThreadQueue::Current();
+    if (!queue->HasTimer(message->hwnd, message->wParam, proc)) return 0;
+    proc(message->hwnd, WM_TIMER, message->wParam, w32::user::TickNow());
+    return 0;
+  }
+  if (message->hwnd == nullptr) return 0;  // a thread message has no procedure
+  const std::shared_ptr<Window> window = w32::user::LookupWindow(message->hwnd);
+  if (window == nullptr) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+  }
+  if (!window->queue->IsCallerThread()) {
+    SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
+    return 0;
+  }
+  return window->proc(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+// PostQuitMessage: the calling thread's queue yields WM_QUIT once nothing
+// posted before it remains.
+VOID WINAPI PostQuitMessage(int code) { ThreadQueue::Current()->PostQuit(code); }
+
+namespace w32::host {
+
+// The wait is poll() on the queue's descriptor, so a signal ends it; without
+// a descriptor, the queue's condition variable.
+WaitResult WaitForMessages(DWORD timeout_ms) {
+  const std::shared_ptr<user::ThreadQueue> queue = user::ThreadQueue::Current();
+  const user::Clock::time_point deadline = user::DeadlineAfter(timeout_ms);
+  if (queue->fd() >= 0) {
+    pollfd ready{queue->fd(), POLLIN, 0};
+    const int wait = timeout_ms == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(timeout_ms, INT_MAX));
+    const int count = poll(&ready, 1, wait);
+    if (count > 0) return WaitResult::kReady;
+    if (count == 0) return WaitResult::kTimeout;
+    if (errno == EINTR) return WaitResult::kInterrupted;
+  }
+  return queue->WaitForMessage(user::MessageFilter{}, deadline) ? WaitResult::kReady : WaitResult::kTimeout;
+}
+
+Dispatched DispatchQueued(bool keep_quit) {
+  const std::shared_ptr<user::ThreadQueue> queue = user::ThreadQueue::Current();
+  Dispatched done;
+  size_t budget = queue->Pending();
+  queue->RunSentMessages();
+  MSG message;
+  while (budget > 0 && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    --budget;
+    if (message.message == WM_QUIT) {
+      done.quit = true;
+      done.quit_code = static_cast<int>(message.wParam);
+      if (keep_quit) queue->PostQuit(done.quit_code);
+      break;
+    }
+    DispatchMessageW(&message);
+    ++done.count;
+  }
+  return done;
+}
+
+int QueueFd() { return user::ThreadQueue::Current()->fd(); }
+
+std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam, LPARAM lparam) {
+  std::vector<LRESULT> answers;
+  for (const auto& window : user::TopLevelWindows()) {
+    LRESULT answer = 0;
+    if (user::SendToWindow(window, message, wparam, lparam, user::Clock::now() + user::kBroadcastWait, &answer)) {
+      answers.push_back(answer);
+    }
+  }
+  return answers;
+}
+
+}  // namespace w32::host

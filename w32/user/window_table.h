@@ -1,0 +1,50 @@
+#pragma once
+// The process's windows and window classes.
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "user/thread_queue.h"
+
+namespace w32::user {
+
+struct WindowClass {
+  std::u16string name;
+  ATOM atom;
+  WNDPROC proc;
+};
+
+// By name (ASCII case ignored, as the platform compares class names) or by atom.
+std::shared_ptr<const WindowClass> FindClass(LPCWSTR name_or_atom);
+
+struct Window {
+  HWND handle = nullptr;
+  WNDPROC proc = nullptr;
+  std::shared_ptr<ThreadQueue> queue;  // of the thread that created the window
+  std::atomic<LONG_PTR> style{0};
+  std::atomic<LONG_PTR> ex_style{0};
+  std::atomic<LONG_PTR> user_data{0};
+  bool destroying = false;  // the owning thread's only
+  bool destroyed = false;   // guarded by the queue
+};
+
+// Handles count up and are never reused, so a stale handle reaches no newer window.
+HWND InsertWindow(std::shared_ptr<Window> window);
+std::shared_ptr<Window> LookupWindow(HWND handle);
+void RemoveWindow(HWND handle);
+// Every window is a top-level window; in creation order.
+std::vector<std::shared_ptr<Window>> TopLevelWindows();
+// The thread of the queue has ended: its windows go without messages.
+void RemoveWindowsOf(const ThreadQueue* queue);
+
+// A message to a window: a direct call on the window's own thread, otherwise
+// queued for that thread and waited for until `deadline`. False (with the last
+// error set) when the window is gone or the deadline passed.
+bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wparam, LPARAM lparam,
+                  Clock::time_point deadline, LRESULT* result);
+
+}  // namespace w32::user
