@@ -120,13 +120,13 @@ class StandInScreenSaver {
       dbus_message_get_args(message, nullptr, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID);
       call += " " + std::to_string(cookie);
     }
-    if (!dbus_message_get_no_reply(message)) dbus_connection_send(connection_, reply, nullptr);
-    dbus_message_unref(reply);
     {
       std::lock_guard<std::mutex> guard(lock_);
-      calls_.push_back(call);
+      calls_.push_back(call);  // before the reply: the caller looks once it has its answer
     }
     arrived_.notify_all();
+    if (!dbus_message_get_no_reply(message)) dbus_connection_send(connection_, reply, nullptr);
+    dbus_message_unref(reply);
   }
 
   DBusConnection* connection_ = nullptr;

@@ -1,0 +1,279 @@
+"""The callback bridge: Python callables reached from window messages."""
+import StringIO
+import sys
+import thread
+import threading
+import time
+import unittest
+import weakref
+
+import _callback_peer as peer
+import _w32
+
+WM_NULL = 0x0000
+WM_APP = 0x8000
+GWL_STYLE = -16
+GWLP_USERDATA = -21
+WS_CAPTION = 0x00C00000
+WS_CLIPSIBLINGS = 0x04000000
+WS_CLIPCHILDREN = 0x02000000
+
+
+class Recorder(object):
+    """A callable that keeps its calls and the threads they came on."""
+
+    def __init__(self):
+        self.calls = []
+        self.threads = []
+
+    def __call__(self, *args):
+        self.calls.append(args)
+        self.threads.append(thread.get_ident())
+
+
+class CapturedStderr(object):
+    """What the host's error printer writes, while the block runs."""
+
+    def __enter__(self):
+        self.saved = sys.stderr
+        sys.stderr = StringIO.StringIO()
+        return self
+
+    def __exit__(self, *exc):
+        self.text = sys.stderr.getvalue()
+        sys.stderr = self.saved
+
+
+def pump_until(predicate, rounds=300):
+    """Pumps until the predicate holds; the bound only guards against a hang."""
+    for _ in range(rounds):
+        if predicate():
+            return True
+        _w32.PumpMessages(100)
+    return predicate()
+
+
+class Objects(unittest.TestCase):
+    def setUp(self):
+        self.handles = []
+
+    def tearDown(self):
+        for handle in self.handles:
+            peer.Destroy(handle)
+        _w32.PumpMessages(0)
+
+    def make(self, callable_, kind="echo"):
+        handle = peer.Create(kind, callable_)
+        self.handles.append(handle)
+        return handle
+
+    def forget(self, handle):
+        self.handles.remove(handle)
+
+
+class TwoObjects(Objects):
+    def test_each_window_routes_to_its_own_object(self):
+        first, second = Recorder(), Recorder()
+        a, b = self.make(first), self.make(second)
+        wa, wb = peer.Window(a), peer.Window(b)
+        self.assertNotEqual(wa, wb)
+        peer.Post(wa, WM_APP, 1, 0)
+        peer.Post(wb, WM_APP + 1, 2, 0)
+        peer.Post(wa, WM_APP + 2, 3, -4)
+        self.assertEqual(_w32.PumpMessages(0), 3)
+        self.assertEqual(first.calls, [(WM_APP, 1, 0), (WM_APP + 2, 3, -4)])
+        self.assertEqual(second.calls, [(WM_APP + 1, 2, 0)])
+
+    def test_the_window_is_hidden_top_level_without_caption_and_names_its_object(self):
+        handle = self.make(Recorder())
+        window = peer.Window(handle)
+        style = peer.WindowLong(window, GWL_STYLE)
+        self.assertEqual(style & WS_CAPTION, 0)
+        self.assertEqual(style & (WS_CLIPSIBLINGS | WS_CLIPCHILDREN), WS_CLIPSIBLINGS | WS_CLIPCHILDREN)
+        self.assertEqual(peer.WindowLong(window, GWLP_USERDATA), handle)
+
+    def test_other_messages_get_the_default_processing(self):
+        recorder = Recorder()
+        window = peer.Window(self.make(recorder))
+        self.assertEqual(peer.Send(window, WM_NULL, 0, 0), 0)
+        self.assertEqual(peer.Send(window, WM_APP, 5, 6), 1)
+        self.assertEqual(recorder.calls, [(WM_APP, 5, 6)])
+
+
+class Lifetime(Objects):
+    def test_destruction_releases_the_callable_and_unroutes_the_window(self):
+        recorder = Recorder()
+        before = sys.getrefcount(recorder)
+        handle = self.make(recorder)
+        self.assertEqual(sys.getrefcount(recorder), before + 1)
+        window = peer.Window(handle)
+        peer.Post(window, WM_APP, 1, 0)  # still queued when the object goes
+        peer.Destroy(handle)
+        self.forget(handle)
+        self.assertEqual(sys.getrefcount(recorder), before)
+        self.assertFalse(peer.IsWindow(window))
+        self.assertFalse(peer.Post(window, WM_APP, 2, 0))
+        self.assertEqual(peer.Send(window, WM_APP, 3, 0), 0)
+        _w32.PumpMessages(0)
+        self.assertEqual(recorder.calls, [])
+
+    def test_setting_none_releases_the_callable_and_stops_calls(self):
+        recorder = Recorder()
+        before = sys.getrefcount(recorder)
+        handle = self.make(recorder)
+        peer.SetCallback(handle, None)
+        self.assertEqual(sys.getrefcount(recorder), before)
+        peer.Post(peer.Window(handle), WM_APP, 1, 0)
+        self.assertEqual(_w32.PumpMessages(0), 1)
+        self.assertEqual(recorder.calls, [])
+
+    def test_the_callable_can_be_replaced_while_it_runs(self):
+        second = Recorder()
+        handle_box = []
+
+        def first(*args):
+            peer.SetCallback(handle_box[0], second)
+
+        watch = weakref.ref(first)
+        handle_box.append(self.make(first))
+        del first
+        window = peer.Window(handle_box[0])
+        peer.Post(window, WM_APP, 1, 0)
+        peer.Post(window, WM_APP, 2, 0)
+        self.assertEqual(_w32.PumpMessages(0), 2)
+        self.assertEqual(second.calls, [(WM_APP, 2, 0)])
+        self.assertIsNone(watch())  # the first callable was released once its call ended
+
+    def test_an_object_destroyed_by_its_own_callable_is_called_no_more(self):
+        calls = []
+        handle_box = []
+
+        def end_it(*args):
+            calls.append(args)
+            peer.Destroy(handle_box[0])
+
+        watch = weakref.ref(end_it)
+        handle = peer.Create("echo", end_it)
+        handle_box.append(handle)
+        del end_it
+        window = peer.Window(handle)
+        peer.Post(window, WM_APP, 1, 0)
+        peer.Post(window, WM_APP, 2, 0)
+        _w32.PumpMessages(0)
+        self.assertEqual(calls, [(WM_APP, 1, 0)])
+        self.assertFalse(peer.IsWindow(window))
+        self.assertIsNone(watch())
+
+
+class Formats(Objects):
+    def test_each_format_reaches_the_callable_as_its_python_values(self):
+        cases = [
+            ("i", (5,), int),
+            ("sss", ("DISC_CHANGE", "ARRIVE", "E"), str),
+            ("uuuu", (u"C:\\M\xfcsic", u"Rename", u"\U0001F600.mp3", u""), unicode),
+            ("(ii)", (1, 2), int),
+            ("", (), None),
+            ("null", (), None),
+        ]
+        for which, expected, kind in cases:
+            recorder = Recorder()
+            handle = self.make(recorder)
+            peer.CallWith(handle, which)
+            self.assertEqual(recorder.calls, [expected], which)
+            for value in recorder.calls[0]:
+                self.assertIs(type(value), kind, which)
+
+    def test_arguments_that_cannot_be_built_are_reported_and_nothing_is_called(self):
+        recorder = Recorder()
+        handle = self.make(recorder)
+        with CapturedStderr() as captured:
+            peer.CallWith(handle, "bad")
+        self.assertIn("SystemError", captured.text)
+        self.assertEqual(recorder.calls, [])
+
+    def test_without_a_callable_nothing_happens(self):
+        handle = self.make(None)
+        with CapturedStderr() as captured:
+            peer.CallWith(handle, "sss")
+        self.assertEqual(captured.text, "")
+
+
+class Exceptions(Objects):
+    def test_an_exception_is_printed_and_the_callable_stays(self):
+        calls = []
+
+        def fails(*args):
+            calls.append(args)
+            raise ValueError("boom %d" % len(calls))
+
+        window = peer.Window(self.make(fails))
+        peer.Post(window, WM_APP, 1, 0)
+        peer.Post(window, WM_APP, 2, 0)
+        with CapturedStderr() as captured:
+            self.assertEqual(_w32.PumpMessages(0), 2)
+        self.assertEqual(len(calls), 2)
+        self.assertIn("ValueError: boom 1", captured.text)
+        self.assertIn("ValueError: boom 2", captured.text)
+        self.assertIsNone(sys.exc_info()[0])
+
+
+class Threads(Objects):
+    def test_messages_posted_by_a_native_thread_arrive_in_order_on_the_owning_thread(self):
+        recorder = Recorder()
+        window = peer.Window(self.make(recorder))
+        self.assertEqual(peer.PostFromThread(window, WM_APP, 2000), 2000)
+        self.assertTrue(pump_until(lambda: len(recorder.calls) == 2000))
+        self.assertEqual([call[1] for call in recorder.calls], range(2000))
+        self.assertEqual(set(recorder.threads), set([thread.get_ident()]))
+
+    def test_a_thread_without_python_state_can_call(self):
+        recorder = Recorder()
+        handle = self.make(recorder)
+        peer.CallFromThread(handle, 3)
+        self.assertEqual(recorder.calls, [(0,), (1,), (2,)])
+        self.assertNotIn(thread.get_ident(), recorder.threads)
+
+    def test_objects_belong_to_the_thread_that_made_them(self):
+        recorder = Recorder()
+        made = threading.Event()
+        stop = threading.Event()
+        box = []
+
+        def owner():
+            box.append(peer.Create("echo", recorder))
+            made.set()
+            while not stop.is_set():
+                _w32.PumpMessages(50)
+            peer.Destroy(box[0])
+
+        worker = threading.Thread(target=owner)
+        worker.start()
+        made.wait()
+        peer.Post(peer.Window(box[0]), WM_APP, 7, 0)
+        self.assertEqual(_w32.PumpMessages(0), 0)  # not this thread's window
+        self.assertTrue(pump_until(lambda: recorder.calls))
+        stop.set()
+        worker.join()
+        self.assertEqual(recorder.calls, [(WM_APP, 7, 0)])
+        self.assertEqual(recorder.threads, [worker.ident])
+
+    def test_waiting_for_messages_releases_the_interpreter_lock(self):
+        recorder = Recorder()
+        window = peer.Window(self.make(recorder))
+
+        def poster():
+            time.sleep(0.05)  # Python code that runs while the main thread waits
+            peer.Post(window, WM_APP, 1, 0)
+
+        worker = threading.Thread(target=poster)
+        worker.start()
+        self.assertEqual(_w32.PumpMessages(30000), 1)
+        worker.join()
+
+    def test_has_gil(self):
+        self.assertEqual(peer.GilStates(), (True, False, False, True))
+        self.assertEqual(peer.GilStatesOnThread(), (False, True))
+
+
+if __name__ == "__main__":
+    unittest.main()
