@@ -181,6 +181,8 @@ class ChangeWatch {
   // `report`, each entry found is reported as added.
   void AddTree(const std::string& path, bool report);
   void DropTree(const std::string& path);
+  // Watches the parent of the watched folder, wherever it is now.
+  void GuardRoot();
   void Queue(DWORD action, const std::string& path, DWORD filter);
   void Finish(ULONG_PTR status, DWORD bytes);
 
@@ -188,9 +190,6 @@ class ChangeWatch {
   File& file_;
   const bool subtree_;
   const DWORD filter_;  // the first read's; later reads cannot change what is watched
-  // Watches the parent of the watched folder, wherever it is now.
-  void GuardRoot();
-
   int root_wd_ = -1;
   int guard_wd_ = -1;  // the watch on the parent folder
   uint64_t mount_id_ = 0;  // the folder's mount, 0 when unknown
@@ -227,7 +226,7 @@ class ChangeService {
   ChangeService(int fd, int mounts_fd) : fd_(fd), mounts_fd_(mounts_fd) {}
   void Run();
   void CheckMounts();
-  // Reads every queued event; false when the queue was empty.
+  // Reads and handles one batch of queued events; false when there was none.
   bool ReadEvents();
   void Dispatch(const Change& change);
   void DispatchMove(const Change& from, const Change* to);
