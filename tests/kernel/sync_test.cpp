@@ -45,14 +45,6 @@ TEST(Event, NamedEventOpenedTwiceIsOneEvent) {
   EXPECT_EQ(WaitForSingleObject(second.get(), 0), WAIT_OBJECT_0);
 }
 
-TEST(Event, NameHeldByAnotherKindIsRefused) {
-  const WCHAR name[] = u"Local\\w32-sync-test-mutex";
-  Handle mutex(CreateMutexW(nullptr, FALSE, name));
-  ASSERT_NE(mutex.get(), nullptr);
-  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, name), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-}
-
 TEST(Event, BadHandles) {
   EXPECT_FALSE(SetEvent(reinterpret_cast<HANDLE>(0x7FFFFFF0)));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));

@@ -83,28 +83,6 @@ class FolderWatchTest : public ::testing::Test {
   std::unique_ptr<FolderWatch> watch_;
 };
 
-TEST_F(FolderWatchTest, OnlyFoldersOpen) {
-  Touch(folder_ + "/file");
-  EXPECT_FALSE(watch_->OpenWatch(Wide(folder_ + "/file")));
-  EXPECT_FALSE(FolderWatch(window_, event_, ledger_).OpenWatch(Wide(folder_ + "/missing")));
-  EXPECT_TRUE(FolderWatch(window_, event_, ledger_).OpenWatch(Wide(folder_)));
-}
-
-TEST_F(FolderWatchTest, FinishedReadsAreDecodedAndReArmed) {
-  const std::u16string path = Wide(folder_);
-  ASSERT_TRUE(watch_->OpenWatch(path));
-  watch_->ServiceWatch();
-  EXPECT_FALSE(watch_->ReadFinished());
-  Touch(folder_ + "/x");
-  ASSERT_EQ(::rename((folder_ + "/x").c_str(), (folder_ + "/y").c_str()), 0);
-  std::vector<Notice> notices;
-  while (notices.size() < 2) {
-    ServiceWhenFinished();
-    for (const Notice& notice : TakeNotices()) notices.push_back(notice);
-  }
-  EXPECT_EQ(notices, (std::vector<Notice>{{u"Add", path, u"x", u""}, {u"Rename", path, u"y", u"x"}}));
-}
-
 TEST_F(FolderWatchTest, AReadOfZeroBytesGivesOneModifyOfTheFolder) {
   const std::u16string path = Wide(folder_);
   ASSERT_TRUE(watch_->OpenWatch(path));

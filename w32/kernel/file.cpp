@@ -122,17 +122,11 @@ DWORD MissingError(const std::string& path) {
                                                                           : ERROR_PATH_NOT_FOUND;
 }
 
-int OpenFlags(DWORD access, DWORD disposition, bool folder) {
+int OpenFlags(DWORD access, bool folder) {
   if (folder) return O_RDONLY | O_DIRECTORY | O_CLOEXEC;
   const bool read = (access & (FILE_READ_DATA | FILE_EXECUTE)) != 0;
   const bool write = (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
-  int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
-  switch (disposition) {
-    case CREATE_NEW: return flags | O_CREAT | O_EXCL;
-    case CREATE_ALWAYS:
-    case OPEN_ALWAYS: return flags | O_CREAT;
-    default: return flags;
-  }
+  return O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
 }
 
 // Filetime ticks (100 ns since 1601) of a Linux time.
@@ -145,10 +139,11 @@ FILETIME ToFileTime(const struct statx_timestamp& time) {
 }  // namespace
 }  // namespace w32
 
-// CreateFileW: open(2) of the native path; folders need FILE_FLAG_BACKUP_SEMANTICS
-// and open read-only whatever the access asked; share modes are checked among
-// w32's own handles of the same file. Security attributes and the template
-// are not modelled; FILE_FLAG_DELETE_ON_CLOSE is not supported.
+// CreateFileW: open(2) of an existing file or folder by its native path;
+// folders need FILE_FLAG_BACKUP_SEMANTICS and open read-only whatever the
+// access asked; share modes are checked among w32's own handles of the same
+// file. Only OPEN_EXISTING is supported; security attributes and the template
+// are not modelled.
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags_and_attributes, HANDLE) {
   if (name == nullptr || disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
@@ -156,7 +151,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  if (flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE) {
+  if (disposition != OPEN_EXISTING || (flags_and_attributes & FILE_FLAG_DELETE_ON_CLOSE)) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return INVALID_HANDLE_VALUE;
   }
@@ -166,25 +161,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     return INVALID_HANDLE_VALUE;
   }
   const DWORD access = w32::MapGenericAccess(desired_access);
-  if (disposition == TRUNCATE_EXISTING && (access & FILE_WRITE_DATA) == 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  struct stat before;
+  const bool folder = ::stat(path.c_str(), &before) == 0 && S_ISDIR(before.st_mode);
+  if (folder && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  struct stat before;
-  const bool existed = ::stat(path.c_str(), &before) == 0;
-  const bool folder = existed && S_ISDIR(before.st_mode);
-  if (folder) {
-    const bool backup = (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) != 0;
-    if (!backup || disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (disposition == CREATE_NEW) {
-      SetLastError(ERROR_FILE_EXISTS);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  const int fd = ::open(path.c_str(), w32::OpenFlags(access, disposition, folder), 0666);
+  const int fd = ::open(path.c_str(), w32::OpenFlags(access, folder));
   if (fd < 0) {
     SetLastError(errno == ENOENT ? w32::MissingError(path) : w32::ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
@@ -201,17 +184,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     SetLastError(ERROR_SHARING_VIOLATION);
     return INVALID_HANDLE_VALUE;
   }
-  const bool truncate = disposition == TRUNCATE_EXISTING || (disposition == CREATE_ALWAYS && existed);
-  if (truncate && ::ftruncate(fd, 0) != 0) {
-    const DWORD error = w32::ErrorFromErrno(errno);
-    ::close(fd);
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-  }
   HANDLE handle = w32::InsertHandle(
       std::make_shared<w32::File>(fd, folder, access, flags_and_attributes, std::move(share)));
-  const bool reopened = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
-  SetLastError(reopened ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  SetLastError(ERROR_SUCCESS);
   return handle;
 }
 
