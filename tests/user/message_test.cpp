@@ -57,6 +57,18 @@ TEST(PostMessage, NothingQueuedForADestroyedWindowIsDelivered) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
 }
 
+TEST(PostMessage, AQueueHoldsAtMostTheLimitOfPostedMessages) {
+  HWND window = MakeRecordingWindow();
+  constexpr int kLimit = 10000;
+  for (int i = 0; i < kLimit; ++i) ASSERT_TRUE(PostMessageW(window, WM_NULL, 0, 0)) << i;
+  SetLastError(0);
+  EXPECT_FALSE(PostMessageW(window, WM_NULL, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_QUOTA));
+  EXPECT_EQ(DispatchAll(), kLimit);
+  EXPECT_TRUE(PostMessageW(window, WM_NULL, 0, 0));
+  DestroyWindow(window);
+}
+
 TEST(SendMessage, ToAnotherThreadWaitsUntilThatThreadRetrievesMessages) {
   HWND window = MakeRecordingWindow();
   std::atomic<bool> answered{false};

@@ -42,7 +42,7 @@ std::shared_ptr<const WindowClass> FindClass(LPCWSTR name_or_atom) {
 }  // namespace w32::user
 
 // RegisterClassExW: a process-wide class table; a name registers once. Nothing is
-// drawn here, so the class keeps only its name, atom and window procedure.
+// drawn here, so a class keeps only its atom and window procedure.
 ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* klass) {
   if (klass == nullptr || klass->cbSize != sizeof(WNDCLASSEXW) || klass->lpfnWndProc == nullptr ||
       klass->lpszClassName == nullptr || IS_INTRESOURCE(klass->lpszClassName) || *klass->lpszClassName == 0 ||
@@ -66,7 +66,7 @@ ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* klass) {
     return 0;
   }
   const ATOM atom = table.next_atom++;
-  table.by_name.emplace(std::move(key), std::make_shared<const w32::user::WindowClass>(w32::user::WindowClass{
-                                            klass->lpszClassName, atom, klass->lpfnWndProc}));
+  table.by_name.emplace(std::move(key),
+                        std::make_shared<const w32::user::WindowClass>(w32::user::WindowClass{atom, klass->lpfnWndProc}));
   return atom;
 }

@@ -63,25 +63,24 @@ using w32::user::Window;
 
 // PostMessageW: to the queue of the window's thread, from any thread, in
 // order; a null window posts to the calling thread, HWND_BROADCAST to every
-// top-level window.
+// top-level window. A queue holds at most 10000 posted messages.
 BOOL WINAPI PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   const DWORD time = w32::user::TickNow();
+  DWORD error = ERROR_SUCCESS;
   if (hwnd == nullptr) {
-    ThreadQueue::Current()->Post(MSG{nullptr, message, wparam, lparam, time, POINT{0, 0}}, nullptr);
-    return TRUE;
-  }
-  if (hwnd == HWND_BROADCAST) {
+    error = ThreadQueue::Current()->Post(MSG{nullptr, message, wparam, lparam, time, POINT{0, 0}}, nullptr);
+  } else if (hwnd == HWND_BROADCAST) {
     for (const auto& window : w32::user::TopLevelWindows()) {
       window->queue->Post(MSG{window->handle, message, wparam, lparam, time, POINT{0, 0}}, window.get());
     }
-    return TRUE;
+  } else if (const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd)) {
+    error = window->queue->Post(MSG{hwnd, message, wparam, lparam, time, POINT{0, 0}}, window.get());
+  } else {
+    error = ERROR_INVALID_WINDOW_HANDLE;
   }
-  const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd);
-  if (window == nullptr || !window->queue->Post(MSG{hwnd, message, wparam, lparam, time, POINT{0, 0}}, window.get())) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
+  if (error == ERROR_SUCCESS) return TRUE;
+  SetLastError(error);
+  return FALSE;
 }
 
 // SendMessageW: a direct call on the window's own thread; from another thread
@@ -173,15 +172,15 @@ VOID WINAPI PostQuitMessage(int code) { ThreadQueue::Current()->PostQuit(code); 
 
 namespace w32::host {
 
-// The wait is poll() on the queue's descriptor, so a signal ends it; without
-// a descriptor, the queue's condition variable.
+// The wait is poll() on the queue's descriptors, so a signal ends it; without
+// descriptors, the queue's condition variable.
 WaitResult WaitForMessages(DWORD timeout_ms) {
   const std::shared_ptr<user::ThreadQueue> queue = user::ThreadQueue::Current();
   const user::Clock::time_point deadline = user::DeadlineAfter(timeout_ms);
   if (queue->fd() >= 0) {
-    pollfd ready{queue->fd(), POLLIN, 0};
+    pollfd ready[2] = {{queue->message_fd(), POLLIN, 0}, {queue->timer_fd(), POLLIN, 0}};
     const int wait = timeout_ms == INFINITE ? -1 : static_cast<int>(std::min<DWORD>(timeout_ms, INT_MAX));
-    const int count = poll(&ready, 1, wait);
+    const int count = poll(ready, 2, wait);
     if (count > 0) return WaitResult::kReady;
     if (count == 0) return WaitResult::kTimeout;
     if (errno == EINTR) return WaitResult::kInterrupted;

@@ -16,6 +16,9 @@
 namespace w32::user {
 namespace {
 
+// The platform's limit of posted messages per queue.
+constexpr size_t kMaxPosted = 10000;
+
 // Thread timer ids are unique in the process, so one thread's id never names
 // another thread's timer.
 std::atomic<UINT_PTR> next_thread_timer{0x7F01};
@@ -117,15 +120,16 @@ void ThreadQueue::RetireQueue() {
   RemoveWindowsOf(this);
 }
 
-bool ThreadQueue::Post(const MSG& message, const Window* window) {
+DWORD ThreadQueue::Post(const MSG& message, const Window* window) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (retired_ || (window != nullptr && window->destroyed)) return false;
+    if (retired_ || (window != nullptr && window->destroyed)) return ERROR_INVALID_WINDOW_HANDLE;
+    if (posted_.size() >= kMaxPosted) return ERROR_NOT_ENOUGH_QUOTA;
     posted_.push_back(message);
     SignalLocked();
   }
   changed_.notify_all();
-  return true;
+  return ERROR_SUCCESS;
 }
 
 bool ThreadQueue::Send(std::shared_ptr<SentMessage> message, const Window* window) {

@@ -54,8 +54,11 @@ class ThreadQueue {
   static ThreadQueue* CurrentIfAny();
   bool IsCallerThread() const { return CurrentIfAny() == this; }
 
-  // From any thread. False when the window is destroyed or the thread has ended.
-  bool Post(const MSG& message, const Window* window);
+  // From any thread: ERROR_SUCCESS, ERROR_INVALID_WINDOW_HANDLE when the window
+  // is destroyed or the thread has ended, ERROR_NOT_ENOUGH_QUOTA when the
+  // queue holds the platform's limit of posted messages.
+  DWORD Post(const MSG& message, const Window* window);
+  // False when the window is destroyed or the thread has ended.
   bool Send(std::shared_ptr<SentMessage> message, const Window* window);
   void PostQuit(int code);
 
@@ -87,6 +90,10 @@ class ThreadQueue {
   // Readable while the queue holds messages or a timer is due; -1 when the
   // descriptors could not be made.
   int fd() const { return epoll_fd_; }
+  // The two descriptors fd() gathers: readable while messages are queued, and
+  // while a timer is due. Polled directly they wake faster than through fd().
+  int message_fd() const { return event_fd_; }
+  int timer_fd() const { return timer_fd_; }
 
  private:
   struct Timer {

@@ -3,9 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
-#include <chrono>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "user/thread_queue.h"
@@ -13,7 +11,6 @@
 namespace w32::user {
 
 struct WindowClass {
-  std::u16string name;
   ATOM atom;
   WNDPROC proc;
 };
