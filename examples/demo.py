@@ -1,5 +1,8 @@
 """A small tour of _Device doing real work on this machine."""
+import os
+import shutil
 import sys
+import tempfile
 import threading
 import time
 
@@ -124,12 +127,57 @@ def screen_saver_timer():
     print "  execution state after deletion: 0x%x" % _w32.ExecutionState()
 
 
+def print_notice(folder, kind, name, second_name):
+    print "  notice: %-12s folder=%r name=%r second=%r" % (kind, folder, name, second_name)
+
+
+def folder_monitoring(folder=None):
+    """Watches `folder` until Ctrl-C; without one, a temporary folder that it changes itself."""
+    print "Folder monitoring"
+    monitor = _Device.new_MonitorFolder(print_notice)
+    _Device.MonitorFolder_Start(monitor)
+    if folder is not None:
+        folder = folder.decode(sys.getfilesystemencoding() or "utf-8")
+        if not _Device.MonitorFolder_AddFolder(monitor, folder):
+            print "  %r cannot be watched" % folder
+        else:
+            print "  watching %r with its subfolders; change something there, Ctrl-C ends" % folder
+            try:
+                while True:
+                    _w32.PumpMessages(500)
+            except KeyboardInterrupt:
+                print
+    else:
+        root = unicode(tempfile.mkdtemp(prefix="demo-monitor-"))
+        print "  watching %r: AddFolder -> %s" % (root, _Device.MonitorFolder_AddFolder(monitor, root))
+        _w32.PumpMessages(300)  # the worker arms its first read a moment after AddFolder
+
+        def step(text, change):
+            print "  %s" % text
+            change()
+            _w32.PumpMessages(300)  # notices arrive through this thread's message loop
+            while _w32.PumpMessages(100):
+                pass
+
+        step("create a.txt", lambda: open(os.path.join(root, "a.txt"), "w").close())
+        step("write to a.txt", lambda: open(os.path.join(root, "a.txt"), "a").write("hello"))
+        step("make the folder sub", lambda: os.mkdir(os.path.join(root, "sub")))
+        step("create sub/x.txt", lambda: open(os.path.join(root, "sub", "x.txt"), "w").close())
+        step("rename sub/x.txt to sub/y.txt",
+             lambda: os.rename(os.path.join(root, "sub", "x.txt"), os.path.join(root, "sub", "y.txt")))
+        step("delete a.txt", lambda: os.remove(os.path.join(root, "a.txt")))
+        step("delete the watched folder itself", lambda: shutil.rmtree(root))
+    _Device.MonitorFolder_Close(monitor)
+    _Device.delete_MonitorFolder(monitor)
+
+
 def main():
     print "_Device: %d functions" % len([n for n in dir(_Device) if not n.startswith("__")])
     single_instance()
     protect_strings()
     suspend_blocker()
     screen_saver_timer()
+    folder_monitoring(sys.argv[1] if len(sys.argv) > 1 else None)
     output = _w32.TakeDebugOutput()
     if output:
         print "Debugger output:"

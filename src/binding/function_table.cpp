@@ -10,6 +10,7 @@
 #include "crypto/mmer.h"
 #include "crypto/mmer2.h"
 #include "detector/dector_callback.h"
+#include "monitor/monitor_folder.h"
 #include "power/prevent_screen_saver.h"
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
@@ -48,12 +49,14 @@ namespace {
                                       ArgObject<RunningInstance>)                                    \
   F(RunningInstance_Close,            &RunningInstance::Close, ArgObject<RunningInstance>)           \
   R(RunningInstance_swigregister,     RunningInstance)                                               \
-  F(new_MonitorFolder,                NotBuilt, ArgAny)                                              \
-  F(delete_MonitorFolder,             NotBuilt, ArgDisowned<MonitorFolder>)                          \
-  F(MonitorFolder_Start,              NotBuilt, ArgObject<MonitorFolder>)                            \
-  F(MonitorFolder_Close,              NotBuilt, ArgObject<MonitorFolder>)                            \
-  F(MonitorFolder_AddFolder,          NotBuilt, ArgObject<MonitorFolder>, ArgUnicode)                \
-  F(MonitorFolder_RemoveFolder,       NotBuilt, ArgObject<MonitorFolder>, ArgUnicode)                \
+  F(new_MonitorFolder,                (Construct<MonitorFolder, PyObject*>), ArgAny)                 \
+  F(delete_MonitorFolder,             Destroy<MonitorFolder>, ArgDisowned<MonitorFolder>)            \
+  F(MonitorFolder_Start,              &MonitorFolder::Start, ArgObject<MonitorFolder>)               \
+  F(MonitorFolder_Close,              &MonitorFolder::Close, ArgObject<MonitorFolder>)               \
+  F(MonitorFolder_AddFolder,          &MonitorFolder::AddFolder, ArgObject<MonitorFolder>,           \
+                                      ArgUnicode)                                                    \
+  F(MonitorFolder_RemoveFolder,       &MonitorFolder::RemoveFolder, ArgObject<MonitorFolder>,        \
+                                      ArgUnicode)                                                    \
   R(MonitorFolder_swigregister,       MonitorFolder)                                                 \
   F(DectorCallback_WndProc,           &DectorCallback::WndProc, ArgObject<DectorCallback>, ArgUint,  \
                                       ArgWparam, ArgLparam)                                          \

@@ -17,6 +17,8 @@ typedef LONG_PTR LPARAM;
 typedef LONG_PTR LRESULT;
 typedef WORD ATOM;
 
+typedef INT_PTR(WINAPI* FARPROC)();
+
 #define MAX_PATH 260
 
 #define MAKELONG(a, b) ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff))) << 16))

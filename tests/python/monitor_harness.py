@@ -1,0 +1,105 @@
+"""Shared pieces of the MonitorFolder tests: the application's proxy class, a
+recording callable, temporary folders and the host loop."""
+import os
+import shutil
+import tempfile
+import time
+
+import _Device
+import _w32
+
+# A bound on waiting for a notice, so that a lost one fails the test instead of hanging it.
+HANG_GUARD_SECONDS = 20
+
+
+class MonitorFolder(object):
+    """The application's proxy class, as it wraps the module's functions."""
+    __swig_destroy__ = _Device.delete_MonitorFolder
+
+    def __init__(self, callback):
+        self.this = _Device.new_MonitorFolder(callback)
+
+    def Start(self):
+        _Device.MonitorFolder_Start(self)
+
+    def Close(self):
+        _Device.MonitorFolder_Close(self)
+
+    def AddFolder(self, path):
+        return _Device.MonitorFolder_AddFolder(self, path)
+
+    def RemoveFolder(self, path):
+        return _Device.MonitorFolder_RemoveFolder(self, path)
+
+_Device.MonitorFolder_swigregister(MonitorFolder)
+
+
+PROBE = u".probe"
+
+
+class Recorder(object):
+    """The callable: keeps every notice it receives, except those of the probe file."""
+
+    def __init__(self):
+        self.notices = []
+        self.probed = False
+
+    def __call__(self, *args):
+        if args[2] == PROBE:
+            self.probed = True
+        else:
+            self.notices.append(args)
+
+
+def settle(folder, recorder):
+    """Returns once the worker has armed the folder's first read: a probe file
+    is written until its notice comes back. Folders added before it are armed too."""
+    recorder.probed = False
+    probe = os.path.join(folder, PROBE)
+    deadline = time.time() + HANG_GUARD_SECONDS
+    while not recorder.probed and time.time() < deadline:
+        append(probe)
+        _w32.PumpMessages(20)
+    return recorder.probed
+
+
+def pump_until(condition):
+    """Runs the host loop until condition() holds; False when the hang guard ran out."""
+    deadline = time.time() + HANG_GUARD_SECONDS
+    while not condition():
+        if time.time() > deadline:
+            return False
+        _w32.PumpMessages(20)
+    return True
+
+
+def drain(quiet_ms=0):
+    """Dispatches what is queued, until nothing more arrives for quiet_ms."""
+    while _w32.PumpMessages(quiet_ms):
+        pass
+
+
+def make_folder(*parts):
+    path = os.path.join(*parts)
+    os.makedirs(path)
+    return path
+
+
+def touch(path):
+    open(path, "w").close()
+
+
+def append(path):
+    with open(path, "a") as f:
+        f.write("x")
+
+
+class TemporaryFolder(object):
+    def __init__(self):
+        self.path = unicode(tempfile.mkdtemp(prefix="monitor-test-"))
+
+    def __call__(self, *parts):
+        return os.path.join(self.path, *parts)
+
+    def remove(self):
+        shutil.rmtree(self.path, ignore_errors=True)

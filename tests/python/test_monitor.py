@@ -1,0 +1,133 @@
+"""MonitorFolder's entry points: arguments, lifecycle and bad paths."""
+import os
+import sys
+import unittest
+
+import _Device
+import _w32
+from monitor_harness import MonitorFolder, Recorder, TemporaryFolder, drain, touch
+
+
+class Arguments(unittest.TestCase):
+    def setUp(self):
+        self.monitor = MonitorFolder(None)
+
+    def tearDown(self):
+        del self.monitor
+
+    def test_a_path_that_is_not_unicode_is_refused(self):
+        for path in ["/tmp", 5, None]:
+            with self.assertRaises(TypeError) as raised:
+                self.monitor.AddFolder(path)
+            self.assertEqual(str(raised.exception), "Unicode string expected")
+
+    def test_a_first_argument_that_is_no_monitor_names_its_entry_point(self):
+        cases = [
+            ("delete_MonitorFolder", ()),
+            ("MonitorFolder_Start", ()),
+            ("MonitorFolder_Close", ()),
+            ("MonitorFolder_AddFolder", (u"/tmp",)),
+            ("MonitorFolder_RemoveFolder", (u"/tmp",)),
+        ]
+        for name, rest in cases:
+            with self.assertRaises(TypeError) as raised:
+                getattr(_Device, name)(object(), *rest)
+            self.assertEqual(str(raised.exception), "in method '%s', argument 1 of type 'MonitorFolder *'" % name)
+
+    def test_argument_counts(self):
+        with self.assertRaises(TypeError):
+            _Device.new_MonitorFolder()
+        with self.assertRaises(TypeError):
+            _Device.MonitorFolder_AddFolder(self.monitor)
+
+
+class Lifecycle(unittest.TestCase):
+    def setUp(self):
+        self.temp = TemporaryFolder()
+
+    def tearDown(self):
+        self.temp.remove()
+        drain()
+
+    def test_add_and_remove_with_no_worker_give_false(self):
+        monitor = MonitorFolder(Recorder())
+        self.assertFalse(monitor.AddFolder(self.temp.path))
+        self.assertFalse(monitor.RemoveFolder(self.temp.path))
+        monitor.Start()
+        monitor.Close()
+        self.assertFalse(monitor.AddFolder(self.temp.path))
+
+    def test_start_close_sequences_return_at_once(self):
+        monitor = MonitorFolder(Recorder())
+        self.assertIsNone(monitor.Close())  # before Start
+        self.assertIsNone(monitor.Start())
+        self.assertIsNone(monitor.Start())  # no second worker
+        self.assertTrue(monitor.AddFolder(self.temp.path))
+        self.assertIsNone(monitor.Close())
+        self.assertIsNone(monitor.Close())
+        monitor.Start()
+        # The new worker starts with an empty set.
+        self.assertFalse(monitor.RemoveFolder(self.temp.path))
+        self.assertTrue(monitor.AddFolder(self.temp.path))
+        self.assertTrue(monitor.RemoveFolder(self.temp.path))
+        self.assertFalse(monitor.RemoveFolder(self.temp.path))
+
+    def test_deleting_a_running_monitor_stops_it(self):
+        monitor = MonitorFolder(Recorder())
+        monitor.Start()
+        self.assertTrue(monitor.AddFolder(self.temp.path))
+        _Device.delete_MonitorFolder(monitor)
+        with self.assertRaises(ValueError):
+            monitor.AddFolder(self.temp.path)
+
+    def test_the_callable_is_released_with_the_object(self):
+        recorder = Recorder()
+        before = sys.getrefcount(recorder)
+        monitor = MonitorFolder(recorder)
+        self.assertEqual(sys.getrefcount(recorder), before + 1)
+        _Device.delete_MonitorFolder(monitor)
+        self.assertEqual(sys.getrefcount(recorder), before)
+
+
+class BadPaths(unittest.TestCase):
+    def setUp(self):
+        self.temp = TemporaryFolder()
+        self.monitor = MonitorFolder(Recorder())
+        self.monitor.Start()
+
+    def tearDown(self):
+        self.monitor.Close()
+        self.temp.remove()
+
+    def test_paths_that_cannot_be_watched_give_false(self):
+        touch(self.temp("file"))
+        cases = [
+            ("missing", self.temp("missing")),
+            ("below a missing folder", self.temp("missing", "deeper")),
+            ("a file", self.temp("file")),
+            ("below a file", self.temp("file", "deeper")),
+            ("empty", u""),
+            ("a NUL first: the text ends there", u"\0" + self.temp.path),
+            ("a NUL after a missing name", self.temp("missing") + u"\0" + self.temp.path),
+            ("very long", u"/" + u"a" * 100000),
+            ("very deep", u"/".join([self.temp.path] + [u"d"] * 3000)),
+            ("not even a path", u"\U0001F600:\\x"),
+        ]
+        for what, path in cases:
+            self.assertIs(self.monitor.AddFolder(path), False, what)
+            self.assertIs(self.monitor.RemoveFolder(path), False, what)
+
+    @unittest.skipIf(os.geteuid() == 0, "the superuser reads every folder")
+    def test_an_unreadable_folder_gives_false(self):
+        locked = self.temp("locked")
+        os.mkdir(locked, 0)
+        self.assertIs(self.monitor.AddFolder(locked), False)
+
+    def test_the_text_after_a_nul_is_not_seen(self):
+        # The conversion hands the service the text up to its first NUL.
+        self.assertIs(self.monitor.AddFolder(self.temp.path + u"\0/missing"), True)
+        self.assertIs(self.monitor.RemoveFolder(self.temp.path), True)
+
+
+if __name__ == "__main__":
+    unittest.main()

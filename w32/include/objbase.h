@@ -1,0 +1,9 @@
+#pragma once
+#include "combaseapi.h"
+
+typedef enum tagCOINIT {
+  COINIT_APARTMENTTHREADED = 0x2,
+  COINIT_MULTITHREADED = 0x0,
+  COINIT_DISABLE_OLE1DDE = 0x4,
+  COINIT_SPEED_OVER_MEMORY = 0x8
+} COINIT;

@@ -1,0 +1,46 @@
+#pragma once
+// File and folder handles: a descriptor, the access it was opened for, and its
+// place among the other w32 handles of the same file for share-mode checks.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+#include "kernel/waitable.h"
+
+namespace w32 {
+
+class ChangeWatch;
+
+// The last error the platform gives for a failed Linux call with `error`.
+DWORD ErrorFromErrno(int error);
+
+class File : public Waitable {
+ public:
+  File(int fd, bool directory, DWORD access, DWORD flags, std::shared_ptr<void> share_entry);
+  ~File() override;
+
+  int fd() const { return fd_; }
+  bool directory() const { return directory_; }
+  DWORD access() const { return access_; }
+  bool overlapped() const { return (flags_ & FILE_FLAG_OVERLAPPED) != 0; }
+
+  // The platform signals a file handle when an I/O on it completes and clears
+  // the signal when one starts. Both called with WaitLock held.
+  bool IsSignalled() const override { return signalled_; }
+  void SetSignalled(bool signalled);
+
+  // The directory change state, made by the first ReadDirectoryChangesW;
+  // guarded by the change service's lock.
+  std::shared_ptr<ChangeWatch> change_watch;
+
+ private:
+  const int fd_;
+  const bool directory_;
+  const DWORD access_;  // generic rights mapped to specific ones
+  const DWORD flags_;
+  std::shared_ptr<void> share_entry_;
+  bool signalled_ = true;
+};
+
+}  // namespace w32
