@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -282,11 +283,13 @@ TEST(ReadDirectoryChanges, AddModifyRemoveInTheFolder) {
   ASSERT_TRUE(watch.Arm());
   Touch(temp / "a.txt");
   Append(temp / "a.txt");
-  Append(temp / "a.txt");  // consecutive writes make one record
+  Append(temp / "a.txt");
   ::unlink((temp / "a.txt").c_str());
   Touch(temp / "end");
-  EXPECT_EQ(watch.CollectUntil(Added("end")),
-            (std::vector<Change>{Added("a.txt"), Modified("a.txt"), Removed("a.txt"), Added("end")}));
+  // Consecutive writes give one record or several, as the reads fall between them.
+  std::vector<Change> changes = watch.CollectUntil(Added("end"));
+  changes.erase(std::unique(changes.begin(), changes.end()), changes.end());
+  EXPECT_EQ(changes, (std::vector<Change>{Added("a.txt"), Modified("a.txt"), Removed("a.txt"), Added("end")}));
 }
 
 TEST(ReadDirectoryChanges, NewFoldersAreWatchedAndReportedOnce) {
