@@ -153,6 +153,17 @@ class Watch {
   bool subtree_;
 };
 
+// The armed read fails with `error`, and so does every later arming.
+void ExpectWatchEnded(Watch& watch, DWORD error) {
+  BOOL ok = TRUE;
+  DWORD finished = 0;
+  watch.Finish(&ok, &finished);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(finished, error);
+  EXPECT_FALSE(watch.Arm());
+  EXPECT_EQ(GetLastError(), error);
+}
+
 // --- CreateFileW ---
 
 TEST(CreateFile, OpenFailuresGiveThePlatformsErrors) {
@@ -250,7 +261,8 @@ TEST(ReadDirectoryChanges, RefusedArguments) {
   Handle attributes_only(
       Open(temp.path(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED));
   alignas(4) BYTE buffer[256];
-  OVERLAPPED overlapped{};
+  OVERLAPPED overlapped{}, bad_event{};
+  bad_event.hEvent = reinterpret_cast<HANDLE>(0x7FFFFFF0);
   DWORD bytes = 0;
   const struct {
     HANDLE handle;
@@ -266,15 +278,13 @@ TEST(ReadDirectoryChanges, RefusedArguments) {
       {folder.get(), buffer, kFilter, nullptr, ERROR_INVALID_PARAMETER},
       {folder.get(), buffer + 1, kFilter, &overlapped, ERROR_NOACCESS},
       {attributes_only.get(), buffer, kFilter, &overlapped, ERROR_ACCESS_DENIED},
+      {folder.get(), buffer, kFilter, &bad_event, ERROR_INVALID_HANDLE},
   };
   for (const auto& c : cases) {
     EXPECT_FALSE(ReadDirectoryChangesW(c.handle, c.buffer, sizeof buffer - 4, TRUE, c.filter, &bytes, c.overlapped,
                                        nullptr));
     EXPECT_EQ(GetLastError(), c.error);
   }
-  overlapped.hEvent = reinterpret_cast<HANDLE>(0x7FFFFFF0);
-  EXPECT_FALSE(ReadDirectoryChangesW(folder.get(), buffer, sizeof buffer, TRUE, kFilter, &bytes, &overlapped, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
 TEST(ReadDirectoryChanges, AddModifyRemoveInTheFolder) {
@@ -312,28 +322,19 @@ TEST(ReadDirectoryChanges, NewFoldersAreWatchedAndReportedOnce) {
   EXPECT_EQ(watch.CollectUntil(Added("end")), expected);
 }
 
-TEST(ReadDirectoryChanges, FolderMovedInIsWatchedWithWhatItHolds) {
-  TempFolder temp, outside;
-  ::mkdir((temp / "w").c_str(), 0755);
-  ::mkdir((outside / "d").c_str(), 0755);
-  ::mkdir((outside / "d/s").c_str(), 0755);
-  Touch(outside / "d/s/g");
-  Watch watch(temp / "w");
-  ASSERT_TRUE(watch.Arm());
-  ASSERT_EQ(::rename((outside / "d").c_str(), (temp / "w/d").c_str()), 0);
-  Touch(temp / "w/d/s/later");
-  Touch(temp / "w/end");
-  EXPECT_EQ(watch.CollectUntil(Added("end")),
-            (std::vector<Change>{Added("d"), Added("d/s"), Added("d/s/g"), Added("d/s/later"), Added("end")}));
-}
-
+// Within the tree a move is a rename; across its edge, a removal or an addition. A folder
+// moved in is watched with what it holds; one moved out is watched no more.
 TEST(ReadDirectoryChanges, RenamesAndMovesAcrossTheEdge) {
   TempFolder temp, outside;
   ::mkdir((temp / "w").c_str(), 0755);
   ::mkdir((temp / "w/sub").c_str(), 0755);
+  ::mkdir((temp / "w/gone").c_str(), 0755);
   Touch(temp / "w/sub/x.txt");
   Touch(temp / "w/leaving");
   Touch(outside / "coming");
+  ::mkdir((outside / "d").c_str(), 0755);
+  ::mkdir((outside / "d/s").c_str(), 0755);
+  Touch(outside / "d/s/g");
   Watch watch(temp / "w");
   ASSERT_TRUE(watch.Arm());
   ::rename((temp / "w/sub/x.txt").c_str(), (temp / "w/sub/y.txt").c_str());
@@ -342,23 +343,16 @@ TEST(ReadDirectoryChanges, RenamesAndMovesAcrossTheEdge) {
   ::rename((outside / "coming").c_str(), (temp / "w/came").c_str());
   ::rename((temp / "w/sub").c_str(), (temp / "w/renamed").c_str());
   Touch(temp / "w/renamed/inside");
+  ::rename((temp / "w/gone").c_str(), (outside / "gone").c_str());
+  Touch(outside / "gone/elsewhere");
+  ASSERT_EQ(::rename((outside / "d").c_str(), (temp / "w/d").c_str()), 0);
+  Touch(temp / "w/d/s/later");
   Touch(temp / "w/end");
   EXPECT_EQ(watch.CollectUntil(Added("end")),
             (std::vector<Change>{OldName("sub/x.txt"), NewName("sub/y.txt"), OldName("sub/y.txt"),
                                  NewName("moved.txt"), Removed("leaving"), Added("came"), OldName("sub"),
-                                 NewName("renamed"), Added("renamed/inside"), Added("end")}));
-}
-
-TEST(ReadDirectoryChanges, FolderMovedOutIsNoLongerWatched) {
-  TempFolder temp, outside;
-  ::mkdir((temp / "w").c_str(), 0755);
-  ::mkdir((temp / "w/sub").c_str(), 0755);
-  Watch watch(temp / "w");
-  ASSERT_TRUE(watch.Arm());
-  ::rename((temp / "w/sub").c_str(), (outside / "sub").c_str());
-  Touch(outside / "sub/elsewhere");
-  Touch(temp / "w/end");
-  EXPECT_EQ(watch.CollectUntil(Added("end")), (std::vector<Change>{Removed("sub"), Added("end")}));
+                                 NewName("renamed"), Added("renamed/inside"), Removed("gone"), Added("d"),
+                                 Added("d/s"), Added("d/s/g"), Added("d/s/later"), Added("end")}));
 }
 
 TEST(ReadDirectoryChanges, ChangesWhileNoReadIsArmedWait) {
@@ -459,28 +453,17 @@ TEST(ReadDirectoryChanges, FilterAndSubtreeChoice) {
   EXPECT_EQ(names_only.CollectUntil(Added("end")), (std::vector<Change>{Added("end")}));
 }
 
-TEST(ReadDirectoryChanges, TwoHandlesOnOneFolderEachGetEverything) {
-  TempFolder temp;
-  ::mkdir((temp / "sub").c_str(), 0755);
-  Watch first(temp.path()), second(temp.path() + "/");
-  ASSERT_TRUE(first.Arm());
-  ASSERT_TRUE(second.Arm());
-  Touch(temp / "sub/a");
-  Touch(temp / "end");
-  const std::vector<Change> expected{Added("sub/a"), Added("end")};
-  EXPECT_EQ(first.CollectUntil(Added("end")), expected);
-  EXPECT_EQ(second.CollectUntil(Added("end")), expected);
-}
-
-TEST(ReadDirectoryChanges, NestedWatchedFoldersNameRelativeToTheirOwnRoot) {
+TEST(ReadDirectoryChanges, EveryHandleOnATreeGetsEverythingNamedFromItsOwnRoot) {
   TempFolder temp;
   ::mkdir((temp / "inner").c_str(), 0755);
-  Watch outer(temp.path()), inner(temp / "inner");
-  ASSERT_TRUE(outer.Arm());
-  ASSERT_TRUE(inner.Arm());
+  Watch first(temp.path()), second(temp.path() + "/"), inner(temp / "inner");
+  for (Watch* watch : {&first, &second, &inner}) ASSERT_TRUE(watch->Arm());
   Touch(temp / "inner/a");
-  EXPECT_EQ(outer.Finish(), (std::vector<Change>{Added("inner/a")}));
-  EXPECT_EQ(inner.Finish(), (std::vector<Change>{Added("a")}));
+  Touch(temp / "inner/end");
+  const std::vector<Change> expected{Added("inner/a"), Added("inner/end")};
+  EXPECT_EQ(first.CollectUntil(Added("inner/end")), expected);
+  EXPECT_EQ(second.CollectUntil(Added("inner/end")), expected);
+  EXPECT_EQ(inner.CollectUntil(Added("end")), (std::vector<Change>{Added("a"), Added("end")}));
 }
 
 TEST(ReadDirectoryChanges, DeletedFolderEndsThePendingReadAndRefusesTheNext) {
@@ -489,13 +472,7 @@ TEST(ReadDirectoryChanges, DeletedFolderEndsThePendingReadAndRefusesTheNext) {
   Watch watch(temp / "w");
   ASSERT_TRUE(watch.Arm());
   ASSERT_EQ(::rmdir((temp / "w").c_str()), 0);
-  BOOL ok = TRUE;
-  DWORD error = 0;
-  watch.Finish(&ok, &error);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-  EXPECT_FALSE(watch.Arm());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  ExpectWatchEnded(watch, ERROR_PATH_NOT_FOUND);
 }
 
 TEST(ReadDirectoryChanges, DeletedFolderGivesWhatWasQueuedFirst) {
@@ -510,15 +487,11 @@ TEST(ReadDirectoryChanges, DeletedFolderGivesWhatWasQueuedFirst) {
   ASSERT_TRUE(watch.Arm());
   EXPECT_EQ(watch.Finish(), (std::vector<Change>{Removed("last")}));
   // Then the end: at the next arming, or as the outcome of that read when it came too soon.
-  BOOL ok = TRUE;
-  DWORD error = 0;
   if (watch.Arm()) {
-    watch.Finish(&ok, &error);
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    EXPECT_FALSE(watch.Arm());
+    ExpectWatchEnded(watch, ERROR_PATH_NOT_FOUND);
+  } else {
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   }
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 TEST(ReadDirectoryChanges, FolderMovedElsewhereIsStillWatchedAndItsDeletionSeen) {
@@ -534,11 +507,7 @@ TEST(ReadDirectoryChanges, FolderMovedElsewhereIsStillWatchedAndItsDeletionSeen)
   EXPECT_EQ(watch.Finish(), (std::vector<Change>{Removed("a")}));
   ASSERT_TRUE(watch.Arm());
   ASSERT_EQ(::rmdir((other / "w").c_str()), 0);
-  BOOL ok = TRUE;
-  DWORD error = 0;
-  watch.Finish(&ok, &error);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  ExpectWatchEnded(watch, ERROR_PATH_NOT_FOUND);
 }
 
 TEST(ReadDirectoryChanges, UnmountedFolderGivesNetnameDeleted) {
@@ -550,13 +519,7 @@ TEST(ReadDirectoryChanges, UnmountedFolderGivesNetnameDeleted) {
   ASSERT_TRUE(watch.Arm());
   // Lazily: the handle keeps the file system alive, as an open handle would.
   ASSERT_EQ(::umount2(point.c_str(), MNT_DETACH), 0);
-  BOOL ok = TRUE;
-  DWORD error = 0;
-  watch.Finish(&ok, &error);
-  EXPECT_FALSE(ok);
-  EXPECT_EQ(error, static_cast<DWORD>(ERROR_NETNAME_DELETED));
-  EXPECT_FALSE(watch.Arm());
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NETNAME_DELETED));
+  ExpectWatchEnded(watch, ERROR_NETNAME_DELETED);
 }
 
 TEST(ReadDirectoryChanges, CancelIoEndsOnlyTheCallingThreadsRead) {
