@@ -17,20 +17,16 @@ Handle MakeEvent(bool manual_reset, bool initial_state) {
   return Handle(CreateEventW(nullptr, manual_reset, initial_state, nullptr));
 }
 
-TEST(Event, ManualResetStaysSignalledUntilReset) {
-  Handle event = MakeEvent(true, false);
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-  ASSERT_TRUE(SetEvent(event.get()));
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
-  ASSERT_TRUE(ResetEvent(event.get()));
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
-}
-
-TEST(Event, AutoResetReleasesOneWait) {
-  Handle event = MakeEvent(false, true);
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(event.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+TEST(Event, ManualResetStaysSignalledUntilResetAutoResetReleasesOneWait) {
+  Handle manual = MakeEvent(true, false), automatic = MakeEvent(false, true);
+  EXPECT_EQ(WaitForSingleObject(manual.get(), 20), static_cast<DWORD>(WAIT_TIMEOUT));  // a timed wait ends
+  ASSERT_TRUE(SetEvent(manual.get()));
+  EXPECT_EQ(WaitForSingleObject(manual.get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(manual.get(), 0), WAIT_OBJECT_0);
+  ASSERT_TRUE(ResetEvent(manual.get()));
+  EXPECT_EQ(WaitForSingleObject(manual.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(WaitForSingleObject(automatic.get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(automatic.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 TEST(Event, NamedEventOpenedTwiceIsOneEvent) {
@@ -55,14 +51,10 @@ TEST(Event, BadHandles) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
-TEST(Wait, AnyGivesTheFirstSignalledIndex) {
-  Handle a = MakeEvent(true, false), b = MakeEvent(true, true), c = MakeEvent(true, true);
-  HANDLE handles[] = {a.get(), b.get(), c.get()};
-  EXPECT_EQ(WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_OBJECT_0 + 1);
-}
-
-TEST(Wait, AllTakesEveryAutoResetEventTogether) {
-  Handle a = MakeEvent(false, true), b = MakeEvent(false, false);
+TEST(Wait, AnyGivesTheFirstSignalledIndexAllTakesEveryAutoResetEventTogether) {
+  Handle manual = MakeEvent(true, true), a = MakeEvent(false, true), b = MakeEvent(false, false);
+  HANDLE three[] = {b.get(), manual.get(), a.get()};
+  EXPECT_EQ(WaitForMultipleObjects(3, three, FALSE, 0), WAIT_OBJECT_0 + 1);
   HANDLE handles[] = {a.get(), b.get()};
   EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(WaitForSingleObject(a.get(), 0), WAIT_OBJECT_0);  // the failed wait-all took nothing
@@ -94,11 +86,6 @@ TEST(Wait, RefusedArguments) {
   EXPECT_EQ(WaitForSingleObject(stale, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_EQ(WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_OBJECT_0);  // wait-any allows repeats
-}
-
-TEST(Wait, TimesOutWithoutSignal) {
-  Handle event = MakeEvent(true, false);
-  EXPECT_EQ(WaitForSingleObject(event.get(), 20), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
 struct Rendezvous {
