@@ -9,7 +9,7 @@ import unittest
 
 import _Device
 import _w32
-from monitor_harness import (MonitorFolder, Recorder, TemporaryFolder, append, drain, make_folder, pump_until,
+from monitor_harness import (PROBE, MonitorFolder, Recorder, TemporaryFolder, append, drain, make_folder, pump_until,
                              settle, touch)
 
 END = u"zz-end"
@@ -135,15 +135,33 @@ class Notices(unittest.TestCase):
 
 
 class Delivery(unittest.TestCase):
+    """Each test watches the temporary folder with a callable that hands every
+    notice to self.recorder first, then does what the test needs."""
+
     def setUp(self):
         self.temp = TemporaryFolder()
+        self.recorder = Recorder()
 
     def tearDown(self):
         self.temp.remove()
         drain()
 
-    def wait_for_posted_notice(self):
-        """Waits, without dispatching, until a notice is queued for this thread."""
+    def start(self, then=lambda *args: None):
+        def callable_(*args):
+            self.recorder(*args)
+            if args[2] != PROBE:
+                then(*args)
+
+        monitor = MonitorFolder(callable_)
+        monitor.Start()
+        self.assertIs(monitor.AddFolder(self.temp.path), True)
+        self.assertTrue(settle(self.temp.path, self.recorder))
+        return monitor
+
+    def post_one_notice(self):
+        """Makes one notice and waits, without dispatching, until it is queued for this thread."""
+        drain(quiet_ms=200)  # the probe's last notices
+        touch(self.temp("a"))
         fd = _w32.QueueFd()
         self.assertEqual(select.select([fd], [], [], 20)[0], [fd])
 
@@ -151,112 +169,68 @@ class Delivery(unittest.TestCase):
         silent = MonitorFolder(None)
         silent.Start()
         self.assertIs(silent.AddFolder(self.temp.path), True)
-        recorder = Recorder()
-        observer = MonitorFolder(recorder)
-        observer.Start()
-        observer.AddFolder(self.temp.path)
-        settle(self.temp.path, recorder)
+        observer = self.start()
         touch(self.temp(END))
-        self.assertTrue(pump_until(lambda: recorder.notices))
+        self.assertTrue(pump_until(lambda: self.recorder.notices))
         silent.Close()
         observer.Close()
 
     def test_a_raising_callable_is_printed_and_called_again(self):
-        calls = []
-        recorder = Recorder()
-
         def raising(*args):
-            recorder(*args)
-            if args[2] == u".probe":
-                return
-            calls.append(args)
-            if len(calls) == 1:
+            if len(self.recorder.notices) == 1:
                 raise RuntimeError("first notice refused")
 
-        monitor = MonitorFolder(raising)
-        monitor.Start()
-        monitor.AddFolder(self.temp.path)
-        settle(self.temp.path, recorder)
+        monitor = self.start(raising)
         saved, sys.stderr = sys.stderr, StringIO.StringIO()
         try:
             touch(self.temp("a"))
             touch(self.temp("b"))
-            self.assertTrue(pump_until(lambda: len(calls) == 2))
+            self.assertTrue(pump_until(lambda: len(self.recorder.notices) == 2))
             printed = sys.stderr.getvalue()
         finally:
             sys.stderr = saved
         self.assertIn("RuntimeError: first notice refused", printed)
-        self.assertEqual([c[2] for c in calls], [u"a", u"b"])
+        self.assertEqual([c[2] for c in self.recorder.notices], [u"a", u"b"])
         monitor.Close()
 
     def test_a_notice_posted_before_remove_is_still_delivered(self):
-        recorder = Recorder()
-        monitor = MonitorFolder(recorder)
-        monitor.Start()
-        monitor.AddFolder(self.temp.path)
-        settle(self.temp.path, recorder)
-        drain(quiet_ms=200)  # the probe's last notices
-        touch(self.temp("a"))
-        self.wait_for_posted_notice()
+        monitor = self.start()
+        self.post_one_notice()
         self.assertIs(monitor.RemoveFolder(self.temp.path), True)
         monitor.Close()
         drain()
-        self.assertEqual(recorder.notices, [(self.temp.path, u"Add", u"a", u"")])
+        self.assertEqual(self.recorder.notices, [(self.temp.path, u"Add", u"a", u"")])
 
     def test_notices_queued_when_the_object_ends_are_never_delivered(self):
-        recorder = Recorder()
-        monitor = MonitorFolder(recorder)
-        monitor.Start()
-        monitor.AddFolder(self.temp.path)
-        settle(self.temp.path, recorder)
-        drain(quiet_ms=200)  # the probe's last notices
-        touch(self.temp("a"))
-        self.wait_for_posted_notice()
+        monitor = self.start()
+        self.post_one_notice()
         _Device.delete_MonitorFolder(monitor)
         drain()
-        self.assertEqual(recorder.notices, [])
+        self.assertEqual(self.recorder.notices, [])
 
     def test_the_callable_may_call_the_entry_points(self):
         other = make_folder(self.temp("other"))
         done = []
-        recorder = Recorder()
 
         def reentrant(folder, kind, name, second):
-            recorder(folder, kind, name, second)
             if name == u"a":
                 done.append(monitor.AddFolder(other))
                 done.append(monitor.RemoveFolder(other))
                 monitor.Close()
                 done.append(monitor.AddFolder(other))
 
-        monitor = MonitorFolder(reentrant)
-        monitor.Start()
-        monitor.AddFolder(self.temp.path)
-        settle(self.temp.path, recorder)
+        monitor = self.start(reentrant)
         touch(self.temp("a"))
         self.assertTrue(pump_until(lambda: len(done) == 3))
         self.assertEqual(done, [True, True, False])
 
     def test_the_callable_may_delete_the_object(self):
-        calls = []
-        recorder = Recorder()
-
-        def deleting(*args):
-            recorder(*args)
-            if args[2] == u".probe":
-                return
-            calls.append(args)
-            _Device.delete_MonitorFolder(holder[0])
-
-        holder = [MonitorFolder(deleting)]
-        holder[0].Start()
-        holder[0].AddFolder(self.temp.path)
-        settle(self.temp.path, recorder)
+        monitor = self.start(lambda *args: _Device.delete_MonitorFolder(monitor))
         touch(self.temp("a"))
         touch(self.temp("b"))
-        self.assertTrue(pump_until(lambda: calls))
+        self.assertTrue(pump_until(lambda: self.recorder.notices))
         drain()
-        self.assertEqual(len(calls), 1)
+        self.assertEqual(len(self.recorder.notices), 1)
 
 
 if __name__ == "__main__":
