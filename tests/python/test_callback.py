@@ -70,12 +70,16 @@ class Objects(unittest.TestCase):
     def forget(self, handle):
         self.handles.remove(handle)
 
+    def recorded(self):
+        """A Recorder, an echo object calling it, and the object's window."""
+        recorder = Recorder()
+        handle = self.make(recorder)
+        return recorder, handle, peer.Window(handle)
+
 
 class TwoObjects(Objects):
     def test_each_window_routes_to_its_own_object(self):
-        first, second = Recorder(), Recorder()
-        a, b = self.make(first), self.make(second)
-        wa, wb = peer.Window(a), peer.Window(b)
+        (first, _, wa), (second, _, wb) = self.recorded(), self.recorded()
         self.assertNotEqual(wa, wb)
         peer.Post(wa, WM_APP, 1, 0)
         peer.Post(wb, WM_APP + 1, 2, 0)
@@ -85,16 +89,14 @@ class TwoObjects(Objects):
         self.assertEqual(second.calls, [(WM_APP + 1, 2, 0)])
 
     def test_the_window_is_hidden_top_level_without_caption_and_names_its_object(self):
-        handle = self.make(Recorder())
-        window = peer.Window(handle)
+        _, handle, window = self.recorded()
         style = peer.WindowLong(window, GWL_STYLE)
         self.assertEqual(style & WS_CAPTION, 0)
         self.assertEqual(style & (WS_CLIPSIBLINGS | WS_CLIPCHILDREN), WS_CLIPSIBLINGS | WS_CLIPCHILDREN)
         self.assertEqual(peer.WindowLong(window, GWLP_USERDATA), handle)
 
     def test_other_messages_get_the_default_processing(self):
-        recorder = Recorder()
-        window = peer.Window(self.make(recorder))
+        recorder, _, window = self.recorded()
         self.assertEqual(peer.Send(window, WM_NULL, 0, 0), 0)
         self.assertEqual(peer.Send(window, WM_APP, 5, 6), 1)
         self.assertEqual(recorder.calls, [(WM_APP, 5, 6)])
@@ -176,16 +178,14 @@ class Formats(Objects):
             ("null", (), None),
         ]
         for which, expected, kind in cases:
-            recorder = Recorder()
-            handle = self.make(recorder)
+            recorder, handle, _ = self.recorded()
             peer.CallWith(handle, which)
             self.assertEqual(recorder.calls, [expected], which)
             for value in recorder.calls[0]:
                 self.assertIs(type(value), kind, which)
 
     def test_arguments_that_cannot_be_built_are_reported_and_nothing_is_called(self):
-        recorder = Recorder()
-        handle = self.make(recorder)
+        recorder, handle, _ = self.recorded()
         with CapturedStderr() as captured:
             peer.CallWith(handle, "bad")
         self.assertIn("SystemError", captured.text)
@@ -219,16 +219,14 @@ class Exceptions(Objects):
 
 class Threads(Objects):
     def test_messages_posted_by_a_native_thread_arrive_in_order_on_the_owning_thread(self):
-        recorder = Recorder()
-        window = peer.Window(self.make(recorder))
+        recorder, _, window = self.recorded()
         self.assertEqual(peer.PostFromThread(window, WM_APP, 2000), 2000)
         self.assertTrue(pump_until(lambda: len(recorder.calls) == 2000))
         self.assertEqual([call[1] for call in recorder.calls], range(2000))
         self.assertEqual(set(recorder.threads), set([thread.get_ident()]))
 
     def test_a_thread_without_python_state_can_call(self):
-        recorder = Recorder()
-        handle = self.make(recorder)
+        recorder, handle, _ = self.recorded()
         peer.CallFromThread(handle, 3)
         self.assertEqual(recorder.calls, [(0,), (1,), (2,)])
         self.assertNotIn(thread.get_ident(), recorder.threads)
@@ -258,8 +256,7 @@ class Threads(Objects):
         self.assertEqual(recorder.threads, [worker.ident])
 
     def test_waiting_for_messages_releases_the_interpreter_lock(self):
-        recorder = Recorder()
-        window = peer.Window(self.make(recorder))
+        recorder, _, window = self.recorded()
 
         def poster():
             time.sleep(0.05)  # Python code that runs while the main thread waits
