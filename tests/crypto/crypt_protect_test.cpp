@@ -97,16 +97,22 @@ class CryptProtectTest : public ::testing::Test {
   FakeMachine here_{"6e0d52f1c4a14e0f9b8e3a7d2c1b0a99\n"};
 };
 
+// Each protection of the same data gives another blob; each opens to the data.
 TEST_F(CryptProtectTest, RoundTripsInBothScopes) {
   for (DWORD flags : {0u, static_cast<DWORD>(CRYPTPROTECT_LOCAL_MACHINE)}) {
     for (size_t size : {0, 1, 15, 16, 1000, 100000}) {
       SCOPED_TRACE("flags " + std::to_string(flags) + ", size " + std::to_string(size));
       Bytes data(size);
       for (size_t i = 0; i < size; ++i) data[i] = static_cast<BYTE>(i * 7);
-      const Opened opened = Unprotect(Protect(data, u"Ünïcode ☃ description", flags));
-      ASSERT_TRUE(opened.ok) << std::hex << opened.error;
-      EXPECT_EQ(opened.data, data);
-      EXPECT_EQ(opened.description, u"Ünïcode ☃ description");
+      const Bytes first = Protect(data, u"Ünïcode ☃ description", flags);
+      const Bytes second = Protect(data, u"Ünïcode ☃ description", flags);
+      EXPECT_NE(first, second);
+      for (const Bytes* blob : {&first, &second}) {
+        const Opened opened = Unprotect(*blob);
+        ASSERT_TRUE(opened.ok) << std::hex << opened.error;
+        EXPECT_EQ(opened.data, data);
+        EXPECT_EQ(opened.description, u"Ünïcode ☃ description");
+      }
     }
   }
 }
@@ -130,14 +136,6 @@ TEST_F(CryptProtectTest, DescriptionTravelsInClearButAuthenticated) {
   ASSERT_TRUE(without.ok);
   EXPECT_TRUE(without.description_given);
   EXPECT_EQ(without.description, u"");
-}
-
-TEST_F(CryptProtectTest, SameDataGivesDifferentBlobs) {
-  const Bytes first = Protect(Text("same"), u"d", 0);
-  const Bytes second = Protect(Text("same"), u"d", 0);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(Unprotect(first).data, Text("same"));
-  EXPECT_EQ(Unprotect(second).data, Text("same"));
 }
 
 TEST_F(CryptProtectTest, EntropyMustMatch) {
@@ -228,20 +226,20 @@ TEST_F(CryptProtectTest, NullArgumentsAreInvalidParameters) {
   DATA_BLOB no_buffer{4, nullptr};
   DATA_BLOB out{};
   LPWSTR description = nullptr;
-  EXPECT_FALSE(CryptProtectData(nullptr, u"d", nullptr, nullptr, nullptr, 0, &out));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(CryptProtectData(&in, u"d", nullptr, nullptr, nullptr, 0, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(CryptProtectData(&no_buffer, u"d", nullptr, nullptr, nullptr, 0, &out));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(CryptProtectData(&in, u"d", &no_buffer, nullptr, nullptr, 0, &out));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(CryptUnprotectData(nullptr, &description, nullptr, nullptr, nullptr, 0, &out));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(CryptUnprotectData(&in, &description, nullptr, nullptr, nullptr, 0, nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  EXPECT_FALSE(CryptUnprotectData(&no_buffer, &description, nullptr, nullptr, nullptr, 0, &out));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  // Input, entropy and output, for protecting and for opening.
+  const struct {
+    DATA_BLOB* in;
+    DATA_BLOB* entropy;
+    DATA_BLOB* out;
+  } cases[] = {
+      {nullptr, nullptr, &out}, {&in, nullptr, nullptr}, {&no_buffer, nullptr, &out}, {&in, &no_buffer, &out},
+  };
+  for (const auto& c : cases) {
+    EXPECT_FALSE(CryptProtectData(c.in, u"d", c.entropy, nullptr, nullptr, 0, c.out));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(CryptUnprotectData(c.in, &description, c.entropy, nullptr, nullptr, 0, c.out));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
 }
 
 TEST_F(CryptProtectTest, DescriptionOutParameterIsOptional) {
