@@ -16,6 +16,8 @@ namespace {
 
 using w32_test::DispatchAll;
 using w32_test::MakeRecordingWindow;
+using w32_test::MakeWindow;
+using w32_test::RegisterPlainClass;
 using w32_test::Recorder;
 
 std::vector<WPARAM> AppParameters(HWND window) {
@@ -105,17 +107,13 @@ LRESULT CALLBACK ForwardingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
 }
 
 TEST(SendMessage, SendsBetweenTwoWaitingThreadsDoNotDeadlock) {
-  WNDCLASSEXW klass{};
-  klass.cbSize = sizeof klass;
-  klass.lpfnWndProc = ForwardingProc;
-  klass.lpszClassName = u"Forwarding Window";
-  ASSERT_NE(RegisterClassExW(&klass), 0);
+  ASSERT_NE(RegisterPlainClass(u"Forwarding Window", ForwardingProc), 0);
   partner = MakeRecordingWindow();
   std::atomic<bool> ready{false};
   std::atomic<bool> done{false};
   HWND forwarder = nullptr;
   std::thread other([&] {
-    forwarder = CreateWindowExW(0, klass.lpszClassName, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    forwarder = MakeWindow(u"Forwarding Window");
     ready = true;
     MSG message;
     while (!done) GetMessageW(&message, nullptr, 0, 0) > 0 && DispatchMessageW(&message);

@@ -53,14 +53,24 @@ inline LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LP
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
+// Registers a class with nothing but its name and procedure.
+inline ATOM RegisterPlainClass(const WCHAR* name, WNDPROC procedure) {
+  WNDCLASSEXW klass{};
+  klass.cbSize = sizeof klass;
+  klass.lpfnWndProc = procedure;
+  klass.lpszClassName = name;
+  return RegisterClassExW(&klass);
+}
+
+// A top-level window of the class, of the plainest kind.
+inline HWND MakeWindow(const WCHAR* klass) {
+  return CreateWindowExW(0, klass, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+}
+
 inline const WCHAR* RecordingClass() {
   static const WCHAR* const name = [] {
-    WNDCLASSEXW klass{};
-    klass.cbSize = sizeof klass;
-    klass.lpfnWndProc = RecordingProc;
-    klass.lpszClassName = u"Recording Window";
-    RegisterClassExW(&klass);
-    return klass.lpszClassName;
+    RegisterPlainClass(u"Recording Window", RecordingProc);
+    return u"Recording Window";
   }();
   return name;
 }

@@ -10,23 +10,18 @@
 namespace {
 
 using w32_test::MakeRecordingWindow;
+using w32_test::MakeWindow;
+using w32_test::RegisterPlainClass;
 using w32_test::Recorder;
 
 TEST(RegisterClass, SecondRegistrationOfANameFailsWhateverItsCase) {
-  WNDCLASSEXW klass{};
-  klass.cbSize = sizeof klass;
-  klass.lpfnWndProc = DefWindowProcW;
-  klass.lpszClassName = u"Twice Registered";
-  const ATOM atom = RegisterClassExW(&klass);
+  const ATOM atom = RegisterPlainClass(u"Twice Registered", DefWindowProcW);
   ASSERT_NE(atom, 0);
-  klass.lpszClassName = u"TWICE registered";
   SetLastError(0);
-  EXPECT_EQ(RegisterClassExW(&klass), 0);
+  EXPECT_EQ(RegisterPlainClass(u"TWICE registered", DefWindowProcW), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-
   // The atom names the class too.
-  HWND window = CreateWindowExW(0, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)), nullptr, 0, 0, 0, 1, 1,
-                                nullptr, nullptr, nullptr, nullptr);
+  HWND window = MakeWindow(reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(atom)));
   EXPECT_NE(window, nullptr);
   EXPECT_TRUE(DestroyWindow(window));
 }
@@ -82,27 +77,23 @@ TEST(CreateWindow, RefusesWhatItCannotMake) {
   }
 }
 
+// An overlapped top-level window also gets a caption.
 TEST(CreateWindow, SendsTheCreationAndDestructionMessagesInOrder) {
   HWND window = MakeRecordingWindow();
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(Recorder::Instance().MessagesFor(window),
             (std::vector<UINT>{WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE}));
   EXPECT_TRUE(IsWindow(window));
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  EXPECT_EQ(style & (WS_CAPTION | WS_CLIPSIBLINGS), static_cast<LONG_PTR>(WS_CAPTION | WS_CLIPSIBLINGS));
   EXPECT_TRUE(DestroyWindow(window));
-  EXPECT_EQ(Recorder::Instance().MessagesFor(window).size(), 8u);
-  EXPECT_EQ(Recorder::Instance().MessagesFor(window)[6], static_cast<UINT>(WM_DESTROY));
-  EXPECT_EQ(Recorder::Instance().MessagesFor(window)[7], static_cast<UINT>(WM_NCDESTROY));
+  EXPECT_EQ(Recorder::Instance().MessagesFor(window),
+            (std::vector<UINT>{WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE,
+                               WM_DESTROY, WM_NCDESTROY}));
   EXPECT_FALSE(IsWindow(window));
   SetLastError(0);
   EXPECT_FALSE(DestroyWindow(window));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
-}
-
-TEST(CreateWindow, AnOverlappedTopLevelWindowGetsACaption) {
-  HWND window = MakeRecordingWindow();
-  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
-  EXPECT_EQ(style & (WS_CAPTION | WS_CLIPSIBLINGS), static_cast<LONG_PTR>(WS_CAPTION | WS_CLIPSIBLINGS));
-  DestroyWindow(window);
 }
 
 // A procedure that refuses its creation at one message.
@@ -116,11 +107,7 @@ LRESULT CALLBACK RefusingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpa
 }
 
 TEST(CreateWindow, AProcedureCanRefuseTheWindow) {
-  WNDCLASSEXW klass{};
-  klass.cbSize = sizeof klass;
-  klass.lpfnWndProc = RefusingProc;
-  klass.lpszClassName = u"Refusing Window";
-  ASSERT_NE(RegisterClassExW(&klass), 0);
+  ASSERT_NE(RegisterPlainClass(u"Refusing Window", RefusingProc), 0);
   struct Case {
     UINT refuse_at;
     std::vector<UINT> messages;
@@ -132,8 +119,7 @@ TEST(CreateWindow, AProcedureCanRefuseTheWindow) {
   for (const Case& c : cases) {
     refuse_at = c.refuse_at;
     refused_messages.clear();
-    EXPECT_EQ(CreateWindowExW(0, u"Refusing Window", nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr),
-              nullptr);
+    EXPECT_EQ(MakeWindow(u"Refusing Window"), nullptr);
     EXPECT_EQ(refused_messages, c.messages);
   }
 }
@@ -165,13 +151,8 @@ LRESULT CALLBACK StyleKeepingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
 }
 
 TEST(WindowLongPtr, AStyleChangeIsAnnouncedAndTheWindowMayAmendIt) {
-  WNDCLASSEXW klass{};
-  klass.cbSize = sizeof klass;
-  klass.lpfnWndProc = StyleKeepingProc;
-  klass.lpszClassName = u"Style Keeping Window";
-  ASSERT_NE(RegisterClassExW(&klass), 0);
-  HWND window =
-      CreateWindowExW(0, klass.lpszClassName, nullptr, 0, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(RegisterPlainClass(u"Style Keeping Window", StyleKeepingProc), 0);
+  HWND window = MakeWindow(u"Style Keeping Window");
   const LONG_PTR before = GetWindowLongPtrW(window, GWL_STYLE);
   EXPECT_EQ(SetWindowLongPtrW(window, GWL_STYLE, 0), before);
   EXPECT_EQ(GetWindowLongPtrW(window, GWL_STYLE), static_cast<LONG_PTR>(WS_CLIPCHILDREN));
