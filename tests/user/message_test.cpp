@@ -33,6 +33,32 @@ bool Readable(int fd) {
   return poll(&ready, 1, 0) == 1;
 }
 
+// A window made by a thread of its own, which dispatches what comes until the helper ends.
+class OtherThreadWindow {
+ public:
+  explicit OtherThreadWindow(const WCHAR* klass = w32_test::RecordingClass())
+      : thread_([this, klass] {
+          window_ = MakeWindow(klass);
+          while (!done_) {
+            if (w32::host::WaitForMessages(INFINITE) == w32::host::WaitResult::kReady) w32::host::DispatchQueued(false);
+          }
+          DestroyWindow(window_);
+        }) {
+    while (window_ == nullptr) std::this_thread::yield();
+  }
+  ~OtherThreadWindow() {
+    done_ = true;
+    PostMessageW(window_, WM_NULL, 0, 0);
+    thread_.join();
+  }
+  HWND window() const { return window_; }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::atomic<HWND> window_{nullptr};
+  std::thread thread_;
+};
+
 TEST(PostMessage, MessagesFromAnotherThreadArriveInOrderOnTheOwningThread) {
   HWND window = MakeRecordingWindow();
   constexpr WPARAM kCount = 500;
@@ -109,21 +135,11 @@ LRESULT CALLBACK ForwardingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
 TEST(SendMessage, SendsBetweenTwoWaitingThreadsDoNotDeadlock) {
   ASSERT_NE(RegisterPlainClass(u"Forwarding Window", ForwardingProc), 0);
   partner = MakeRecordingWindow();
-  std::atomic<bool> ready{false};
-  std::atomic<bool> done{false};
-  HWND forwarder = nullptr;
-  std::thread other([&] {
-    forwarder = MakeWindow(u"Forwarding Window");
-    ready = true;
-    MSG message;
-    while (!done) GetMessageW(&message, nullptr, 0, 0) > 0 && DispatchMessageW(&message);
-  });
-  while (!ready) std::this_thread::yield();
-  // This thread waits for the forwarder, which waits for this thread's window.
-  EXPECT_EQ(SendMessageW(forwarder, WM_APP + 2, 4, 0), 50);
-  done = true;
-  PostMessageW(forwarder, WM_NULL, 0, 0);
-  other.join();
+  {
+    OtherThreadWindow forwarder(u"Forwarding Window");
+    // This thread waits for the forwarder, which waits for this thread's window.
+    EXPECT_EQ(SendMessageW(forwarder.window(), WM_APP + 2, 4, 0), 50);
+  }
   DestroyWindow(partner);
 }
 
@@ -156,13 +172,7 @@ TEST(GetMessage, TakesPostedMessagesBeforeWmQuit) {
 
 TEST(GetMessage, RefusesBadArguments) {
   MSG message;
-  HWND foreign = nullptr;
-  std::atomic<bool> end{false};
-  std::thread owner([&] {
-    foreign = MakeRecordingWindow();
-    while (!end) std::this_thread::yield();
-  });
-  while (foreign == nullptr) std::this_thread::yield();
+  OtherThreadWindow foreign;
   struct Case {
     LPMSG message;
     HWND filter;
@@ -171,7 +181,7 @@ TEST(GetMessage, RefusesBadArguments) {
   const Case cases[] = {
       {nullptr, nullptr, ERROR_INVALID_PARAMETER},
       {&message, reinterpret_cast<HWND>(0x42), ERROR_INVALID_WINDOW_HANDLE},
-      {&message, foreign, ERROR_INVALID_WINDOW_HANDLE},
+      {&message, foreign.window(), ERROR_INVALID_WINDOW_HANDLE},
   };
   for (const Case& c : cases) {
     SetLastError(0);
@@ -184,8 +194,6 @@ TEST(GetMessage, RefusesBadArguments) {
   SetLastError(0);
   EXPECT_FALSE(PeekMessageW(&message, nullptr, 0, 0, 0x00100000));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FLAGS));
-  end = true;
-  owner.join();
 }
 
 TEST(PeekMessage, FiltersByWindowAndMessageRange) {
@@ -270,23 +278,11 @@ TEST(HostLoop, DispatchStopsAtWmQuitAndCanKeepIt) {
 
 TEST(HostLoop, ABroadcastReachesTheWindowsOfEveryThread) {
   HWND mine = MakeRecordingWindow();
-  std::atomic<HWND> theirs{nullptr};
-  std::atomic<bool> done{false};
-  std::thread other([&] {
-    theirs = MakeRecordingWindow();
-    while (!done) {
-      if (w32::host::WaitForMessages(INFINITE) == w32::host::WaitResult::kReady) w32::host::DispatchQueued(false);
-    }
-    DestroyWindow(theirs);
-  });
-  while (theirs == nullptr) std::this_thread::yield();
+  OtherThreadWindow theirs;
   const std::vector<LRESULT> answers = w32::host::Broadcast(WM_APP + 1, 9, 0);
   EXPECT_EQ(std::count(answers.begin(), answers.end(), 10), 2);
-  EXPECT_EQ(Recorder::Instance().For(theirs).back().message, static_cast<UINT>(WM_APP + 1));
+  EXPECT_EQ(Recorder::Instance().For(theirs.window()).back().message, static_cast<UINT>(WM_APP + 1));
   EXPECT_EQ(Recorder::Instance().For(mine).back().message, static_cast<UINT>(WM_APP + 1));
-  done = true;
-  PostMessageW(theirs, WM_NULL, 0, 0);
-  other.join();
   DestroyWindow(mine);
 }
 
