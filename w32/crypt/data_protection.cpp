@@ -148,8 +148,10 @@ HRESULT DeriveKey(const CryptoApi& api, DWORD scope, Secret& key) {
   const bool derived =
       context != nullptr && api.EVP_PKEY_derive_init(context.get()) == 1 &&
       api.EVP_PKEY_CTX_set_hkdf_md(context.get(), api.EVP_sha256()) == 1 &&
-      api.EVP_PKEY_CTX_set1_hkdf_key(context.get(), reinterpret_cast<const BYTE*>(id.data()), static_cast<int>(id.size())) == 1 &&
-      api.EVP_PKEY_CTX_add1_hkdf_info(context.get(), reinterpret_cast<const BYTE*>(info.data()), static_cast<int>(info.size())) == 1 &&
+      api.EVP_PKEY_CTX_set1_hkdf_key(context.get(), reinterpret_cast<const BYTE*>(id.data()),
+                                     static_cast<int>(id.size())) == 1 &&
+      api.EVP_PKEY_CTX_add1_hkdf_info(context.get(), reinterpret_cast<const BYTE*>(info.data()),
+                                      static_cast<int>(info.size())) == 1 &&
       api.EVP_PKEY_derive(context.get(), key.bytes, &length) == 1 && length == sizeof key.bytes;
   return derived ? S_OK : NTE_FAIL;
 }
@@ -163,15 +165,16 @@ bool Update(const CryptoApi& api, EVP_CIPHER_CTX* context, BYTE* out, const BYTE
   for (size_t done = 0; done < size;) {
     const int slice = static_cast<int>(size - done < kSlice ? size - done : kSlice);
     int written = 0;
-    if (api.EVP_CipherUpdate(context, out != nullptr ? out + done : nullptr, &written, in + done, slice) != 1) return false;
+    BYTE* to = out != nullptr ? out + done : nullptr;
+    if (api.EVP_CipherUpdate(context, to, &written, in + done, slice) != 1) return false;
     done += static_cast<size_t>(slice);
   }
   return true;
 }
 
 // Starts AES-256-GCM and feeds the authenticated header and the entropy.
-CipherContext StartGcm(const CryptoApi& api, bool encrypt, const Secret& key, const BYTE* header, size_t header_bytes, const BYTE* nonce,
-                       const DATA_BLOB* entropy) {
+CipherContext StartGcm(const CryptoApi& api, bool encrypt, const Secret& key, const BYTE* header, size_t header_bytes,
+                       const BYTE* nonce, const DATA_BLOB* entropy) {
   CipherContext context(api.EVP_CIPHER_CTX_new(), api.EVP_CIPHER_CTX_free);
   const bool started = context != nullptr &&
                        api.EVP_CipherInit_ex(context.get(), api.EVP_aes_256_gcm(), nullptr, nullptr, nullptr, encrypt) == 1 &&
@@ -278,7 +281,8 @@ BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_B
   if (data.address == nullptr) return FALSE;
   CipherContext context = StartGcm(api, false, key, at, prefix, at + prefix - kNonceBytes, Entropy(pOptionalEntropy));
   if (context == nullptr || !Update(api, context.get(), data.address, at + prefix, data_bytes) ||
-      api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes, const_cast<BYTE*>(at + size - kTagBytes)) != 1) {
+      api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes,
+                              const_cast<BYTE*>(at + size - kTagBytes)) != 1) {
     explicit_bzero(data.address, data_bytes);
     return Fail(NTE_FAIL);
   }

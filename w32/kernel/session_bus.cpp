@@ -112,7 +112,7 @@ DBusConnection* ConnectLocked(Bus& bus) {
   return connection;
 }
 
-// Needs a connection: the library is loaded then.
+// Called with a live connection, so the library is loaded.
 Message MethodCall(const BusApi* api, const char* method) {
   Message call(api->dbus_message_new_method_call(kService, kPath, kInterface, method), MessageUnref{api});
   if (call != nullptr) api->dbus_message_set_auto_start(call.get(), FALSE);  // never start a service for this
@@ -141,7 +141,7 @@ std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
   const std::string application = ApplicationName();
   const char* application_text = application.c_str();
   if (!api->dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
-                                DBUS_TYPE_INVALID)) {
+                                     DBUS_TYPE_INVALID)) {
     return std::nullopt;
   }
   DBusError error;
@@ -149,7 +149,8 @@ std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
   Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
                 MessageUnref{api});
   dbus_uint32_t cookie = 0;
-  if (reply == nullptr || !api->dbus_message_get_args(reply.get(), &error, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID)) {
+  if (reply == nullptr ||
+      !api->dbus_message_get_args(reply.get(), &error, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID)) {
     api->dbus_error_free(&error);
     return std::nullopt;
   }
