@@ -22,11 +22,16 @@
 //   NTE_NO_KEY               the machine identity is missing or empty
 //   ERROR_ARITHMETIC_OVERFLOW  a blob that would exceed 4 GiB
 //   ERROR_NOT_ENOUGH_MEMORY, NTE_FAIL  out of memory, OpenSSL failing
+//   NTE_PROVIDER_DLL_FAIL    libcrypto is missing or lacks a function: the
+//                            provider's library failed to load
+//
+// libcrypto is opened on the first call that needs it, so processes that never
+// protect data do not map it.
 #include <windows.h>
-#include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/kdf.h>
 #include <openssl/rand.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -35,6 +40,7 @@
 #include <string>
 #include <utility>
 
+#include "support/delay_load.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -46,6 +52,48 @@ constexpr size_t kNonceBytes = 12;
 constexpr size_t kTagBytes = 16;
 constexpr size_t kKeyBytes = 32;
 constexpr size_t kMachineIdLimit = 4096;
+
+struct CryptoApi {
+  decltype(&::EVP_CIPHER_CTX_ctrl) EVP_CIPHER_CTX_ctrl;
+  decltype(&::EVP_CIPHER_CTX_free) EVP_CIPHER_CTX_free;
+  decltype(&::EVP_CIPHER_CTX_new) EVP_CIPHER_CTX_new;
+  decltype(&::EVP_CipherInit_ex) EVP_CipherInit_ex;
+  decltype(&::EVP_CipherUpdate) EVP_CipherUpdate;
+  decltype(&::EVP_DecryptFinal_ex) EVP_DecryptFinal_ex;
+  decltype(&::EVP_EncryptFinal_ex) EVP_EncryptFinal_ex;
+  decltype(&::EVP_PKEY_CTX_add1_hkdf_info) EVP_PKEY_CTX_add1_hkdf_info;
+  decltype(&::EVP_PKEY_CTX_free) EVP_PKEY_CTX_free;
+  decltype(&::EVP_PKEY_CTX_new_id) EVP_PKEY_CTX_new_id;
+  decltype(&::EVP_PKEY_CTX_set1_hkdf_key) EVP_PKEY_CTX_set1_hkdf_key;
+  decltype(&::EVP_PKEY_CTX_set_hkdf_md) EVP_PKEY_CTX_set_hkdf_md;
+  decltype(&::EVP_PKEY_derive) EVP_PKEY_derive;
+  decltype(&::EVP_PKEY_derive_init) EVP_PKEY_derive_init;
+  decltype(&::EVP_aes_256_gcm) EVP_aes_256_gcm;
+  decltype(&::EVP_sha256) EVP_sha256;
+  decltype(&::RAND_bytes) RAND_bytes;
+};
+
+bool BindCrypto(const LibrarySymbols& symbols, CryptoApi& api) {
+  return symbols.Resolve("EVP_CIPHER_CTX_ctrl", api.EVP_CIPHER_CTX_ctrl) &&
+         symbols.Resolve("EVP_CIPHER_CTX_free", api.EVP_CIPHER_CTX_free) &&
+         symbols.Resolve("EVP_CIPHER_CTX_new", api.EVP_CIPHER_CTX_new) &&
+         symbols.Resolve("EVP_CipherInit_ex", api.EVP_CipherInit_ex) &&
+         symbols.Resolve("EVP_CipherUpdate", api.EVP_CipherUpdate) &&
+         symbols.Resolve("EVP_DecryptFinal_ex", api.EVP_DecryptFinal_ex) &&
+         symbols.Resolve("EVP_EncryptFinal_ex", api.EVP_EncryptFinal_ex) &&
+         symbols.Resolve("EVP_PKEY_CTX_add1_hkdf_info", api.EVP_PKEY_CTX_add1_hkdf_info) &&
+         symbols.Resolve("EVP_PKEY_CTX_free", api.EVP_PKEY_CTX_free) &&
+         symbols.Resolve("EVP_PKEY_CTX_new_id", api.EVP_PKEY_CTX_new_id) &&
+         symbols.Resolve("EVP_PKEY_CTX_set1_hkdf_key", api.EVP_PKEY_CTX_set1_hkdf_key) &&
+         symbols.Resolve("EVP_PKEY_CTX_set_hkdf_md", api.EVP_PKEY_CTX_set_hkdf_md) &&
+         symbols.Resolve("EVP_PKEY_derive", api.EVP_PKEY_derive) &&
+         symbols.Resolve("EVP_PKEY_derive_init", api.EVP_PKEY_derive_init) &&
+         symbols.Resolve("EVP_aes_256_gcm", api.EVP_aes_256_gcm) &&
+         symbols.Resolve("EVP_sha256", api.EVP_sha256) &&
+         symbols.Resolve("RAND_bytes", api.RAND_bytes);
+}
+
+DelayLoaded<CryptoApi> libcrypto("libcrypto.so.3", BindCrypto);
 
 void PutWord(BYTE* at, DWORD value) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<BYTE>(value >> (8 * i));
@@ -66,7 +114,7 @@ BOOL Fail(Code code) {
 // Key material, wiped when it goes.
 struct Secret {
   BYTE bytes[kKeyBytes] = {};
-  ~Secret() { OPENSSL_cleanse(bytes, sizeof bytes); }
+  ~Secret() { explicit_bzero(bytes, sizeof bytes); }
 };
 
 // The machine identity: the contents of etc/machine-id below W32_SYSROOT,
@@ -89,20 +137,22 @@ std::string ReadMachineId() {
 
 // HKDF-SHA256 of the machine identity; the info names the format and the scope.
 // The identity is public on the machine; the derived key is wiped after use.
-HRESULT DeriveKey(DWORD scope, Secret& key) {
+HRESULT DeriveKey(const CryptoApi& api, DWORD scope, Secret& key) {
   const std::string id = ReadMachineId();
   if (id.empty()) return NTE_NO_KEY;
   std::string info = "w32 CryptProtectData v1 ";
   info += (scope & CRYPTPROTECT_LOCAL_MACHINE) != 0 ? "machine" : "user " + std::to_string(geteuid());
-  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr),
-                                                                     EVP_PKEY_CTX_free);
+  std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(api.EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr),
+                                                                     api.EVP_PKEY_CTX_free);
   size_t length = sizeof key.bytes;
   const bool derived =
-      context != nullptr && EVP_PKEY_derive_init(context.get()) == 1 &&
-      EVP_PKEY_CTX_set_hkdf_md(context.get(), EVP_sha256()) == 1 &&
-      EVP_PKEY_CTX_set1_hkdf_key(context.get(), reinterpret_cast<const BYTE*>(id.data()), static_cast<int>(id.size())) == 1 &&
-      EVP_PKEY_CTX_add1_hkdf_info(context.get(), reinterpret_cast<const BYTE*>(info.data()), static_cast<int>(info.size())) == 1 &&
-      EVP_PKEY_derive(context.get(), key.bytes, &length) == 1 && length == sizeof key.bytes;
+      context != nullptr && api.EVP_PKEY_derive_init(context.get()) == 1 &&
+      api.EVP_PKEY_CTX_set_hkdf_md(context.get(), api.EVP_sha256()) == 1 &&
+      api.EVP_PKEY_CTX_set1_hkdf_key(context.get(), reinterpret_cast<const BYTE*>(id.data()),
+                                     static_cast<int>(id.size())) == 1 &&
+      api.EVP_PKEY_CTX_add1_hkdf_info(context.get(), reinterpret_cast<const BYTE*>(info.data()),
+                                      static_cast<int>(info.size())) == 1 &&
+      api.EVP_PKEY_derive(context.get(), key.bytes, &length) == 1 && length == sizeof key.bytes;
   return derived ? S_OK : NTE_FAIL;
 }
 
@@ -110,27 +160,28 @@ using CipherContext = std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_f
 
 // EVP takes int lengths: longer inputs go in slices. A null output feeds
 // additional authenticated data.
-bool Update(EVP_CIPHER_CTX* context, BYTE* out, const BYTE* in, size_t size) {
+bool Update(const CryptoApi& api, EVP_CIPHER_CTX* context, BYTE* out, const BYTE* in, size_t size) {
   constexpr size_t kSlice = size_t{1} << 30;
   for (size_t done = 0; done < size;) {
     const int slice = static_cast<int>(size - done < kSlice ? size - done : kSlice);
     int written = 0;
-    if (EVP_CipherUpdate(context, out != nullptr ? out + done : nullptr, &written, in + done, slice) != 1) return false;
+    BYTE* to = out != nullptr ? out + done : nullptr;
+    if (api.EVP_CipherUpdate(context, to, &written, in + done, slice) != 1) return false;
     done += static_cast<size_t>(slice);
   }
   return true;
 }
 
 // Starts AES-256-GCM and feeds the authenticated header and the entropy.
-CipherContext StartGcm(bool encrypt, const Secret& key, const BYTE* header, size_t header_bytes, const BYTE* nonce,
-                       const DATA_BLOB* entropy) {
-  CipherContext context(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+CipherContext StartGcm(const CryptoApi& api, bool encrypt, const Secret& key, const BYTE* header, size_t header_bytes,
+                       const BYTE* nonce, const DATA_BLOB* entropy) {
+  CipherContext context(api.EVP_CIPHER_CTX_new(), api.EVP_CIPHER_CTX_free);
   const bool started = context != nullptr &&
-                       EVP_CipherInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr, encrypt) == 1 &&
-                       EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, kNonceBytes, nullptr) == 1 &&
-                       EVP_CipherInit_ex(context.get(), nullptr, nullptr, key.bytes, nonce, encrypt) == 1 &&
-                       Update(context.get(), nullptr, header, header_bytes) &&
-                       (entropy == nullptr || Update(context.get(), nullptr, entropy->pbData, entropy->cbData));
+                       api.EVP_CipherInit_ex(context.get(), api.EVP_aes_256_gcm(), nullptr, nullptr, nullptr, encrypt) == 1 &&
+                       api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, kNonceBytes, nullptr) == 1 &&
+                       api.EVP_CipherInit_ex(context.get(), nullptr, nullptr, key.bytes, nonce, encrypt) == 1 &&
+                       Update(api, context.get(), nullptr, header, header_bytes) &&
+                       (entropy == nullptr || Update(api, context.get(), nullptr, entropy->pbData, entropy->cbData));
   if (!started) context.reset();
   return context;
 }
@@ -167,8 +218,11 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
   if (description_bytes > 0xffffffffu || total > 0xffffffffu) return Fail(ERROR_ARITHMETIC_OVERFLOW);
 
   const DWORD scope = dwFlags & CRYPTPROTECT_LOCAL_MACHINE;
+  const CryptoApi* loaded = libcrypto.Get();
+  if (loaded == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
+  const CryptoApi& api = *loaded;
   Secret key;
-  if (const HRESULT status = DeriveKey(scope, key); status != S_OK) return Fail(status);
+  if (const HRESULT status = DeriveKey(api, scope, key); status != S_OK) return Fail(status);
 
   LocalBlock blob(total);
   if (blob.address == nullptr) return FALSE;  // LocalAlloc has set the error
@@ -181,13 +235,13 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
     at[kHeaderBytes + 2 * i + 1] = static_cast<BYTE>(szDataDescr[i] >> 8);
   }
   BYTE* nonce = at + prefix - kNonceBytes;
-  if (RAND_bytes(nonce, kNonceBytes) != 1) return Fail(NTE_FAIL);
+  if (api.RAND_bytes(nonce, kNonceBytes) != 1) return Fail(NTE_FAIL);
 
-  CipherContext context = StartGcm(true, key, at, prefix, nonce, Entropy(pOptionalEntropy));
+  CipherContext context = StartGcm(api, true, key, at, prefix, nonce, Entropy(pOptionalEntropy));
   int final_bytes = 0;
-  if (context == nullptr || !Update(context.get(), at + prefix, pDataIn->pbData, pDataIn->cbData) ||
-      EVP_EncryptFinal_ex(context.get(), at + prefix + pDataIn->cbData, &final_bytes) != 1 ||
-      EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, kTagBytes, at + total - kTagBytes) != 1) {
+  if (context == nullptr || !Update(api, context.get(), at + prefix, pDataIn->pbData, pDataIn->cbData) ||
+      api.EVP_EncryptFinal_ex(context.get(), at + prefix + pDataIn->cbData, &final_bytes) != 1 ||
+      api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_GET_TAG, kTagBytes, at + total - kTagBytes) != 1) {
     return Fail(NTE_FAIL);
   }
   *pDataOut = {static_cast<DWORD>(total), blob.Release()};
@@ -218,26 +272,30 @@ BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_B
   const size_t prefix = kHeaderBytes + description_bytes + kNonceBytes;
   const size_t data_bytes = size - prefix - kTagBytes;
 
+  const CryptoApi* loaded = libcrypto.Get();
+  if (loaded == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
+  const CryptoApi& api = *loaded;
   Secret key;
-  if (const HRESULT status = DeriveKey(scope, key); status != S_OK) return Fail(status);
+  if (const HRESULT status = DeriveKey(api, scope, key); status != S_OK) return Fail(status);
   LocalBlock data(data_bytes);
   if (data.address == nullptr) return FALSE;
-  CipherContext context = StartGcm(false, key, at, prefix, at + prefix - kNonceBytes, Entropy(pOptionalEntropy));
-  if (context == nullptr || !Update(context.get(), data.address, at + prefix, data_bytes) ||
-      EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes, const_cast<BYTE*>(at + size - kTagBytes)) != 1) {
-    OPENSSL_cleanse(data.address, data_bytes);
+  CipherContext context = StartGcm(api, false, key, at, prefix, at + prefix - kNonceBytes, Entropy(pOptionalEntropy));
+  if (context == nullptr || !Update(api, context.get(), data.address, at + prefix, data_bytes) ||
+      api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes,
+                              const_cast<BYTE*>(at + size - kTagBytes)) != 1) {
+    explicit_bzero(data.address, data_bytes);
     return Fail(NTE_FAIL);
   }
   int final_bytes = 0;
-  if (EVP_DecryptFinal_ex(context.get(), data.address + data_bytes, &final_bytes) != 1) {
-    OPENSSL_cleanse(data.address, data_bytes);
+  if (api.EVP_DecryptFinal_ex(context.get(), data.address + data_bytes, &final_bytes) != 1) {
+    explicit_bzero(data.address, data_bytes);
     return Fail(NTE_BAD_DATA);
   }
 
   if (ppszDataDescr != nullptr) {
     LocalBlock description(description_bytes + 2);
     if (description.address == nullptr) {
-      OPENSSL_cleanse(data.address, data_bytes);
+      explicit_bzero(data.address, data_bytes);
       return FALSE;
     }
     auto* text = reinterpret_cast<WCHAR*>(description.address);

@@ -1,7 +1,7 @@
 #include "kernel/named_objects.h"
 
 #include <fcntl.h>
-#include <openssl/sha.h>
+#include <openssl/sha.h>  // types only: libcrypto is opened on first use
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
+#include "support/delay_load.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -41,11 +43,22 @@ bool EnsureSharedFolder(const std::string& path) {
   return errno == EEXIST;
 }
 
+struct HashApi {
+  decltype(&::SHA256) SHA256;
+};
+
+bool BindHash(const LibrarySymbols& symbols, HashApi& api) { return symbols.Resolve("SHA256", api.SHA256); }
+
+DelayLoaded<HashApi> libcrypto("libcrypto.so.3", BindHash);
+
 // The name's own UTF-16 code units, hashed: names that differ in any unit,
-// even an unpaired surrogate, are different objects.
-std::string FileNameFor(const std::u16string& name) {
+// even an unpaired surrogate, are different objects. Nothing when libcrypto
+// cannot be loaded.
+std::optional<std::string> FileNameFor(const std::u16string& name) {
+  const HashApi* api = libcrypto.Get();
+  if (api == nullptr) return std::nullopt;
   unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(name.data()), name.size() * sizeof(char16_t), digest);
+  api->SHA256(reinterpret_cast<const unsigned char*>(name.data()), name.size() * sizeof(char16_t), digest);
   static const char kHex[] = "0123456789abcdef";
   std::string out;
   for (unsigned char b : digest) {
@@ -137,9 +150,12 @@ std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, 
   if (local_name.find(u'\\') != std::u16string::npos) return Fail(ERROR_PATH_NOT_FOUND);
   if (!EnsureSharedFolder(ObjectRoot()) || !EnsureSharedFolder(folder)) return Fail(ERROR_PATH_NOT_FOUND);
 
+  const std::optional<std::string> file_name = FileNameFor(local_name);
+  if (!file_name) return Fail(ERROR_MOD_NOT_FOUND);
+
   FolderLock lock(folder);
   if (!lock.ok()) return Fail(ErrorFromErrno(errno));
-  const std::string path = folder + "/" + FileNameFor(local_name);
+  const std::string path = folder + "/" + *file_name;
 
   // Open without O_CREAT first: protected_regular forbids creating opens of
   // other users' files in sticky folders. Object files are writable by all,

@@ -35,7 +35,8 @@ class NamedObjectEntry {
 // On failure returns null and sets the last error: ERROR_INVALID_HANDLE when
 // the name holds another kind of object, ERROR_ACCESS_DENIED when another
 // user's object holds it, ERROR_PATH_NOT_FOUND for an unknown namespace,
-// ERROR_FILENAME_EXCED_RANGE for a name over MAX_PATH characters.
+// ERROR_FILENAME_EXCED_RANGE for a name over MAX_PATH characters,
+// ERROR_MOD_NOT_FOUND when libcrypto, which hashes names, cannot be loaded.
 std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, const char* kind);
 
 }  // namespace w32

@@ -8,6 +8,8 @@
 #include <mutex>
 #include <string>
 
+#include "support/delay_load.h"
+
 namespace w32 {
 namespace {
 
@@ -16,8 +18,54 @@ constexpr char kPath[] = "/org/freedesktop/ScreenSaver";
 constexpr char kInterface[] = "org.freedesktop.ScreenSaver";
 constexpr int kReplyTimeoutMs = 2000;
 
+// libdbus is opened when a bus address is first used; without it there is no bus.
+struct BusApi {
+  decltype(&::dbus_bus_register) dbus_bus_register;
+  decltype(&::dbus_connection_close) dbus_connection_close;
+  decltype(&::dbus_connection_flush) dbus_connection_flush;
+  decltype(&::dbus_connection_get_is_connected) dbus_connection_get_is_connected;
+  decltype(&::dbus_connection_open_private) dbus_connection_open_private;
+  decltype(&::dbus_connection_send) dbus_connection_send;
+  decltype(&::dbus_connection_send_with_reply_and_block) dbus_connection_send_with_reply_and_block;
+  decltype(&::dbus_connection_set_exit_on_disconnect) dbus_connection_set_exit_on_disconnect;
+  decltype(&::dbus_connection_unref) dbus_connection_unref;
+  decltype(&::dbus_error_free) dbus_error_free;
+  decltype(&::dbus_error_init) dbus_error_init;
+  decltype(&::dbus_message_append_args) dbus_message_append_args;
+  decltype(&::dbus_message_get_args) dbus_message_get_args;
+  decltype(&::dbus_message_new_method_call) dbus_message_new_method_call;
+  decltype(&::dbus_message_set_auto_start) dbus_message_set_auto_start;
+  decltype(&::dbus_message_set_no_reply) dbus_message_set_no_reply;
+  decltype(&::dbus_message_unref) dbus_message_unref;
+  decltype(&::dbus_threads_init_default) dbus_threads_init_default;
+};
+
+bool BindBus(const LibrarySymbols& symbols, BusApi& api) {
+  return symbols.Resolve("dbus_bus_register", api.dbus_bus_register) &&
+         symbols.Resolve("dbus_connection_close", api.dbus_connection_close) &&
+         symbols.Resolve("dbus_connection_flush", api.dbus_connection_flush) &&
+         symbols.Resolve("dbus_connection_get_is_connected", api.dbus_connection_get_is_connected) &&
+         symbols.Resolve("dbus_connection_open_private", api.dbus_connection_open_private) &&
+         symbols.Resolve("dbus_connection_send", api.dbus_connection_send) &&
+         symbols.Resolve("dbus_connection_send_with_reply_and_block", api.dbus_connection_send_with_reply_and_block) &&
+         symbols.Resolve("dbus_connection_set_exit_on_disconnect", api.dbus_connection_set_exit_on_disconnect) &&
+         symbols.Resolve("dbus_connection_unref", api.dbus_connection_unref) &&
+         symbols.Resolve("dbus_error_free", api.dbus_error_free) &&
+         symbols.Resolve("dbus_error_init", api.dbus_error_init) &&
+         symbols.Resolve("dbus_message_append_args", api.dbus_message_append_args) &&
+         symbols.Resolve("dbus_message_get_args", api.dbus_message_get_args) &&
+         symbols.Resolve("dbus_message_new_method_call", api.dbus_message_new_method_call) &&
+         symbols.Resolve("dbus_message_set_auto_start", api.dbus_message_set_auto_start) &&
+         symbols.Resolve("dbus_message_set_no_reply", api.dbus_message_set_no_reply) &&
+         symbols.Resolve("dbus_message_unref", api.dbus_message_unref) &&
+         symbols.Resolve("dbus_threads_init_default", api.dbus_threads_init_default);
+}
+
+DelayLoaded<BusApi> libdbus("libdbus-1.so.3", BindBus);
+
 struct MessageUnref {
-  void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+  const BusApi* api;
+  void operator()(DBusMessage* message) const { api->dbus_message_unref(message); }
 };
 using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 
@@ -25,6 +73,7 @@ using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 // went away. Only the address in the environment is used: no bus is launched.
 struct Bus {
   std::mutex lock;
+  const BusApi* api = nullptr;
   DBusConnection* connection = nullptr;
 };
 
@@ -34,35 +83,39 @@ Bus& TheBus() {
 }
 
 DBusConnection* ConnectLocked(Bus& bus) {
+  const BusApi* api = bus.api;
   if (bus.connection != nullptr) {
-    if (dbus_connection_get_is_connected(bus.connection)) return bus.connection;
-    dbus_connection_unref(bus.connection);
+    if (api->dbus_connection_get_is_connected(bus.connection)) return bus.connection;
+    api->dbus_connection_unref(bus.connection);
     bus.connection = nullptr;
   }
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (address == nullptr || *address == 0) return nullptr;
-  dbus_threads_init_default();
+  if (api == nullptr) api = bus.api = libdbus.Get();
+  if (api == nullptr) return nullptr;
+  api->dbus_threads_init_default();
   DBusError error;
-  dbus_error_init(&error);
-  DBusConnection* connection = dbus_connection_open_private(address, &error);
+  api->dbus_error_init(&error);
+  DBusConnection* connection = api->dbus_connection_open_private(address, &error);
   if (connection == nullptr) {
-    dbus_error_free(&error);
+    api->dbus_error_free(&error);
     return nullptr;
   }
-  dbus_connection_set_exit_on_disconnect(connection, FALSE);
-  if (!dbus_bus_register(connection, &error)) {
-    dbus_error_free(&error);
-    dbus_connection_close(connection);
-    dbus_connection_unref(connection);
+  api->dbus_connection_set_exit_on_disconnect(connection, FALSE);
+  if (!api->dbus_bus_register(connection, &error)) {
+    api->dbus_error_free(&error);
+    api->dbus_connection_close(connection);
+    api->dbus_connection_unref(connection);
     return nullptr;
   }
   bus.connection = connection;
   return connection;
 }
 
-Message MethodCall(const char* method) {
-  Message call(dbus_message_new_method_call(kService, kPath, kInterface, method));
-  if (call != nullptr) dbus_message_set_auto_start(call.get(), FALSE);  // never start a service for this
+// Called with a live connection, so the library is loaded.
+Message MethodCall(const BusApi* api, const char* method) {
+  Message call(api->dbus_message_new_method_call(kService, kPath, kInterface, method), MessageUnref{api});
+  if (call != nullptr) api->dbus_message_set_auto_start(call.get(), FALSE);  // never start a service for this
   return call;
 }
 
@@ -81,20 +134,24 @@ std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> guard(bus.lock);
   DBusConnection* connection = ConnectLocked(bus);
-  Message call = MethodCall("Inhibit");
-  if (connection == nullptr || call == nullptr) return std::nullopt;
+  if (connection == nullptr) return std::nullopt;
+  const BusApi* api = bus.api;
+  Message call = MethodCall(api, "Inhibit");
+  if (call == nullptr) return std::nullopt;
   const std::string application = ApplicationName();
   const char* application_text = application.c_str();
-  if (!dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
-                                DBUS_TYPE_INVALID)) {
+  if (!api->dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
+                                     DBUS_TYPE_INVALID)) {
     return std::nullopt;
   }
   DBusError error;
-  dbus_error_init(&error);
-  Message reply(dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error));
+  api->dbus_error_init(&error);
+  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
+                MessageUnref{api});
   dbus_uint32_t cookie = 0;
-  if (reply == nullptr || !dbus_message_get_args(reply.get(), &error, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID)) {
-    dbus_error_free(&error);
+  if (reply == nullptr ||
+      !api->dbus_message_get_args(reply.get(), &error, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID)) {
+    api->dbus_error_free(&error);
     return std::nullopt;
   }
   return cookie;
@@ -104,25 +161,30 @@ void UnInhibitScreenSaver(uint32_t cookie) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> guard(bus.lock);
   DBusConnection* connection = ConnectLocked(bus);
-  Message call = MethodCall("UnInhibit");
-  if (connection == nullptr || call == nullptr) return;
+  if (connection == nullptr) return;
+  const BusApi* api = bus.api;
+  Message call = MethodCall(api, "UnInhibit");
+  if (call == nullptr) return;
   dbus_uint32_t value = cookie;
-  if (!dbus_message_append_args(call.get(), DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID)) return;
+  if (!api->dbus_message_append_args(call.get(), DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID)) return;
   DBusError error;
-  dbus_error_init(&error);
-  Message reply(dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error));
-  dbus_error_free(&error);
+  api->dbus_error_init(&error);
+  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
+                MessageUnref{api});
+  api->dbus_error_free(&error);
 }
 
 void SimulateUserActivity() {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> guard(bus.lock);
   DBusConnection* connection = ConnectLocked(bus);
-  Message call = MethodCall("SimulateUserActivity");
-  if (connection == nullptr || call == nullptr) return;
-  dbus_message_set_no_reply(call.get(), TRUE);
-  dbus_connection_send(connection, call.get(), nullptr);
-  dbus_connection_flush(connection);
+  if (connection == nullptr) return;
+  const BusApi* api = bus.api;
+  Message call = MethodCall(api, "SimulateUserActivity");
+  if (call == nullptr) return;
+  api->dbus_message_set_no_reply(call.get(), TRUE);
+  api->dbus_connection_send(connection, call.get(), nullptr);
+  api->dbus_connection_flush(connection);
 }
 
 }  // namespace w32
