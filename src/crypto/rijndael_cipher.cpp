@@ -68,10 +68,18 @@ struct Table;
 template <>
 struct Table<4> {
   static void Encrypt(const std::uint32_t* rk, int nr, const std::uint32_t* in, std::uint32_t* out) {
-    rijndael::Encrypt128(rk, nr, in, out);
+    switch (nr) {
+      case 10: rijndael::Encrypt128<10>(rk, in, out); break;
+      case 12: rijndael::Encrypt128<12>(rk, in, out); break;
+      default: rijndael::Encrypt128<14>(rk, in, out); break;
+    }
   }
   static void Decrypt(const std::uint32_t* rk, int nr, const std::uint32_t* in, std::uint32_t* out) {
-    rijndael::Decrypt128(rk, nr, in, out);
+    switch (nr) {
+      case 10: rijndael::Decrypt128<10>(rk, in, out); break;
+      case 12: rijndael::Decrypt128<12>(rk, in, out); break;
+      default: rijndael::Decrypt128<14>(rk, in, out); break;
+    }
   }
 };
 
@@ -94,6 +102,38 @@ struct Table<8> {
     rijndael::Decrypt256(rk, in, out);
   }
 };
+
+// CBC deciphering of the 128-bit block. No chain runs between the block
+// ciphers, so blocks go two at a time, their rounds interleaved.
+template <int Nr>
+void CbcDecrypt128(const std::uint32_t* dk, const BYTE* vector, const BYTE* in, BYTE* out, std::size_t blocks) {
+  std::uint32_t chain[4];
+  LoadBlock<4>(vector, chain);
+  std::size_t b = 0;
+  for (; b + 2 <= blocks; b += 2) {
+    std::uint32_t x[8];
+    std::uint32_t y[8];
+    LoadBlock<8>(in + 16 * b, x);
+    rijndael::Decrypt128Pair<Nr>(dk, x, y);
+    for (int i = 0; i < 4; ++i) {
+      y[i] ^= chain[i];
+      y[4 + i] ^= x[i];
+      chain[i] = x[4 + i];
+    }
+    StoreBlock<8>(y, out + 16 * b);
+  }
+  for (; b < blocks; ++b) {
+    std::uint32_t x[4];
+    std::uint32_t y[4];
+    LoadBlock<4>(in + 16 * b, x);
+    rijndael::Decrypt128<Nr>(dk, x, y);
+    for (int i = 0; i < 4; ++i) {
+      y[i] ^= chain[i];
+      chain[i] = x[i];
+    }
+    StoreBlock<4>(y, out + 16 * b);
+  }
+}
 
 template <int Nb>
 void TableBlock(bool encrypt, const std::uint32_t* rk, int nr, const BYTE* in, BYTE* out) {
@@ -291,26 +331,21 @@ HRESULT RijndaelCipher::Run(bool encrypt, const BYTE* in, BYTE* out, int length)
     return S_OK;
   }
 
-  // CBC, the chain value in local words. Deciphering has no chain between the
-  // block ciphers, so the 128-bit block goes two blocks at a time.
-  std::uint32_t chain[Nb];
-  LoadBlock<Nb>(vector_.get(), chain);
-  std::size_t b = 0;
   if constexpr (Nb == 4) {
-    for (; !encrypt && b + 2 <= blocks; b += 2) {
-      std::uint32_t x[8];
-      std::uint32_t y[8];
-      LoadBlock<8>(in + b * kBlock, x);
-      rijndael::Decrypt128Pair(dk, nr, x, y);
-      for (int i = 0; i < 4; ++i) {
-        y[i] ^= chain[i];
-        y[4 + i] ^= x[i];
-        chain[i] = x[4 + i];
+    if (!encrypt) {
+      switch (nr) {
+        case 10: CbcDecrypt128<10>(dk, vector_.get(), in, out, blocks); break;
+        case 12: CbcDecrypt128<12>(dk, vector_.get(), in, out, blocks); break;
+        default: CbcDecrypt128<14>(dk, vector_.get(), in, out, blocks); break;
       }
-      StoreBlock<8>(y, out + b * kBlock);
+      return S_OK;
     }
   }
-  for (; b < blocks; ++b) {
+
+  // CBC, the chain value in local words.
+  std::uint32_t chain[Nb];
+  LoadBlock<Nb>(vector_.get(), chain);
+  for (std::size_t b = 0; b < blocks; ++b) {
     std::uint32_t x[Nb];
     LoadBlock<Nb>(in + b * kBlock, x);
     if (encrypt) {
