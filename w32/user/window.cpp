@@ -181,35 +181,37 @@ BOOL WINAPI DestroyWindow(HWND handle) {
 // IsWindow: the handle names a window that exists.
 BOOL WINAPI IsWindow(HWND handle) { return w32::user::LookupWindow(handle) != nullptr; }
 
-// GetWindowLongPtrW: the style, extended style or user data of the window.
-LONG_PTR WINAPI GetWindowLongPtrW(HWND handle, int index) {
-  const std::shared_ptr<Window> window = w32::user::LookupWindow(handle);
+namespace w32::user {
+namespace {
+
+// The window and its field at `index`; a null field with the last error set
+// when the window or the index does not exist.
+std::pair<std::shared_ptr<Window>, std::atomic<LONG_PTR>*> FieldOfWindow(HWND handle, int index) {
+  std::shared_ptr<Window> window = LookupWindow(handle);
   if (window == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
+    return {nullptr, nullptr};
   }
-  std::atomic<LONG_PTR>* field = w32::user::WindowField(*window, index);
-  if (field == nullptr) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
-  return field->load();
+  std::atomic<LONG_PTR>* field = WindowField(*window, index);
+  if (field == nullptr) SetLastError(ERROR_INVALID_INDEX);
+  return {std::move(window), field};
+}
+
+}  // namespace
+}  // namespace w32::user
+
+// GetWindowLongPtrW: the style, extended style or user data of the window.
+LONG_PTR WINAPI GetWindowLongPtrW(HWND handle, int index) {
+  const auto [window, field] = w32::user::FieldOfWindow(handle, index);
+  return field != nullptr ? field->load() : 0;
 }
 
 // SetWindowLongPtrW: sets one of them and returns the previous value; a style
 // change is announced to the window with WM_STYLECHANGING and WM_STYLECHANGED.
 // As on the platform, success leaves the last error alone.
 LONG_PTR WINAPI SetWindowLongPtrW(HWND handle, int index, LONG_PTR value) {
-  const std::shared_ptr<Window> window = w32::user::LookupWindow(handle);
-  if (window == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  std::atomic<LONG_PTR>* field = w32::user::WindowField(*window, index);
-  if (field == nullptr) {
-    SetLastError(ERROR_INVALID_INDEX);
-    return 0;
-  }
+  const auto [window, field] = w32::user::FieldOfWindow(handle, index);
+  if (field == nullptr) return 0;
   if (index != GWL_STYLE && index != GWL_EXSTYLE) return field->exchange(value);
   STYLESTRUCT styles{static_cast<DWORD>(field->load()), static_cast<DWORD>(value)};
   const auto forever = w32::user::Clock::time_point::max();
