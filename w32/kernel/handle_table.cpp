@@ -1,48 +1,27 @@
 #include "kernel/handle_table.h"
 
-#include <mutex>
-#include <unordered_map>
+#include "support/handle_map.h"
 
 namespace w32 {
 namespace {
 
-struct Table {
-  std::mutex lock;
-  std::unordered_map<ULONG_PTR, std::shared_ptr<KernelObject>> objects;
-  ULONG_PTR next = 4;
-};
-
-Table& TheTable() {
-  static Table* table = new Table;  // outlives static destructors that close handles
-  return *table;
+HandleMap<KernelObject>& Handles() {
+  static auto* handles = new HandleMap<KernelObject>(4, 4);  // outlives static destructors that close handles
+  return *handles;
 }
 
 }  // namespace
 
 HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
-  Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.lock);
-  const ULONG_PTR value = table.next;
-  table.next += 4;
-  table.objects.emplace(value, std::move(object));
-  return reinterpret_cast<HANDLE>(value);
+  return reinterpret_cast<HANDLE>(Handles().Insert(std::move(object), [](KernelObject&, ULONG_PTR) {}));
 }
 
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle) {
-  Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.lock);
-  auto it = table.objects.find(reinterpret_cast<ULONG_PTR>(handle));
-  return it == table.objects.end() ? nullptr : it->second;
+  return Handles().Lookup(reinterpret_cast<ULONG_PTR>(handle));
 }
 
 std::shared_ptr<KernelObject> RemoveHandle(HANDLE handle) {
-  Table& table = TheTable();
-  std::lock_guard<std::mutex> guard(table.lock);
-  auto it = table.objects.find(reinterpret_cast<ULONG_PTR>(handle));
-  if (it == table.objects.end()) return nullptr;
-  std::shared_ptr<KernelObject> object = std::move(it->second);
-  table.objects.erase(it);
-  return object;
+  return Handles().Remove(reinterpret_cast<ULONG_PTR>(handle));
 }
 
 }  // namespace w32

@@ -1,22 +1,15 @@
 #include <windows.h>
 
-#include <map>
-#include <mutex>
-
+#include "support/handle_map.h"
 #include "user/window_table.h"
 
 namespace w32::user {
 namespace {
 
-struct WindowMap {
-  std::mutex lock;
-  std::map<ULONG_PTR, std::shared_ptr<Window>> windows;  // ordered: creation order
-  ULONG_PTR next = 0x10002;                              // clear of HWND_BROADCAST and the small specials
-};
-
-WindowMap& Windows() {
-  static WindowMap* map = new WindowMap;
-  return *map;
+// Ordered by handle, which is creation order; values clear of HWND_BROADCAST and the small specials.
+HandleMap<Window>& Windows() {
+  static auto* windows = new HandleMap<Window>(0x10002, 2);
+  return *windows;
 }
 
 LRESULT CallProc(Window& window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -60,53 +53,20 @@ std::atomic<LONG_PTR>* WindowField(Window& window, int index) {
 }  // namespace
 
 HWND InsertWindow(std::shared_ptr<Window> window) {
-  WindowMap& map = Windows();
-  std::lock_guard<std::mutex> guard(map.lock);
-  const ULONG_PTR value = map.next;
-  map.next += 2;
-  window->handle = reinterpret_cast<HWND>(value);
-  map.windows.emplace(value, std::move(window));
+  const ULONG_PTR value = Windows().Insert(std::move(window), [](Window& named, ULONG_PTR handle) {
+    named.handle = reinterpret_cast<HWND>(handle);
+  });
   return reinterpret_cast<HWND>(value);
 }
 
-std::shared_ptr<Window> LookupWindow(HWND handle) {
-  WindowMap& map = Windows();
-  std::lock_guard<std::mutex> guard(map.lock);
-  auto it = map.windows.find(reinterpret_cast<ULONG_PTR>(handle));
-  return it == map.windows.end() ? nullptr : it->second;
-}
+std::shared_ptr<Window> LookupWindow(HWND handle) { return Windows().Lookup(reinterpret_cast<ULONG_PTR>(handle)); }
 
-void RemoveWindow(HWND handle) {
-  std::shared_ptr<Window> removed;  // released outside the lock
-  WindowMap& map = Windows();
-  std::lock_guard<std::mutex> guard(map.lock);
-  auto it = map.windows.find(reinterpret_cast<ULONG_PTR>(handle));
-  if (it == map.windows.end()) return;
-  removed = std::move(it->second);
-  map.windows.erase(it);
-}
+void RemoveWindow(HWND handle) { Windows().Remove(reinterpret_cast<ULONG_PTR>(handle)); }
 
-std::vector<std::shared_ptr<Window>> TopLevelWindows() {
-  WindowMap& map = Windows();
-  std::lock_guard<std::mutex> guard(map.lock);
-  std::vector<std::shared_ptr<Window>> all;
-  all.reserve(map.windows.size());
-  for (const auto& entry : map.windows) all.push_back(entry.second);
-  return all;
-}
+std::vector<std::shared_ptr<Window>> TopLevelWindows() { return Windows().All(); }
 
 void RemoveWindowsOf(const ThreadQueue* queue) {
-  std::vector<std::shared_ptr<Window>> removed;  // released outside the lock
-  WindowMap& map = Windows();
-  std::lock_guard<std::mutex> guard(map.lock);
-  for (auto it = map.windows.begin(); it != map.windows.end();) {
-    if (it->second->queue.get() == queue) {
-      removed.push_back(std::move(it->second));
-      it = map.windows.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  Windows().RemoveIf([queue](const Window& window) { return window.queue.get() == queue; });
 }
 
 }  // namespace w32::user
