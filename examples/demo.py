@@ -8,58 +8,10 @@ import time
 
 import _Device
 import _w32
+from device_proxies import MMer, MMer2, RunningInstance
 
 PBT_APMQUERYSUSPEND = 0
 BROADCAST_QUERY_DENY = 0x424D5144
-
-
-class RunningInstance(object):
-    """The application's proxy class, as it wraps the module's functions."""
-    __swig_destroy__ = _Device.delete_RunningInstance
-
-    def __init__(self, name):
-        self.this = _Device.new_RunningInstance(name)
-
-    def IsAnotherInstanceRunning(self):
-        return _Device.RunningInstance_IsAnotherInstanceRunning(self)
-
-    def Close(self):
-        _Device.RunningInstance_Close(self)
-
-_Device.RunningInstance_swigregister(RunningInstance)
-
-
-class MMer(object):
-    __swig_destroy__ = _Device.delete_MMer
-
-    def __init__(self):
-        self.this = _Device.new_MMer()
-
-    def SetParam(self, parameters):
-        return _Device.MMer_SetParam(self, parameters)
-
-    def Encode(self, data):
-        return _Device.MMer_Encode(self, data)
-
-    def Decode(self, data):
-        return _Device.MMer_Decode(self, data)
-
-_Device.MMer_swigregister(MMer)
-
-
-class MMer2(object):
-    __swig_destroy__ = _Device.delete_MMer2
-
-    def __init__(self):
-        self.this = _Device.new_MMer2()
-
-    def Encode(self, data):
-        return _Device.MMer2_Encode(self, data)
-
-    def Decode(self, data):
-        return _Device.MMer2_Decode(self, data)
-
-_Device.MMer2_swigregister(MMer2)
 
 
 def single_instance():

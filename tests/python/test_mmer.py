@@ -8,40 +8,7 @@ import tempfile
 import unittest
 
 import _Device
-
-
-class MMer(object):
-    """The application's proxy class."""
-    __swig_destroy__ = _Device.delete_MMer
-
-    def __init__(self):
-        self.this = _Device.new_MMer()
-
-    def SetParam(self, parameters):
-        return _Device.MMer_SetParam(self, parameters)
-
-    def Encode(self, data):
-        return _Device.MMer_Encode(self, data)
-
-    def Decode(self, data):
-        return _Device.MMer_Decode(self, data)
-
-_Device.MMer_swigregister(MMer)
-
-
-class MMer2(object):
-    __swig_destroy__ = _Device.delete_MMer2
-
-    def __init__(self):
-        self.this = _Device.new_MMer2()
-
-    def Encode(self, data):
-        return _Device.MMer2_Encode(self, data)
-
-    def Decode(self, data):
-        return _Device.MMer2_Decode(self, data)
-
-_Device.MMer2_swigregister(MMer2)
+from device_proxies import MMer, MMer2
 
 
 def unhex(text):

@@ -3,23 +3,14 @@ import os
 import unittest
 
 import _Device
+from device_proxies import RunningInstance
 from device_support import ObjectNamespace, run_python
 
 
-class RunningInstance(object):
-    __swig_destroy__ = _Device.delete_RunningInstance
+def answers(instance):
+    return instance.IsAnotherInstanceRunning(), instance.IsAnotherInstanceRunningOnOtherSession()
 
-    def __init__(self, name):
-        self.this = _Device.new_RunningInstance(name)
 
-    def answers(self):
-        return (_Device.RunningInstance_IsAnotherInstanceRunning(self),
-                _Device.RunningInstance_IsAnotherInstanceRunningOnOtherSession(self))
-
-    def Close(self):
-        return _Device.RunningInstance_Close(self)
-
-_Device.RunningInstance_swigregister(RunningInstance)
 
 FRESH, ANOTHER, OTHER_SESSION = (False, False), (True, False), (False, True)
 
@@ -48,7 +39,7 @@ def answers_as_user(name, uid):
             os.setgroups([])
             os.setgid(uid)
             os.setuid(uid)
-            os.write(write_end, "%d%d" % RunningInstance(name).answers())
+            os.write(write_end, "%d%d" % answers(RunningInstance(name)))
         finally:
             os._exit(0)
     os.close(write_end)
@@ -67,27 +58,27 @@ class WithinOneProcess(unittest.TestCase):
 
     def test_second_instance_sees_the_first_until_it_closes(self):
         first = RunningInstance(u"Local\\Orvelline")
-        self.assertEqual(first.answers(), FRESH)
+        self.assertEqual(answers(first), FRESH)
         second = RunningInstance(u"Local\\Orvelline")
-        self.assertEqual(second.answers(), ANOTHER)
+        self.assertEqual(answers(second), ANOTHER)
         first.Close()
         first.Close()
-        self.assertEqual(first.answers(), FRESH, "answers are fixed at construction")
-        self.assertEqual(RunningInstance(u"Local\\Orvelline").answers(), ANOTHER)
+        self.assertEqual(answers(first), FRESH, "answers are fixed at construction")
+        self.assertEqual(answers(RunningInstance(u"Local\\Orvelline")), ANOTHER)
         del second
-        self.assertEqual(RunningInstance(u"Local\\Orvelline").answers(), FRESH)
+        self.assertEqual(answers(RunningInstance(u"Local\\Orvelline")), FRESH)
 
     def test_names_are_used_as_given(self):
-        self.assertEqual(RunningInstance(u"").answers(), FRESH)
+        self.assertEqual(answers(RunningInstance(u"")), FRESH)
         held = RunningInstance(u"cut")
-        self.assertEqual(RunningInstance(u"cut\x00 after the zero").answers(), ANOTHER)
-        self.assertEqual(RunningInstance(u"Cut").answers(), FRESH, "names are case-sensitive")
-        self.assertEqual(RunningInstance(u"not\\a\\namespace").answers(), FRESH)
-        self.assertEqual(RunningInstance(u"x" * 300).answers(), FRESH)
-        self.assertEqual(RunningInstance(u"\u00e9\U0001F600").answers(), FRESH)
+        self.assertEqual(answers(RunningInstance(u"cut\x00 after the zero")), ANOTHER)
+        self.assertEqual(answers(RunningInstance(u"Cut")), FRESH, "names are case-sensitive")
+        self.assertEqual(answers(RunningInstance(u"not\\a\\namespace")), FRESH)
+        self.assertEqual(answers(RunningInstance(u"x" * 300)), FRESH)
+        self.assertEqual(answers(RunningInstance(u"\u00e9\U0001F600")), FRESH)
         lone = RunningInstance(u"a\ud800")
         for different in (u"a\udc00", u"a\ufffd"):
-            self.assertEqual(RunningInstance(different).answers(), FRESH, "every code unit counts")
+            self.assertEqual(answers(RunningInstance(different)), FRESH, "every code unit counts")
         del held, lone
 
     def test_bad_names(self):
@@ -118,7 +109,7 @@ class AcrossProcesses(unittest.TestCase):
             os._exit(3)
         """)
         self.assertEqual(status, 3, err)
-        self.assertEqual(RunningInstance(u"Global\\Crashing").answers(), FRESH)
+        self.assertEqual(answers(RunningInstance(u"Global\\Crashing")), FRESH)
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run a second user")
     def test_another_users_instance_is_on_another_session(self):
