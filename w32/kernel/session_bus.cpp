@@ -112,11 +112,32 @@ DBusConnection* ConnectLocked(Bus& bus) {
   return connection;
 }
 
-// Called with a live connection, so the library is loaded.
-Message MethodCall(const BusApi* api, const char* method) {
+// Calls `method` of the screen saver with the arguments `append` adds (false
+// when they could not be added). With `wait`, gives the reply; without, sends
+// and gives null. Null too when there is no bus or no answer came.
+template <class Append>
+Message CallScreenSaver(const char* method, bool wait, Append append) {
+  Bus& bus = TheBus();
+  std::lock_guard<std::mutex> guard(bus.lock);
+  DBusConnection* connection = ConnectLocked(bus);
+  if (connection == nullptr) return nullptr;
+  const BusApi* api = bus.api;  // loaded: the connection is live
   Message call(api->dbus_message_new_method_call(kService, kPath, kInterface, method), MessageUnref{api});
-  if (call != nullptr) api->dbus_message_set_auto_start(call.get(), FALSE);  // never start a service for this
-  return call;
+  if (call == nullptr) return nullptr;
+  api->dbus_message_set_auto_start(call.get(), FALSE);  // never start a service for this
+  if (!append(*api, call.get())) return nullptr;
+  if (!wait) {
+    api->dbus_message_set_no_reply(call.get(), TRUE);
+    api->dbus_connection_send(connection, call.get(), nullptr);
+    api->dbus_connection_flush(connection);
+    return nullptr;
+  }
+  DBusError error;
+  api->dbus_error_init(&error);
+  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
+                MessageUnref{api});
+  api->dbus_error_free(&error);
+  return reply;
 }
 
 // The bus takes only valid UTF-8: the program's name, kept to printable ASCII.
@@ -131,60 +152,32 @@ std::string ApplicationName() {
 }  // namespace
 
 std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
-  Bus& bus = TheBus();
-  std::lock_guard<std::mutex> guard(bus.lock);
-  DBusConnection* connection = ConnectLocked(bus);
-  if (connection == nullptr) return std::nullopt;
-  const BusApi* api = bus.api;
-  Message call = MethodCall(api, "Inhibit");
-  if (call == nullptr) return std::nullopt;
   const std::string application = ApplicationName();
   const char* application_text = application.c_str();
-  if (!api->dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
-                                     DBUS_TYPE_INVALID)) {
-    return std::nullopt;
-  }
+  Message reply = CallScreenSaver("Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
+    return api.dbus_message_append_args(call, DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
+                                        DBUS_TYPE_INVALID) != 0;
+  });
+  if (reply == nullptr) return std::nullopt;
+  const BusApi* api = reply.get_deleter().api;
   DBusError error;
   api->dbus_error_init(&error);
-  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
-                MessageUnref{api});
   dbus_uint32_t cookie = 0;
-  if (reply == nullptr ||
-      !api->dbus_message_get_args(reply.get(), &error, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID)) {
-    api->dbus_error_free(&error);
-    return std::nullopt;
-  }
+  const bool read = api->dbus_message_get_args(reply.get(), &error, DBUS_TYPE_UINT32, &cookie, DBUS_TYPE_INVALID);
+  api->dbus_error_free(&error);
+  if (!read) return std::nullopt;
   return cookie;
 }
 
 void UnInhibitScreenSaver(uint32_t cookie) {
-  Bus& bus = TheBus();
-  std::lock_guard<std::mutex> guard(bus.lock);
-  DBusConnection* connection = ConnectLocked(bus);
-  if (connection == nullptr) return;
-  const BusApi* api = bus.api;
-  Message call = MethodCall(api, "UnInhibit");
-  if (call == nullptr) return;
   dbus_uint32_t value = cookie;
-  if (!api->dbus_message_append_args(call.get(), DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID)) return;
-  DBusError error;
-  api->dbus_error_init(&error);
-  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
-                MessageUnref{api});
-  api->dbus_error_free(&error);
+  CallScreenSaver("UnInhibit", true, [&](const BusApi& api, DBusMessage* call) {
+    return api.dbus_message_append_args(call, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID) != 0;
+  });
 }
 
 void SimulateUserActivity() {
-  Bus& bus = TheBus();
-  std::lock_guard<std::mutex> guard(bus.lock);
-  DBusConnection* connection = ConnectLocked(bus);
-  if (connection == nullptr) return;
-  const BusApi* api = bus.api;
-  Message call = MethodCall(api, "SimulateUserActivity");
-  if (call == nullptr) return;
-  api->dbus_message_set_no_reply(call.get(), TRUE);
-  api->dbus_connection_send(connection, call.get(), nullptr);
-  api->dbus_connection_flush(connection);
+  CallScreenSaver("SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; });
 }
 
 }  // namespace w32
