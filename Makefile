@@ -1,37 +1,61 @@
 # The two commands of the README, plus the sanitizer, benchmark and fuzz builds.
+# Each interpreter has its own build folders: Python 2 in build, build-asan,
+# build-bench; Python 3 in build-py3, build-asan-py3, build-bench-py3.
+# PYTHON=3 makes `make build` and `make demo` use Python 3 (default 2);
+# `make test`, `make sanitize` and `make bench` always cover both.
 PYTHON2_PREFIX ?= $(shell pyenv prefix 2.7.18 2>/dev/null || echo $(HOME)/.pyenv/versions/2.7.18)
 PYTHON2 := $(PYTHON2_PREFIX)/bin/python2.7
+PYTHON3 := /usr/bin/python3
+PYTHON ?= 2
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 export PYTHON2_PREFIX
 
-.PHONY: all deps build demo test sanitize bench fuzz clean
+ifeq ($(filter $(PYTHON),2 3),)
+$(error PYTHON must be 2 or 3, not '$(PYTHON)')
+endif
+
+BUILD_2 := build
+BUILD_3 := build-py3
+
+.PHONY: all deps build build-2 build-3 demo test sanitize sanitize-2 sanitize-3 bench fuzz clean
 
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
-build: deps
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
-	cmake --build build -j $(JOBS)
+# build-N: the RelWithDebInfo build for Python N, in its own folder.
+build-2 build-3: build-%: deps
+	cmake -S . -B $(BUILD_$*) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEVICE_PYTHON=$* $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BUILD_$*) -j $(JOBS)
 
-demo: build
-	PYTHONPATH=build/lib $(PYTHON2) examples/demo.py $(ARGS)
+build: build-$(PYTHON)
 
-test: build
-	cd build && ctest --output-on-failure -j $(JOBS)
+demo: build-$(PYTHON)
+	PYTHONPATH=$(BUILD_$(PYTHON))/lib $(PYTHON$(PYTHON)) examples/demo.py $(ARGS)
 
-sanitize: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DDEVICE_SANITIZE=ON >/dev/null
-	cmake --build build-asan -j $(JOBS)
-	cd build-asan && ctest --output-on-failure -j $(JOBS)
+test: build-2 build-3
+	cd $(BUILD_2) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_3) && ctest --output-on-failure -j $(JOBS)
 
+sanitize-2 sanitize-3: sanitize-%: deps
+	cmake -S . -B build-asan$(if $(filter 3,$*),-py3) -DCMAKE_BUILD_TYPE=Debug -DDEVICE_SANITIZE=ON -DDEVICE_PYTHON=$* >/dev/null
+	cmake --build build-asan$(if $(filter 3,$*),-py3) -j $(JOBS)
+	cd build-asan$(if $(filter 3,$*),-py3) && ctest --output-on-failure -j $(JOBS)
+
+sanitize: sanitize-2 sanitize-3
+
+# Every benchmark under Python 2, then the module's import time and
+# MMer_Encode throughput under both interpreters in one run.
 bench:
 	@scripts/install-deps.sh bench
-	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDEVICE_BENCH=ON >/dev/null
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDEVICE_BENCH=ON -DDEVICE_PYTHON=2 >/dev/null
 	cmake --build build-bench -j $(JOBS)
+	cmake -S . -B build-bench-py3 -DCMAKE_BUILD_TYPE=Release -DDEVICE_BENCH=ON -DDEVICE_PYTHON=3 >/dev/null
+	cmake --build build-bench-py3 -j $(JOBS) --target _Device _trivial
 	cmake --build build-bench --target run-bench
+	$(PYTHON3) bench/binding/interpreters.py $(PYTHON2)=build-bench/lib $(PYTHON3)=build-bench-py3/lib
 
 fuzz:
 	@scripts/install-deps.sh fuzz
@@ -40,4 +64,4 @@ fuzz:
 	cmake --build build-fuzz --target run-fuzz
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz
+	rm -rf build build-py3 build-asan build-asan-py3 build-bench build-bench-py3 build-fuzz

@@ -3,7 +3,7 @@
 # only names what is missing, on one line, and fails.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
+packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
 check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;

@@ -1,10 +1,13 @@
 // _trivial: the smallest extension module, the reference for import time.
-#include <Python.h>
+#include "binding/python_compat.h"
 
 namespace {
-PyMethodDef functions[] = {{nullptr, nullptr, 0, nullptr}};
-}
 
-PyMODINIT_FUNC __attribute__((visibility("default"))) init_trivial(void) {
-  Py_InitModule4("_trivial", functions, nullptr, nullptr, PYTHON_API_VERSION);
-}
+PyMethodDef functions[] = {{nullptr, nullptr, 0, nullptr}};
+pycompat::ModuleDefinition module_definition{"_trivial", nullptr, functions};
+
+PyObject* MakeModule() { return pycompat::CreateModule(module_definition); }
+
+}  // namespace
+
+DEVICE_MODULE_INIT(_trivial, MakeModule)

@@ -1,6 +1,6 @@
 // _bridge_bench: a callback window whose callable gets the time each message
 // was posted, and a native worker (no Python state) that posts them.
-#include <Python.h>
+#include "binding/python_compat.h"
 #include <windows.h>
 
 #include <chrono>
@@ -76,6 +76,12 @@ PyMethodDef kMethods[] = {
 
 }  // namespace
 
-PyMODINIT_FUNC __attribute__((visibility("default"))) init_bridge_bench(void) {
-  Py_InitModule4("_bridge_bench", kMethods, nullptr, nullptr, PYTHON_API_VERSION);
-}
+namespace {
+
+pycompat::ModuleDefinition module_definition{"_bridge_bench", nullptr, kMethods};
+
+PyObject* MakeModule() { return pycompat::CreateModule(module_definition); }
+
+}  // namespace
+
+DEVICE_MODULE_INIT(_bridge_bench, MakeModule)

@@ -3,40 +3,42 @@
 #include <climits>
 
 #include "binding/wrapper.h"
-#include "common/wide_text.h"
 
 namespace device::binding {
 
+// Each reader takes an int-kind object (pycompat::ReadIntKind) by the int rule,
+// and any other int or long by the long rule, whose failures are mismatches.
+
 Load LoadUnsigned32(PyObject* object, unsigned long& value) {
-  if (PyInt_Check(object)) {
+  long number = 0;
+  if (pycompat::ReadIntKind(object, &number)) {
     // An int past 32 bits is a long on a 32-bit host, whose failure is a mismatch.
-    const long number = PyInt_AsLong(object);
     if (number < 0) return Load::kOverflow;
     if (static_cast<unsigned long>(number) > 0xFFFFFFFFul) return Load::kMismatch;
     value = static_cast<unsigned long>(number);
     return Load::kOk;
   }
   if (PyLong_Check(object)) {
-    const unsigned long number = PyLong_AsUnsignedLong(object);
-    if (PyErr_Occurred() || number > 0xFFFFFFFFul) {
+    const unsigned long wide = PyLong_AsUnsignedLong(object);
+    if (PyErr_Occurred() || wide > 0xFFFFFFFFul) {
       PyErr_Clear();
       return Load::kMismatch;
     }
-    value = number;
+    value = wide;
     return Load::kOk;
   }
   return Load::kMismatch;
 }
 
 Load LoadSigned32(PyObject* object, long& value) {
-  if (PyInt_Check(object)) {
-    const long number = PyInt_AsLong(object);
+  long number = 0;
+  if (pycompat::ReadIntKind(object, &number)) {
     if (number < INT_MIN || number > INT_MAX) return Load::kMismatch;
     value = number;
     return Load::kOk;
   }
   if (PyLong_Check(object)) {
-    const long number = PyLong_AsLong(object);
+    number = PyLong_AsLong(object);
     if (PyErr_Occurred() || number < INT_MIN || number > INT_MAX) {
       PyErr_Clear();
       return Load::kMismatch;
@@ -48,27 +50,28 @@ Load LoadSigned32(PyObject* object, long& value) {
 }
 
 Load LoadUnsigned64(PyObject* object, unsigned long long& value) {
-  if (PyInt_Check(object)) {
-    const long number = PyInt_AsLong(object);
+  long number = 0;
+  if (pycompat::ReadIntKind(object, &number)) {
     if (number < 0) return Load::kOverflow;
     value = static_cast<unsigned long long>(number);
     return Load::kOk;
   }
   if (PyLong_Check(object)) {
-    const unsigned long long number = PyLong_AsUnsignedLongLong(object);
+    const unsigned long long wide = PyLong_AsUnsignedLongLong(object);
     if (PyErr_Occurred()) {
       PyErr_Clear();
       return Load::kMismatch;
     }
-    value = number;
+    value = wide;
     return Load::kOk;
   }
   return Load::kMismatch;
 }
 
 Load LoadSigned64(PyObject* object, long long& value) {
-  if (PyInt_Check(object)) {
-    value = PyInt_AsLong(object);
+  long small = 0;
+  if (pycompat::ReadIntKind(object, &small)) {
+    value = small;
     return Load::kOk;
   }
   if (PyLong_Check(object)) {
@@ -105,7 +108,7 @@ Load ArgBool::From(PyObject* object, bool& value) {
 
 Load ArgUnicode::From(PyObject* object, std::u16string& value) {
   if (!PyUnicode_Check(object)) return Load::kMismatch;
-  value = Utf16FromUcs4(PyUnicode_AS_UNICODE(object), static_cast<size_t>(PyUnicode_GET_SIZE(object)));
+  value = pycompat::Utf16FromUnicode(object);
   return Load::kOk;
 }
 

@@ -3,7 +3,7 @@
 // the argument tuple, converts each argument by its kind from left to right,
 // raises the kind's exception with the argument's own message on the first
 // failure, calls the service and turns its result into a Python object.
-#include <Python.h>
+#include "binding/python_compat.h"
 #include <windows.h>
 
 #include <functional>
@@ -121,9 +121,9 @@ PyObject* MakeResult(R value) {
   } else if constexpr (std::is_same_v<R, bool>) {
     return PyBool_FromLong(value);
   } else if constexpr (std::is_same_v<R, int> || std::is_same_v<R, long>) {  // long: LRESULT
-    return PyInt_FromLong(value);
+    return pycompat::IntFromLong(value);
   } else if constexpr (std::is_same_v<R, DWORD>) {
-    return value < 0x80000000u ? PyInt_FromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);
+    return value < 0x80000000u ? pycompat::IntFromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);
   } else if constexpr (std::is_same_v<R, NewObject>) {
     return MakeWrapper(value.address, value.type, kOwn);
   } else {

@@ -2,7 +2,7 @@
 //
 // Each row is one Python function: its name, the native service it calls and
 // the kinds of its arguments, in order. The row is the whole entry point.
-#include <Python.h>
+#include "binding/python_compat.h"
 
 #include "binding/device_types.h"
 #include "binding/entry.h"
@@ -146,13 +146,18 @@ PyMethodDef functions[] = {
 #undef DEVICE_FUNCTION
 #undef DEVICE_REGISTRATION
 
+pycompat::ModuleDefinition module_definition{"_Device", nullptr, functions};
+
+PyObject* MakeModule() {
+  PyObject* module = pycompat::CreateModule(module_definition);
+  if (module == nullptr) return nullptr;  // the host has set its error
+  PyModule_GetDict(module);
+  JoinTypeRegistry(DeviceTypeTable());
+  if (w32::python::WindowsErrorType() == nullptr) Py_CLEAR(module);
+  return module;
+}
+
 }  // namespace
 }  // namespace device::binding
 
-PyMODINIT_FUNC __attribute__((visibility("default"))) init_Device(void) {
-  PyObject* module = Py_InitModule4("_Device", device::binding::functions, nullptr, nullptr, PYTHON_API_VERSION);
-  if (module == nullptr) return;  // the host has set its error
-  PyModule_GetDict(module);
-  device::binding::JoinTypeRegistry(device::binding::DeviceTypeTable());
-  w32::python::WindowsErrorType();
-}
+DEVICE_MODULE_INIT(_Device, device::binding::MakeModule)

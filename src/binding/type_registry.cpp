@@ -9,11 +9,13 @@ namespace {
 
 const char kRegistryModule[] = "swig_runtime_data3";
 const char kRegistryAttribute[] = "type_pointer";
+const char kRegistryCapsule[] = "swig_runtime_data3.type_pointer";  // Python 3: the capsule's own name
 
 // The head of the ring, once found or made; kept for the life of the module.
 ModuleTypeTable* registry_head = nullptr;
 
 PyMethodDef kNoFunctions[] = {{nullptr, nullptr, 0, nullptr}};
+pycompat::ModuleDefinition registry_definition{kRegistryModule, nullptr, kNoFunctions};
 
 TypeRecord* BinarySearch(const ModuleTypeTable* table, const char* name) {
   size_t low = 0;
@@ -66,16 +68,18 @@ void ReleaseRegistry(void* pointer) {
 }
 
 ModuleTypeTable* ImportRegistry() {
-  void* pointer = PyCObject_Import(const_cast<char*>(kRegistryModule), const_cast<char*>(kRegistryAttribute));
+  void* pointer = pycompat::ImportPointer(kRegistryModule, kRegistryAttribute, kRegistryCapsule);
   if (pointer == nullptr) PyErr_Clear();
   return static_cast<ModuleTypeTable*>(pointer);
 }
 
 void CreateRegistry(ModuleTypeTable* table) {
-  PyObject* module = Py_InitModule4(kRegistryModule, kNoFunctions, nullptr, nullptr, PYTHON_API_VERSION);
-  PyObject* pointer = PyCObject_FromVoidPtr(table, ReleaseRegistry);
-  if (pointer == nullptr) return;
-  if (module == nullptr || PyModule_AddObject(module, kRegistryAttribute, pointer) != 0) Py_DECREF(pointer);
+  PyObject* module = pycompat::CreateModule(registry_definition);
+  PyObject* pointer = pycompat::PointerObject<ReleaseRegistry>(table, kRegistryCapsule);
+  if (pointer != nullptr && (module == nullptr || PyModule_AddObject(module, kRegistryAttribute, pointer) != 0)) {
+    Py_DECREF(pointer);
+  }
+  Py_XDECREF(module);
 }
 
 }  // namespace

@@ -11,38 +11,30 @@ PyObject* this_name = nullptr;
 PyTypeObject* WrapperType();
 
 PyObject* ThisName() {
-  if (this_name == nullptr) this_name = PyString_FromString("this");
+  if (this_name == nullptr) this_name = pycompat::TextFromString("this");
   return this_name;
 }
 
 PySwigObject* AsWrapper(PyObject* object) { return reinterpret_cast<PySwigObject*>(object); }
 
-// The address as the host's %x and %o formatting shows it: digits only.
-PyObject* FormatAddress(const PySwigObject* wrapper, const char* format) {
-  char text[32];
-  std::snprintf(text, sizeof text, format, reinterpret_cast<unsigned long>(wrapper->address));
-  return PyString_FromString(text);
-}
-
 PyObject* Representation(PyObject* self) {
   const PySwigObject* wrapper = AsWrapper(self);
   char address[32];
   std::snprintf(address, sizeof address, "%lx", reinterpret_cast<unsigned long>(wrapper->address));
-  PyObject* text = PyString_FromFormat("<Swig Object of type '%s' at 0x%s>", ShownName(wrapper->type), address);
-  if (text != nullptr && wrapper->next != nullptr) {
-    PyObject* rest = PyObject_Repr(wrapper->next);
-    PyString_ConcatAndDel(&text, rest);
-  }
+  PyObject* text = pycompat::TextFromFormat("<Swig Object of type '%s' at 0x%s>", ShownName(wrapper->type), address);
+  if (text != nullptr && wrapper->next != nullptr) pycompat::TextAppendAndDel(&text, PyObject_Repr(wrapper->next));
   return text;
 }
 
+#if !DEVICE_PYTHON3
 int Print(PyObject* self, FILE* file, int) {
   PyObject* text = Representation(self);
   if (text == nullptr) return 1;
-  std::fputs(PyString_AsString(text), file);
+  std::fputs(pycompat::TextAsUtf8(text), file);
   Py_DECREF(text);
   return 0;
 }
+#endif
 
 // An underscore, the address's bytes in memory order, the mangled name.
 PyObject* Text(PyObject* self) {
@@ -57,9 +49,7 @@ PyObject* Text(PyObject* self) {
     text[2 + 2 * i] = kHex[bytes[i] & 15];
   }
   text[sizeof text - 1] = 0;
-  PyObject* result = PyString_FromString(text);
-  if (result != nullptr) PyString_ConcatAndDel(&result, PyString_FromString(wrapper->type->name));
-  return result;
+  return pycompat::TextFromFormat("%s%s", text, wrapper->type->name);
 }
 
 int Compare(PyObject* a, PyObject* b) {
@@ -69,8 +59,25 @@ int Compare(PyObject* a, PyObject* b) {
 }
 
 PyObject* AsLong(PyObject* self) { return PyLong_FromVoidPtr(AsWrapper(self)->address); }
-PyObject* AsOctal(PyObject* self) { return FormatAddress(AsWrapper(self), "%lo"); }
-PyObject* AsHex(PyObject* self) { return FormatAddress(AsWrapper(self), "%lx"); }
+
+#if DEVICE_PYTHON3
+// Python 3 has no three-way comparison: the six rich comparisons, by address,
+// between wrappers; anything else is the other operand's business.
+PyObject* RichCompare(PyObject* a, PyObject* b, int operation) {
+  if (!IsWrapper(a) || !IsWrapper(b)) Py_RETURN_NOTIMPLEMENTED;
+  Py_RETURN_RICHCOMPARE(Compare(a, b), 0, operation);
+}
+#else
+// The address as the host's %x and %o formatting shows it: digits only.
+PyObject* FormatAddress(PyObject* self, const char* format) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, reinterpret_cast<unsigned long>(AsWrapper(self)->address));
+  return PyString_FromString(text);
+}
+
+PyObject* AsOctal(PyObject* self) { return FormatAddress(self, "%lo"); }
+PyObject* AsHex(PyObject* self) { return FormatAddress(self, "%lx"); }
+#endif
 
 // Runs the registered destroy function on a temporary, non-owning wrapper of
 // the same address, so that nothing can keep the dying wrapper itself.
@@ -182,12 +189,17 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// Python 3's hex() and oct() read the integer through nb_index and add their prefix.
 PyNumberMethods MakeNumberMethods() {
   PyNumberMethods methods{};
   methods.nb_int = AsLong;
+#if DEVICE_PYTHON3
+  methods.nb_index = AsLong;
+#else
   methods.nb_long = AsLong;
   methods.nb_oct = AsOctal;
   methods.nb_hex = AsHex;
+#endif
   return methods;
 }
 
@@ -195,13 +207,17 @@ PyNumberMethods number_methods = MakeNumberMethods();
 
 PyTypeObject MakeWrapperType() {
   PyTypeObject type{};
-  type.ob_refcnt = 1;
-  type.ob_type = &PyType_Type;
+  Py_SET_REFCNT(&type, 1);
+  Py_SET_TYPE(&type, &PyType_Type);
   type.tp_name = "PySwigObject";
   type.tp_basicsize = sizeof(PySwigObject);
   type.tp_dealloc = Dealloc;
+#if DEVICE_PYTHON3
+  type.tp_richcompare = RichCompare;
+#else
   type.tp_print = Print;
   type.tp_compare = Compare;
+#endif
   type.tp_repr = Representation;
   type.tp_as_number = &number_methods;
   type.tp_str = Text;
@@ -249,8 +265,7 @@ PyObject* FindWrapper(PyObject* object) {
   for (int depth = 0; object != nullptr && depth < kMaxThisDepth; ++depth) {
     if (IsWrapper(object)) return object;
     PyObject* found = nullptr;
-    if (PyInstance_Check(object)) {
-      found = _PyInstance_Lookup(object, ThisName());
+    if (pycompat::LookupOldStyleInstance(object, ThisName(), &found)) {
       Py_XINCREF(found);
     } else if (PyObject** dictionary = _PyObject_GetDictPtr(object)) {
       found = *dictionary != nullptr ? PyDict_GetItem(*dictionary, ThisName()) : nullptr;
@@ -333,7 +348,7 @@ void RegisterProxyClass(TypeRecord* record, PyObject* klass) {
   }
   Py_INCREF(klass);
   data->klass = klass;
-  if (PyClass_Check(klass)) {
+  if (pycompat::IsOldStyleClass(klass)) {
     Py_INCREF(klass);
     data->maker_arguments = klass;
   } else {

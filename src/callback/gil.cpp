@@ -4,7 +4,7 @@ namespace device {
 
 bool HasGil() {
   PyThreadState* mine = PyGILState_GetThisThreadState();
-  return mine != nullptr && mine == _PyThreadState_Current;
+  return mine != nullptr && mine == pycompat::CurrentThreadState();
 }
 
 }  // namespace device

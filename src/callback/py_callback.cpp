@@ -20,23 +20,20 @@ PyObject* NewNone() {
 
 PyObject* FromUtf16(const WCHAR* text) {
   if (text == nullptr) return NewNone();
-  size_t length = 0;
-  while (text[length] != 0) ++length;
-  int byteorder = -1;  // little-endian, as char16_t is in memory here
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text), static_cast<Py_ssize_t>(length * 2), "replace",
-                               &byteorder);
+  return pycompat::UnicodeFromUtf16(text, std::char_traits<char16_t>::length(text));
 }
 
 PyObject* FromUnsigned(unsigned long value) {
-  return value <= static_cast<unsigned long>(LONG_MAX) ? PyInt_FromLong(static_cast<long>(value))
+  return value <= static_cast<unsigned long>(LONG_MAX) ? pycompat::IntFromLong(static_cast<long>(value))
                                                        : PyLong_FromUnsignedLong(value);
 }
 
-// The host's unicode holds UCS4, so Py_VaBuildValue cannot take UTF-16: a
-// format with "u" is built here. It is a flat list of codes, optionally in one
-// pair of parentheses: u, s, z, i, I, l, k and O, with Py_BuildValue's
-// meanings otherwise.
-PyObject* BuildWithWide(const char* format, va_list values) {
+// Py_VaBuildValue cannot take UTF-16 (the host's unicode holds UCS4 or
+// Python 3's own forms), and its "s" is text on Python 3: a format with "u",
+// "s" or "z" is built here, "s" and "z" as byte strings (str on Python 2,
+// bytes on Python 3). It is a flat list of codes, optionally in one pair of
+// parentheses: u, s, z, i, I, l, k and O, with Py_BuildValue's meanings otherwise.
+PyObject* BuildWithText(const char* format, va_list values) {
   std::string_view codes(format);
   if (codes.size() >= 2 && codes.front() == '(' && codes.back() == ')') codes = codes.substr(1, codes.size() - 2);
   std::vector<PyObject*> items;
@@ -52,17 +49,17 @@ PyObject* BuildWithWide(const char* format, va_list values) {
       case 's':
       case 'z': {
         const char* text = va_arg(own, const char*);
-        item = text == nullptr ? NewNone() : PyString_FromString(text);
+        item = text == nullptr ? NewNone() : PyBytes_FromString(text);
         break;
       }
       case 'i':
-        item = PyInt_FromLong(va_arg(own, int));
+        item = pycompat::IntFromLong(va_arg(own, int));
         break;
       case 'I':
         item = FromUnsigned(va_arg(own, unsigned int));
         break;
       case 'l':
-        item = PyInt_FromLong(va_arg(own, long));
+        item = pycompat::IntFromLong(va_arg(own, long));
         break;
       case 'k':
         item = FromUnsigned(va_arg(own, unsigned long));
@@ -76,7 +73,7 @@ PyObject* BuildWithWide(const char* format, va_list values) {
         }
         break;
       default:
-        PyErr_Format(PyExc_SystemError, "bad format char '%c' in a callback format with 'u'", code);
+        PyErr_Format(PyExc_SystemError, "bad format char '%c' in a callback format with text", code);
         break;
     }
     if (item == nullptr) {
@@ -99,7 +96,7 @@ PyObject* BuildWithWide(const char* format, va_list values) {
 
 }  // namespace
 
-PyCallback::PyCallback() : callable_(nullptr) { PyEval_InitThreads(); }
+PyCallback::PyCallback() : callable_(nullptr) { pycompat::InitThreads(); }
 
 PyCallback::~PyCallback() { SetCallback(nullptr); }
 
@@ -133,7 +130,7 @@ PyObject* PyCallback::Invoke(const char* format, va_list values) {
       std::snprintf(wrapped, sizeof wrapped, "(%c)", format[0]);
       used = wrapped;
     }
-    arguments = std::strchr(used, 'u') != nullptr ? BuildWithWide(used, values) : Py_VaBuildValue(used, values);
+    arguments = std::strpbrk(used, "usz") != nullptr ? BuildWithText(used, values) : Py_VaBuildValue(used, values);
     if (arguments == nullptr) {
       PyErr_Print();
       return nullptr;

@@ -1,7 +1,7 @@
 #pragma once
 // Holds a Python callable and calls it with values built from a format, under
 // the interpreter lock, from whatever thread the event arrives on.
-#include <Python.h>
+#include "binding/python_compat.h"
 
 #include <cstdarg>
 
@@ -21,8 +21,9 @@ class PyCallback {
 
   // Calls the callable, if one is set, with the values the format describes,
   // as Py_BuildValue reads them, except that "u" takes a zero-terminated UTF-16
-  // string (const WCHAR*). A one-character format still makes a one-element
-  // tuple. The result is dropped; an exception is printed and cleared.
+  // string (const WCHAR*) and "s" always makes a byte string (bytes on Python
+  // 3). A one-character format still makes a one-element tuple. The result
+  // is dropped; an exception is printed and cleared.
   //
   // The callable may destroy the object that calls it: after Call returns,
   // the caller must not touch the object unless it knows it still lives.

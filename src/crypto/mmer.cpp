@@ -11,7 +11,7 @@ constexpr Py_ssize_t kBlockBytes = 16;
 constexpr int kCbc128 = 1;
 
 // An item of the parameters: a str (or subtype) of exactly one block.
-bool IsBlockString(PyObject* item) { return PyString_Check(item) && PyString_GET_SIZE(item) == kBlockBytes; }
+bool IsBlockString(PyObject* item) { return PyBytes_Check(item) && PyBytes_GET_SIZE(item) == kBlockBytes; }
 
 }  // namespace
 
@@ -24,9 +24,9 @@ PyObject* MMer::SetParam(PyObject* parameters) {
       !IsBlockString(PyTuple_GET_ITEM(parameters, 1))) {
     return w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
   }
-  cipher_.SetKey(reinterpret_cast<const BYTE*>(PyString_AS_STRING(PyTuple_GET_ITEM(parameters, 0))), 128);
-  cipher_.SetIV(reinterpret_cast<const BYTE*>(PyString_AS_STRING(PyTuple_GET_ITEM(parameters, 1))));
-  return PyInt_FromLong(1);
+  cipher_.SetKey(reinterpret_cast<const BYTE*>(PyBytes_AS_STRING(PyTuple_GET_ITEM(parameters, 0))), 128);
+  cipher_.SetIV(reinterpret_cast<const BYTE*>(PyBytes_AS_STRING(PyTuple_GET_ITEM(parameters, 1))));
+  return pycompat::IntFromLong(1);
 }
 
 PyObject* MMer::Encode(PyObject* data) { return Transform(data, true); }
@@ -39,15 +39,15 @@ PyObject* MMer::Decode(PyObject* data) { return Transform(data, false); }
 PyObject* MMer::Transform(PyObject* data, bool encrypt) {
   char* bytes = nullptr;
   Py_ssize_t length = 0;
-  if (PyString_AsStringAndSize(data, &bytes, &length) != 0) {
+  if (PyBytes_AsStringAndSize(data, &bytes, &length) != 0) {
     PyErr_Clear();
     return w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
   }
   if (length % kBlockBytes != 0 || length > INT_MAX) return w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
-  PyObject* result = PyString_FromStringAndSize(nullptr, length);
+  PyObject* result = PyBytes_FromStringAndSize(nullptr, length);
   if (result == nullptr) return nullptr;
   const BYTE* in = reinterpret_cast<const BYTE*>(bytes);
-  BYTE* out = reinterpret_cast<BYTE*>(PyString_AS_STRING(result));
+  BYTE* out = reinterpret_cast<BYTE*>(PyBytes_AS_STRING(result));
   if (encrypt) {
     cipher_.Encrypt(in, out, static_cast<int>(length));
   } else {

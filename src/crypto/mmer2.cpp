@@ -21,7 +21,7 @@ using LocalMemory = std::unique_ptr<void, LocalFreeDeleter>;
 // string conversion refuses the object.
 char* StringBuffer(PyObject* data, Py_ssize_t& length) {
   char* bytes = nullptr;
-  if (PyString_AsStringAndSize(data, &bytes, &length) != 0) {
+  if (PyBytes_AsStringAndSize(data, &bytes, &length) != 0) {
     PyErr_Clear();
     w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
     return nullptr;
@@ -30,7 +30,7 @@ char* StringBuffer(PyObject* data, Py_ssize_t& length) {
 }
 
 PyObject* StringOf(const DATA_BLOB& blob) {
-  return PyString_FromStringAndSize(reinterpret_cast<const char*>(blob.pbData), blob.cbData);
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(blob.pbData), blob.cbData);
 }
 
 }  // namespace

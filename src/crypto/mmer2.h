@@ -2,7 +2,7 @@
 // MMer2: protection of Python byte strings by the platform's data protection,
 // bound to the machine (CRYPTPROTECT_LOCAL_MACHINE): any user of the machine
 // can open what Encode made, no other machine can.
-#include <Python.h>
+#include "binding/python_compat.h"
 
 namespace device {
 
@@ -13,11 +13,12 @@ class MMer2 {
   MMer2(const MMer2&) = delete;
   MMer2& operator=(const MMer2&) = delete;
 
-  // A str (or unicode in the default encoding): the protected blob as a str,
-  // or None when protection fails. Anything else raises WindowsError 160.
+  // A byte string (str; bytes on Python 3; on Python 2 also unicode in the
+  // default encoding): the protected blob as a byte string, or None when
+  // protection fails. Anything else raises WindowsError 160.
   PyObject* Encode(PyObject* data);
-  // A protected blob: the data as a str, or None for any bytes that do not
-  // open. Anything but a string raises WindowsError 160.
+  // A protected blob: the data as a byte string, or None for any bytes that
+  // do not open. Anything but a byte string raises WindowsError 160.
   PyObject* Decode(PyObject* data);
 };
 

@@ -1,5 +1,5 @@
 // Joining the interpreter-wide type registry: creation, adoption, reload.
-#include <Python.h>
+#include "binding/python_compat.h"
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,7 +57,7 @@ TEST(TypeRegistry, FirstModuleCreatesItLaterOnesAdoptSameNamedRecords) {
   ASSERT_NE(registry, nullptr);
   PyObject* pointer = PyObject_GetAttrString(registry, "type_pointer");
   ASSERT_NE(pointer, nullptr);
-  EXPECT_EQ(PyCObject_AsVoidPtr(pointer), &first.table);
+  EXPECT_EQ(pycompat::PointerOf(pointer), &first.table);
   Py_DECREF(pointer);
   EXPECT_EQ(RingSize(&first.table), 1u);
   EXPECT_EQ(first.resolved[2], nullptr);

@@ -1,7 +1,7 @@
 // _callback_peer: callback windows with callables of the tests' own (an Echo,
 // a PyCallbackWnd that calls its callable with every message from WM_APP up,
 // and a DectorCallback), and the native threads the tests need.
-#include <Python.h>
+#include "binding/python_compat.h"
 #include <windows.h>
 
 #include <set>
@@ -121,7 +121,7 @@ PyObject* WndProc(PyObject*, PyObject* args) {
   if (!PyArg_ParseTuple(args, "OIkl:WndProc", &handle, &message, &wparam, &lparam) || !ToObject(handle, &object)) {
     return nullptr;
   }
-  return PyInt_FromLong(object->WndProc(message, wparam, lparam));
+  return pycompat::IntFromLong(object->WndProc(message, wparam, lparam));
 }
 
 PyObject* CallWith(PyObject*, PyObject* args) {
@@ -154,7 +154,7 @@ PyObject* Send(PyObject*, PyObject* args) {
   Py_BEGIN_ALLOW_THREADS
   result = SendMessageW(window, message, wparam, lparam);
   Py_END_ALLOW_THREADS
-  return PyInt_FromLong(result);
+  return pycompat::IntFromLong(result);
 }
 
 // Posts count messages, wParam 0 to count - 1, from a thread without Python state.
@@ -170,7 +170,7 @@ PyObject* PostFromThread(PyObject*, PyObject* args) {
     for (unsigned long i = 0; i < count; ++i) posted += PostMessageW(window, message, i, 0) ? 1 : 0;
   }).join();
   Py_END_ALLOW_THREADS
-  return PyInt_FromLong(static_cast<long>(posted));
+  return pycompat::IntFromLong(static_cast<long>(posted));
 }
 
 // Calls the callable count times from a thread without Python state.
@@ -223,7 +223,7 @@ PyObject* WindowLong(PyObject*, PyObject* args) {
   PyObject* hwnd = nullptr;
   int index = 0;
   if (!PyArg_ParseTuple(args, "Oi:WindowLong", &hwnd, &index)) return nullptr;
-  return PyInt_FromLong(GetWindowLongPtrW(ToWindow(hwnd), index));
+  return pycompat::IntFromLong(GetWindowLongPtrW(ToWindow(hwnd), index));
 }
 
 PyObject* IsWindowAlive(PyObject*, PyObject* args) {
@@ -252,6 +252,12 @@ PyMethodDef kMethods[] = {
 
 }  // namespace
 
-PyMODINIT_FUNC __attribute__((visibility("default"))) init_callback_peer(void) {
-  Py_InitModule4("_callback_peer", kMethods, nullptr, nullptr, PYTHON_API_VERSION);
-}
+namespace {
+
+pycompat::ModuleDefinition module_definition{"_callback_peer", nullptr, kMethods};
+
+PyObject* MakeModule() { return pycompat::CreateModule(module_definition); }
+
+}  // namespace
+
+DEVICE_MODULE_INIT(_callback_peer, MakeModule)

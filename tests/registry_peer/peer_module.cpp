@@ -1,7 +1,7 @@
 // _registry_peer: a second extension module on the same binding runtime. It
 // joins the interpreter-wide type registry with its own records, two of which
 // ("_p_RunningInstance" and "_p_void") _Device defines too.
-#include <Python.h>
+#include "binding/python_compat.h"
 
 #include <cstring>
 
@@ -81,7 +81,7 @@ PyObject* HasClass(PyObject*, PyObject* args) {
 PyObject* RingSize(PyObject*, PyObject*) {
   long size = 1;
   for (const ModuleTypeTable* walk = table.next; walk != &table; walk = walk->next) ++size;
-  return PyInt_FromLong(size);
+  return pycompat::IntFromLong(size);
 }
 
 PyMethodDef functions[] = {
@@ -95,7 +95,16 @@ PyMethodDef functions[] = {
 
 }  // namespace
 
-PyMODINIT_FUNC __attribute__((visibility("default"))) init_registry_peer(void) {
-  if (Py_InitModule4("_registry_peer", functions, nullptr, nullptr, PYTHON_API_VERSION) == nullptr) return;
-  device::binding::JoinTypeRegistry(&table);
+namespace {
+
+pycompat::ModuleDefinition module_definition{"_registry_peer", nullptr, functions};
+
+PyObject* MakeModule() {
+  PyObject* module = pycompat::CreateModule(module_definition);
+  if (module != nullptr) device::binding::JoinTypeRegistry(&table);
+  return module;
 }
+
+}  // namespace
+
+DEVICE_MODULE_INIT(_registry_peer, MakeModule)

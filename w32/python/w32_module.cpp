@@ -1,5 +1,5 @@
 // _w32: the host face of w32 for Python applications and tests.
-#include <Python.h>
+#include "binding/python_compat.h"
 #include <dbt.h>
 
 #include <chrono>
@@ -11,15 +11,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-PyObject* FromUtf16(const std::u16string& text) {
-  int byteorder = -1;  // little-endian, as char16_t is in memory here
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
-                               static_cast<Py_ssize_t>(text.size() * 2), "replace", &byteorder);
-}
+PyObject* FromUtf16(const std::u16string& text) { return pycompat::UnicodeFromUtf16(text.data(), text.size()); }
 
 // An int or long argument within 0..limit; raises TypeError or OverflowError naming it.
 bool ToUnsigned(PyObject* object, unsigned long limit, const char* name, unsigned long* value) {
-  if (!PyInt_Check(object) && !PyLong_Check(object)) {
+  if (!pycompat::IsInteger(object)) {
     PyErr_Format(PyExc_TypeError, "%s must be an integer", name);
     return false;
   }
@@ -48,7 +44,7 @@ PyObject* ListOf(const std::vector<T>& values, PyObject* (*make)(const T&)) {
   return list;
 }
 
-PyObject* FromLresult(const LRESULT& value) { return PyInt_FromLong(value); }
+PyObject* FromLresult(const LRESULT& value) { return pycompat::IntFromLong(value); }
 
 PyObject* FromInput(const INPUT& input) {
   switch (input.type) {
@@ -93,7 +89,7 @@ PyObject* PumpMessages(PyObject*, PyObject* args) {
     if (waited != w32::host::WaitResult::kInterrupted) break;
     if (PyErr_CheckSignals() < 0) return nullptr;
   }
-  return PyInt_FromSize_t(dispatched.count);
+  return pycompat::IntFromSize(dispatched.count);
 }
 
 PyObject* RunMessageLoop(PyObject*, PyObject*) {
@@ -104,7 +100,7 @@ PyObject* RunMessageLoop(PyObject*, PyObject*) {
     waited = w32::host::WaitForMessages(INFINITE);
     if (waited == w32::host::WaitResult::kReady) dispatched = w32::host::DispatchQueued(false);
     Py_END_ALLOW_THREADS
-    if (dispatched.quit) return PyInt_FromLong(dispatched.quit_code);
+    if (dispatched.quit) return pycompat::IntFromLong(dispatched.quit_code);
     if (waited == w32::host::WaitResult::kInterrupted && PyErr_CheckSignals() < 0) return nullptr;
   }
 }
@@ -122,7 +118,7 @@ PyObject* QueueFd(PyObject*, PyObject*) {
     PyErr_SetString(PyExc_OSError, "this thread's message queue has no descriptor");
     return nullptr;
   }
-  return PyInt_FromLong(fd);
+  return pycompat::IntFromLong(fd);
 }
 
 PyObject* BroadcastDeviceChange(PyObject*, PyObject* args) {
@@ -155,7 +151,7 @@ PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
 PyObject* TakeDebugOutput(PyObject*, PyObject*) { return ListOf(w32::host::TakeDebugOutput(), &FromUtf16); }
 
 PyObject* ExecutionState(PyObject*, PyObject*) {
-  return PyInt_FromLong(static_cast<long>(w32::host::HeldExecutionState()));
+  return pycompat::IntFromLong(static_cast<long>(w32::host::HeldExecutionState()));
 }
 
 PyObject* TakeSentInput(PyObject*, PyObject*) { return ListOf(w32::host::TakeSentInput(), &FromInput); }
@@ -169,7 +165,8 @@ PyMethodDef kMethods[] = {
      "RunMessageLoop() -> int: the message loop of this thread until WM_QUIT; returns its code."},
     {"PostQuitMessage", PostQuit, METH_VARARGS, "PostQuitMessage(code): ends this thread's message loop."},
     {"QueueFd", QueueFd, METH_NOARGS,
-     "QueueFd() -> int: a descriptor readable while this thread's queue holds messages or a timer is due."},
+     "QueueFd() -> int: a descriptor readable while this thread's queue holds messages or a timer is due,\n"
+     "for select, poll and asyncio's add_reader."},
     {"BroadcastDeviceChange", BroadcastDeviceChange, METH_VARARGS,
      "BroadcastDeviceChange(event, unitmask, flags) -> list: sends WM_DEVICECHANGE with a volume record to\n"
      "every top-level window; returns their answers."},
@@ -177,7 +174,7 @@ PyMethodDef kMethods[] = {
      "BroadcastPowerEvent(event) -> list: sends WM_POWERBROADCAST to every top-level window; returns their\n"
      "answers."},
     {"TakeDebugOutput", TakeDebugOutput, METH_NOARGS,
-     "TakeDebugOutput() -> list of unicode: the debugger output written since the last call."},
+     "TakeDebugOutput() -> list of unicode (str on Python 3): the debugger output written since the last call."},
     {"ExecutionState", ExecutionState, METH_NOARGS,
      "ExecutionState() -> int: the ES_ requirements that SetThreadExecutionState holds, of all threads."},
     {"TakeSentInput", TakeSentInput, METH_NOARGS,
@@ -186,9 +183,14 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+pycompat::ModuleDefinition module_definition{"_w32", "The host face of the w32 platform layer.", kMethods};
+
+PyObject* MakeModule() {
+  PyObject* module = pycompat::CreateModule(module_definition);
+  if (module != nullptr && w32::python::WindowsErrorType() == nullptr) Py_CLEAR(module);
+  return module;
+}
+
 }  // namespace
 
-PyMODINIT_FUNC __attribute__((visibility("default"))) init_w32(void) {
-  if (Py_InitModule4("_w32", kMethods, "The host face of the w32 platform layer.", nullptr, PYTHON_API_VERSION) == nullptr) return;
-  w32::python::WindowsErrorType();
-}
+DEVICE_MODULE_INIT(_w32, MakeModule)

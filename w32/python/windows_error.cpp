@@ -5,14 +5,17 @@ namespace {
 
 // The Windows host's class: args stay (winerror, strerror), errno is the C
 // library's code for the Windows error, str shows the Windows code.
+// The same source for Python 2 and 3; _exceptions_module names the module of
+// the built-in exceptions.
 const char kWindowsErrorSource[] =
+    "_integers = (int, __builtins__.get('long', int))\n"
     "_errno_of = {2: 2, 3: 2, 4: 24, 5: 13, 6: 9, 8: 12, 14: 12, 18: 2, 32: 13, 53: 2,\n"
     "             80: 17, 87: 22, 123: 2, 160: 22, 161: 2, 183: 17, 206: 2}\n"
     "class WindowsError(OSError):\n"
     "    def __init__(self, *args):\n"
     "        OSError.__init__(self, *args)\n"
     "        self.winerror = None\n"
-    "        if 2 <= len(args) <= 3 and isinstance(args[0], (int, long)):\n"
+    "        if 2 <= len(args) <= 3 and isinstance(args[0], _integers):\n"
     "            self.winerror = args[0]\n"
     "            self.errno = _errno_of.get(args[0], 22)\n"
     "    def __str__(self):\n"
@@ -21,12 +24,19 @@ const char kWindowsErrorSource[] =
     "        if self.filename is not None:\n"
     "            return '[Error %s] %s: %r' % (self.winerror, self.strerror, self.filename)\n"
     "        return '[Error %s] %s' % (self.winerror, self.strerror)\n"
-    "WindowsError.__module__ = 'exceptions'\n";
+    "WindowsError.__module__ = _exceptions_module\n";
 
 PyObject* MakeWindowsError() {
   PyObject* globals = PyDict_New();
   if (globals == nullptr) return nullptr;
   PyDict_SetItemString(globals, "__builtins__", PyEval_GetBuiltins());
+  PyObject* module_name = pycompat::TextFromString(pycompat::kExceptionsModule);
+  if (module_name == nullptr || PyDict_SetItemString(globals, "_exceptions_module", module_name) != 0) {
+    Py_XDECREF(module_name);
+    Py_DECREF(globals);
+    return nullptr;
+  }
+  Py_DECREF(module_name);
   PyObject* done = PyRun_String(kWindowsErrorSource, Py_file_input, globals, globals);
   PyObject* type = nullptr;
   if (done != nullptr) {
@@ -69,7 +79,7 @@ PyObject* WindowsErrorType() {
   if (type == nullptr) return nullptr;
   PyDict_SetItemString(builtins, "WindowsError", type);
   // Where its module says it lives, so that pickling finds it.
-  if (PyObject* exceptions = PyImport_ImportModule("exceptions")) {
+  if (PyObject* exceptions = PyImport_ImportModule(pycompat::kExceptionsModule)) {
     PyObject_SetAttrString(exceptions, "WindowsError", type);
     Py_DECREF(exceptions);
   } else {

@@ -1,11 +1,11 @@
 #pragma once
 // WindowsError for a Linux host: the class a Windows Python has built in.
-#include <Python.h>
+#include "binding/python_compat.h"
 #include <windows.h>
 
 namespace w32::python {
 
-// The WindowsError class (borrowed). When __builtin__ lacks it, it is made as a
+// The WindowsError class (borrowed). When the built-ins lack it, it is made as a
 // subclass of OSError with the Windows host's shape and installed there.
 PyObject* WindowsErrorType();
 
