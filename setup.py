@@ -15,10 +15,12 @@ class CMakeBuild(build_ext):
     def run(self):
         if subprocess.call([os.path.join(SOURCE, "scripts", "install-deps.sh"), "--check"]) != 0:
             raise SystemExit(1)
-        build_dir = os.path.join(SOURCE, "build", "pip")
+        # The build targets the interpreter that runs pip, in a folder of its own.
+        major = sys.version_info[0]
+        build_dir = os.path.join(SOURCE, "build", "pip%d" % major)
         subprocess.check_call([
-            "cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-            "-DDEVICE_TESTS=OFF", "-DPYTHON2=" + sys.executable])
+            "cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DDEVICE_TESTS=OFF",
+            "-DDEVICE_PYTHON=%d" % major, "-DPYTHON=" + sys.executable])
         subprocess.check_call(["cmake", "--build", build_dir, "-j", str(_jobs())])
         self._copied = []
         lib_dir = os.path.join(build_dir, "lib")
