@@ -184,8 +184,8 @@ bool StartPython() {
   const std::string setup =
       "import _Device\n"
       "mmer = _Device.new_MMer()\n"
-      "_Device.MMer_SetParam(mmer, ('" + std::string(16, 'k') + "', '" + std::string(16, 'v') + "'))\n"
-      "data = 'x' * " + std::to_string(kEncodeBytes) + "\n"
+      "_Device.MMer_SetParam(mmer, (b'" + std::string(16, 'k') + "', b'" + std::string(16, 'v') + "'))\n"
+      "data = b'x' * " + std::to_string(kEncodeBytes) + "\n"
       "def encode():\n"
       "    return _Device.MMer_Encode(mmer, data)\n";
   if (PyRun_SimpleString(setup.c_str()) != 0) return false;

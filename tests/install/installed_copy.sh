@@ -31,8 +31,11 @@ PYTHONPATH="$work/target:$build_lib" "$python" -c \
   || { echo "the suite did not import the installed copy"; exit 1; }
 
 pip install --prefix "$work/prefix" "$work/src"
-site=$(echo "$work"/prefix/lib/python2.7/site-packages)
-PYTHONPATH="$site" pip uninstall -y Device
+# lib/pythonX.Y/site-packages, or Debian's local/lib/python3.Y/dist-packages.
+site=$(dirname "$(find "$work/prefix" -name _Device.so | head -n 1)")
+# The uninstall touches only that prefix, also under an externally managed
+# interpreter (PEP 668); older pips ignore the setting.
+PYTHONPATH="$site" PIP_BREAK_SYSTEM_PACKAGES=1 pip uninstall -y Device
 left=$(find "$work/prefix" -type f)
 if [ -n "$left" ]; then
   echo "pip uninstall left files behind:"
