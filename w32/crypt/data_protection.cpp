@@ -1,24 +1,24 @@
 // Data protection over OpenSSL: AES-256-GCM under a key derived with
 // HKDF-SHA256 from the machine's identity ($W32_SYSROOT/etc/machine-id), so a
-// blob opens on the machine that made it and nowhere else. Without
-// CRYPTPROTECT_LOCAL_MACHINE the key is bound to the user (the effective uid)
-// as well. The binding is a label, as on the platform for the same machine:
-// the machine identity is readable by every local user.
+// blob opens on the machine that made it and nowhere else. Only the machine
+// scope (CRYPTPROTECT_LOCAL_MACHINE) without entropy is built, as the module
+// asks for nothing else: other calls fail with ERROR_NOT_SUPPORTED.
 //
 // The blob, version 1, all integers little-endian:
 //
 //   u32 version | u32 scope | u32 description bytes | description (UTF-16LE)
 //   | 12-byte nonce | cipher text | 16-byte tag
 //
-// The scope is 0 (user) or CRYPTPROTECT_LOCAL_MACHINE. Everything before the
-// cipher text, then the caller's entropy, is authenticated with it. The version
-// comes first so that later formats can be told apart.
+// The scope is CRYPTPROTECT_LOCAL_MACHINE. Everything before the cipher text
+// is authenticated with it. The version comes first so that later formats can
+// be told apart.
 //
 // Failures, as GetLastError reports them:
 //   ERROR_INVALID_PARAMETER  a null blob, or a null buffer with a non-zero size
 //   ERROR_INVALID_DATA       bytes that are not a blob of a known version
-//   NTE_BAD_DATA             a blob that fails authentication: damaged, made on
-//                            another machine or by another user, other entropy
+//   NTE_BAD_DATA             a blob that fails authentication: damaged, or made
+//                            on another machine
+//   ERROR_NOT_SUPPORTED      entropy, or the user scope
 //   NTE_NO_KEY               the machine identity is missing or empty
 //   ERROR_ARITHMETIC_OVERFLOW  a blob that would exceed 4 GiB
 //   ERROR_NOT_ENOUGH_MEMORY, NTE_FAIL  out of memory, OpenSSL failing
@@ -137,11 +137,10 @@ std::string ReadMachineId() {
 
 // HKDF-SHA256 of the machine identity; the info names the format and the scope.
 // The identity is public on the machine; the derived key is wiped after use.
-HRESULT DeriveKey(const CryptoApi& api, DWORD scope, Secret& key) {
+HRESULT DeriveKey(const CryptoApi& api, Secret& key) {
   const std::string id = ReadMachineId();
   if (id.empty()) return NTE_NO_KEY;
-  std::string info = "w32 CryptProtectData v1 ";
-  info += (scope & CRYPTPROTECT_LOCAL_MACHINE) != 0 ? "machine" : "user " + std::to_string(geteuid());
+  const std::string info = "w32 CryptProtectData v1 machine";
   std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(api.EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr),
                                                                      api.EVP_PKEY_CTX_free);
   size_t length = sizeof key.bytes;
@@ -172,25 +171,29 @@ bool Update(const CryptoApi& api, EVP_CIPHER_CTX* context, BYTE* out, const BYTE
   return true;
 }
 
-// Starts AES-256-GCM and feeds the authenticated header and the entropy.
+// Starts AES-256-GCM and feeds the authenticated header.
 CipherContext StartGcm(const CryptoApi& api, bool encrypt, const Secret& key, const BYTE* header, size_t header_bytes,
-                       const BYTE* nonce, const DATA_BLOB* entropy) {
+                       const BYTE* nonce) {
   CipherContext context(api.EVP_CIPHER_CTX_new(), api.EVP_CIPHER_CTX_free);
   const bool started = context != nullptr &&
                        api.EVP_CipherInit_ex(context.get(), api.EVP_aes_256_gcm(), nullptr, nullptr, nullptr, encrypt) == 1 &&
                        api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, kNonceBytes, nullptr) == 1 &&
                        api.EVP_CipherInit_ex(context.get(), nullptr, nullptr, key.bytes, nonce, encrypt) == 1 &&
-                       Update(api, context.get(), nullptr, header, header_bytes) &&
-                       (entropy == nullptr || Update(api, context.get(), nullptr, entropy->pbData, entropy->cbData));
+                       Update(api, context.get(), nullptr, header, header_bytes);
   if (!started) context.reset();
   return context;
 }
 
 bool BadBlob(const DATA_BLOB* blob) { return blob != nullptr && blob->cbData != 0 && blob->pbData == nullptr; }
 
-// The caller's entropy, or null when it gives none.
-const DATA_BLOB* Entropy(const DATA_BLOB* entropy) {
-  return entropy != nullptr && entropy->cbData != 0 ? entropy : nullptr;
+bool HasEntropy(const DATA_BLOB* entropy) { return entropy != nullptr && entropy->cbData != 0; }
+
+// The key and libcrypto for one call, or false with the last error set.
+bool LoadKey(const CryptoApi** api, Secret& key) {
+  *api = libcrypto.Get();
+  if (*api == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
+  if (const HRESULT status = DeriveKey(**api, key); status != S_OK) return Fail(status);
+  return true;
 }
 
 struct LocalBlock {
@@ -203,8 +206,7 @@ struct LocalBlock {
 }  // namespace
 }  // namespace w32
 
-// CryptProtectData: AES-256-GCM under the machine's (and, without
-// CRYPTPROTECT_LOCAL_MACHINE, the user's) key; no UI, the prompt is not shown.
+// CryptProtectData: AES-256-GCM under the machine's key; no UI, the prompt is not shown.
 BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB* pOptionalEntropy, PVOID,
                              CRYPTPROTECT_PROMPTSTRUCT*, DWORD dwFlags, DATA_BLOB* pDataOut) {
   using namespace w32;
@@ -212,23 +214,22 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *pDataOut = {0, nullptr};
+  if ((dwFlags & CRYPTPROTECT_LOCAL_MACHINE) == 0 || HasEntropy(pOptionalEntropy)) return Fail(ERROR_NOT_SUPPORTED);
   const size_t description_bytes = szDataDescr != nullptr ? 2 * WideLength(szDataDescr) : 0;
   const size_t prefix = kHeaderBytes + description_bytes + kNonceBytes;
   const size_t total = prefix + pDataIn->cbData + kTagBytes;
   if (description_bytes > 0xffffffffu || total > 0xffffffffu) return Fail(ERROR_ARITHMETIC_OVERFLOW);
 
-  const DWORD scope = dwFlags & CRYPTPROTECT_LOCAL_MACHINE;
-  const CryptoApi* loaded = libcrypto.Get();
-  if (loaded == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
-  const CryptoApi& api = *loaded;
+  const CryptoApi* loaded = nullptr;
   Secret key;
-  if (const HRESULT status = DeriveKey(api, scope, key); status != S_OK) return Fail(status);
+  if (!LoadKey(&loaded, key)) return FALSE;
+  const CryptoApi& api = *loaded;
 
   LocalBlock blob(total);
   if (blob.address == nullptr) return FALSE;  // LocalAlloc has set the error
   BYTE* at = blob.address;
   PutWord(at, kVersion);
-  PutWord(at + 4, scope);
+  PutWord(at + 4, CRYPTPROTECT_LOCAL_MACHINE);
   PutWord(at + 8, static_cast<DWORD>(description_bytes));
   for (size_t i = 0; i < description_bytes / 2; ++i) {
     at[kHeaderBytes + 2 * i] = static_cast<BYTE>(szDataDescr[i]);
@@ -237,7 +238,7 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
   BYTE* nonce = at + prefix - kNonceBytes;
   if (api.RAND_bytes(nonce, kNonceBytes) != 1) return Fail(NTE_FAIL);
 
-  CipherContext context = StartGcm(api, true, key, at, prefix, nonce, Entropy(pOptionalEntropy));
+  CipherContext context = StartGcm(api, true, key, at, prefix, nonce);
   int final_bytes = 0;
   if (context == nullptr || !Update(api, context.get(), at + prefix, pDataIn->pbData, pDataIn->cbData) ||
       api.EVP_EncryptFinal_ex(context.get(), at + prefix + pDataIn->cbData, &final_bytes) != 1 ||
@@ -248,8 +249,8 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
   return TRUE;
 }
 
-// CryptUnprotectData: opens a blob of CryptProtectData on the machine (and for
-// the user) that made it; the description comes back from LocalAlloc.
+// CryptUnprotectData: opens a blob of CryptProtectData on the machine that made
+// it; the description comes back from LocalAlloc.
 BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_BLOB* pOptionalEntropy, PVOID,
                                CRYPTPROTECT_PROMPTSTRUCT*, DWORD, DATA_BLOB* pDataOut) {
   using namespace w32;
@@ -258,6 +259,7 @@ BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_B
   }
   *pDataOut = {0, nullptr};
   if (ppszDataDescr != nullptr) *ppszDataDescr = nullptr;
+  if (HasEntropy(pOptionalEntropy)) return Fail(ERROR_NOT_SUPPORTED);
 
   const size_t size = pDataIn->cbData;
   const BYTE* at = pDataIn->pbData;
@@ -265,21 +267,20 @@ BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_B
   const DWORD version = GetWord(at);
   const DWORD scope = GetWord(at + 4);
   const size_t description_bytes = GetWord(at + 8);
-  if (version != kVersion || (scope & ~static_cast<DWORD>(CRYPTPROTECT_LOCAL_MACHINE)) != 0 ||
+  if (version != kVersion || scope != CRYPTPROTECT_LOCAL_MACHINE ||
       description_bytes % 2 != 0 || description_bytes > size - kHeaderBytes - kNonceBytes - kTagBytes) {
     return Fail(ERROR_INVALID_DATA);
   }
   const size_t prefix = kHeaderBytes + description_bytes + kNonceBytes;
   const size_t data_bytes = size - prefix - kTagBytes;
 
-  const CryptoApi* loaded = libcrypto.Get();
-  if (loaded == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
-  const CryptoApi& api = *loaded;
+  const CryptoApi* loaded = nullptr;
   Secret key;
-  if (const HRESULT status = DeriveKey(api, scope, key); status != S_OK) return Fail(status);
+  if (!LoadKey(&loaded, key)) return FALSE;
+  const CryptoApi& api = *loaded;
   LocalBlock data(data_bytes);
   if (data.address == nullptr) return FALSE;
-  CipherContext context = StartGcm(api, false, key, at, prefix, at + prefix - kNonceBytes, Entropy(pOptionalEntropy));
+  CipherContext context = StartGcm(api, false, key, at, prefix, at + prefix - kNonceBytes);
   if (context == nullptr || !Update(api, context.get(), data.address, at + prefix, data_bytes) ||
       api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes,
                               const_cast<BYTE*>(at + size - kTagBytes)) != 1) {
