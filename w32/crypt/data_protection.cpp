@@ -53,45 +53,12 @@ constexpr size_t kTagBytes = 16;
 constexpr size_t kKeyBytes = 32;
 constexpr size_t kMachineIdLimit = 4096;
 
-struct CryptoApi {
-  decltype(&::EVP_CIPHER_CTX_ctrl) EVP_CIPHER_CTX_ctrl;
-  decltype(&::EVP_CIPHER_CTX_free) EVP_CIPHER_CTX_free;
-  decltype(&::EVP_CIPHER_CTX_new) EVP_CIPHER_CTX_new;
-  decltype(&::EVP_CipherInit_ex) EVP_CipherInit_ex;
-  decltype(&::EVP_CipherUpdate) EVP_CipherUpdate;
-  decltype(&::EVP_DecryptFinal_ex) EVP_DecryptFinal_ex;
-  decltype(&::EVP_EncryptFinal_ex) EVP_EncryptFinal_ex;
-  decltype(&::EVP_PKEY_CTX_add1_hkdf_info) EVP_PKEY_CTX_add1_hkdf_info;
-  decltype(&::EVP_PKEY_CTX_free) EVP_PKEY_CTX_free;
-  decltype(&::EVP_PKEY_CTX_new_id) EVP_PKEY_CTX_new_id;
-  decltype(&::EVP_PKEY_CTX_set1_hkdf_key) EVP_PKEY_CTX_set1_hkdf_key;
-  decltype(&::EVP_PKEY_CTX_set_hkdf_md) EVP_PKEY_CTX_set_hkdf_md;
-  decltype(&::EVP_PKEY_derive) EVP_PKEY_derive;
-  decltype(&::EVP_PKEY_derive_init) EVP_PKEY_derive_init;
-  decltype(&::EVP_aes_256_gcm) EVP_aes_256_gcm;
-  decltype(&::EVP_sha256) EVP_sha256;
-  decltype(&::RAND_bytes) RAND_bytes;
-};
-
-bool BindCrypto(const LibrarySymbols& symbols, CryptoApi& api) {
-  return symbols.Resolve("EVP_CIPHER_CTX_ctrl", api.EVP_CIPHER_CTX_ctrl) &&
-         symbols.Resolve("EVP_CIPHER_CTX_free", api.EVP_CIPHER_CTX_free) &&
-         symbols.Resolve("EVP_CIPHER_CTX_new", api.EVP_CIPHER_CTX_new) &&
-         symbols.Resolve("EVP_CipherInit_ex", api.EVP_CipherInit_ex) &&
-         symbols.Resolve("EVP_CipherUpdate", api.EVP_CipherUpdate) &&
-         symbols.Resolve("EVP_DecryptFinal_ex", api.EVP_DecryptFinal_ex) &&
-         symbols.Resolve("EVP_EncryptFinal_ex", api.EVP_EncryptFinal_ex) &&
-         symbols.Resolve("EVP_PKEY_CTX_add1_hkdf_info", api.EVP_PKEY_CTX_add1_hkdf_info) &&
-         symbols.Resolve("EVP_PKEY_CTX_free", api.EVP_PKEY_CTX_free) &&
-         symbols.Resolve("EVP_PKEY_CTX_new_id", api.EVP_PKEY_CTX_new_id) &&
-         symbols.Resolve("EVP_PKEY_CTX_set1_hkdf_key", api.EVP_PKEY_CTX_set1_hkdf_key) &&
-         symbols.Resolve("EVP_PKEY_CTX_set_hkdf_md", api.EVP_PKEY_CTX_set_hkdf_md) &&
-         symbols.Resolve("EVP_PKEY_derive", api.EVP_PKEY_derive) &&
-         symbols.Resolve("EVP_PKEY_derive_init", api.EVP_PKEY_derive_init) &&
-         symbols.Resolve("EVP_aes_256_gcm", api.EVP_aes_256_gcm) &&
-         symbols.Resolve("EVP_sha256", api.EVP_sha256) &&
-         symbols.Resolve("RAND_bytes", api.RAND_bytes);
-}
+#define CRYPTO_FUNCTIONS(F)                                                                              \
+  F(EVP_CIPHER_CTX_ctrl) F(EVP_CIPHER_CTX_free) F(EVP_CIPHER_CTX_new) F(EVP_CipherInit_ex) F(EVP_CipherUpdate) \
+  F(EVP_DecryptFinal_ex) F(EVP_EncryptFinal_ex) F(EVP_PKEY_CTX_add1_hkdf_info) F(EVP_PKEY_CTX_free)          \
+  F(EVP_PKEY_CTX_new_id) F(EVP_PKEY_CTX_set1_hkdf_key) F(EVP_PKEY_CTX_set_hkdf_md) F(EVP_PKEY_derive)        \
+  F(EVP_PKEY_derive_init) F(EVP_aes_256_gcm) F(EVP_sha256) F(RAND_bytes)
+W32_DELAY_LOADED_API(CryptoApi, BindCrypto, CRYPTO_FUNCTIONS)
 
 DelayLoaded<CryptoApi> libcrypto("libcrypto.so.3", BindCrypto);
 
