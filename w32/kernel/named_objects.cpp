@@ -30,8 +30,8 @@ constexpr mode_t kFileMode = 0444;
 // what another user left there, so the name moves on to the next place.
 constexpr int kGlobalPlaces = 32;
 // How often we look again, a millisecond apart, at a name that another of our
-// own processes is making or removing.
-constexpr int kAttempts = 100;
+// own processes is making or removing: about a second, also on a busy machine.
+constexpr int kAttempts = 1000;
 
 DWORD ErrorOf(int error) {
   switch (error) {
@@ -227,9 +227,10 @@ std::string PlaceName(const std::string& hash, int place) {
 
 enum class Place {
   kFree,
-  kOurs,      // a file of ours, kept open in `fd`
+  kLeft,      // a file of ours that nobody holds, held exclusively in `fd` to be removed
   kTaken,     // another user's file that some process holds
-  kUnusable,  // another user's file left behind, a link, something we may not read
+  kUnusable,  // another user's file left behind, a link, something we may not read,
+              // or a file of ours that no process of ours holds but someone keeps locked
 };
 
 Place LookAt(int folder, const std::string& name, UniqueFd& fd) {
@@ -237,8 +238,9 @@ Place LookAt(int folder, const std::string& name, UniqueFd& fd) {
   if (!fd) return errno == ENOENT ? Place::kFree : Place::kUnusable;
   struct stat status;
   if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return Place::kUnusable;
-  if (status.st_uid == ::geteuid()) return Place::kOurs;
-  return ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0 ? Place::kUnusable : Place::kTaken;
+  const bool held = ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
+  if (status.st_uid == ::geteuid()) return held ? Place::kUnusable : Place::kLeft;
+  return held ? Place::kTaken : Place::kUnusable;
 }
 
 // Whether another user holds the name in a place other than `ours`.
@@ -263,9 +265,7 @@ DWORD ClaimGlobal(const std::string& hash, ObjectFile& shown, int& place) {
       switch (LookAt(folder, name, fd)) {
         case Place::kTaken:
           return ERROR_ACCESS_DENIED;
-        case Place::kOurs:
-          // No process of ours holds the name: left behind, or kept locked by
-          // someone else. Either way it goes.
+        case Place::kLeft:
           RemoveIfAt(folder, name, fd.get());
           [[fallthrough]];
         case Place::kFree:
@@ -275,7 +275,7 @@ DWORD ClaimGlobal(const std::string& hash, ObjectFile& shown, int& place) {
           break;
       }
     }
-    if (place < 0) return ERROR_ACCESS_DENIED;  // other users' files fill every place
+    if (place < 0) return ERROR_ACCESS_DENIED;  // files we cannot remove fill every place
     shown.name = PlaceName(hash, place);
     shown.fd = CreateHeld(folder, shown.name);
     if (!shown.fd) {
@@ -289,13 +289,14 @@ DWORD ClaimGlobal(const std::string& hash, ObjectFile& shown, int& place) {
   return ERROR_ACCESS_DENIED;
 }
 
-// Holds the file that the process which made our name shows it by.
+// Holds the file by which the process that made our name shows it.
 DWORD JoinGlobal(const std::string& hash, int place, ObjectFile& shown) {
   const int folder = shown.folder.get();
   shown.name = PlaceName(hash, place);
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    UniqueFd fd;
-    if (LookAt(folder, shown.name, fd) != Place::kOurs) return ERROR_ACCESS_DENIED;
+    UniqueFd fd = OpenExisting(folder, shown.name);
+    struct stat status;
+    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_uid != ::geteuid()) return ERROR_ACCESS_DENIED;
     if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0 && IsAt(folder, shown.name, fd.get())) {
       // Our other processes may all have let go before we held it.
       if (TakenByAnother(folder, hash, place)) return ERROR_ACCESS_DENIED;
