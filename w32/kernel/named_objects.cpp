@@ -308,17 +308,6 @@ DWORD JoinGlobal(const std::string& hash, int place, ObjectFile& shown) {
   return ERROR_ACCESS_DENIED;
 }
 
-// The record of an object: its kind, then for a "Global\" name its place.
-std::string RecordLine(const std::string& record, size_t index) {
-  size_t start = 0;
-  for (size_t i = 0; i < index && start != std::string::npos; ++i) {
-    start = record.find('\n', start);
-    if (start != std::string::npos) ++start;
-  }
-  if (start == std::string::npos) return {};
-  return record.substr(start, record.find('\n', start) - start);
-}
-
 }  // namespace
 
 NamedObjectEntry::~NamedObjectEntry() {
@@ -359,7 +348,9 @@ std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, 
   if (error != ERROR_SUCCESS) return Fail(error);
   // From here the entry lets the name go again if anything fails.
   auto entry = std::make_unique<NamedObjectEntry>(std::move(file), created);
-  if (!created && RecordLine(record, 0) != kind) return Fail(ERROR_INVALID_HANDLE);
+  // A record is a line with the kind, then for a "Global\" name one with its place.
+  const size_t end_of_kind = record.find('\n');
+  if (!created && record.compare(0, end_of_kind, kind) != 0) return Fail(ERROR_INVALID_HANDLE);
 
   std::string new_record = std::string(kind) + "\n";
   if (global) {
@@ -369,7 +360,7 @@ std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, 
     if (error == ERROR_SUCCESS && created) {
       error = ClaimGlobal(*hash, shown, place);
     } else if (error == ERROR_SUCCESS) {
-      place = std::atoi(RecordLine(record, 1).c_str());
+      place = std::atoi(record.c_str() + end_of_kind + 1);
       error = JoinGlobal(*hash, place, shown);
     }
     if (error != ERROR_SUCCESS) return Fail(error);
