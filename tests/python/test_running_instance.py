@@ -15,7 +15,6 @@ def answers(instance):
     return instance.IsAnotherInstanceRunning(), instance.IsAnotherInstanceRunningOnOtherSession()
 
 
-
 FRESH, ANOTHER, OTHER_SESSION = (False, False), (True, False), (False, True)
 
 CHILD = """
@@ -37,45 +36,36 @@ NOBODY = 65534
 
 
 @contextlib.contextmanager
-def as_user(action, uid=NOBODY):
-    """Runs `action` in a forked child that became `uid` and yields the str it
-    returned, while the child lives on, holding what it made."""
+def as_nobody(action):
+    """Runs `action` in a forked child that became another user; yields the str
+    it returned while the child lives on, holding what it made."""
     result_read, result_write = os.pipe()
     release_read, release_write = os.pipe()
     child = os.fork()
     if child == 0:
-        status = 1
         try:
-            os.close(result_read)
             os.close(release_write)
             os.setgroups([])
-            os.setgid(uid)
-            os.setuid(uid)
-            os.write(result_write, action() + "\n")
+            os.setgid(NOBODY)
+            os.setuid(NOBODY)
+            os.write(result_write, action())
             os.read(release_read, 1)
-            status = 0
         except BaseException:
             traceback.print_exc()
         finally:
-            os._exit(status)
+            os._exit(0)
     os.close(result_write)
     os.close(release_read)
     try:
-        result = ""
-        while not result.endswith("\n"):
-            chunk = os.read(result_read, 4096)
-            if not chunk:
-                break
-            result += chunk
-        yield result.strip()
+        yield os.read(result_read, 65536)
     finally:
         os.close(release_write)
         os.close(result_read)
         os.waitpid(child, 0)
 
 
-def answers_as(name, uid=NOBODY):
-    with as_user(lambda: "%d%d" % answers(RunningInstance(name)), uid) as result:
+def answers_as_nobody(name):
+    with as_nobody(lambda: "%d%d" % answers(RunningInstance(name))) as result:
         return tuple(c == "1" for c in result)
 
 
@@ -144,67 +134,46 @@ class AcrossProcesses(unittest.TestCase):
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run a second user")
     def test_another_users_instance_is_on_another_session(self):
         ours = RunningInstance(u"Global\\OrvellineUsers")
-        self.assertEqual(answers_as(u"Global\\OrvellineUsers"), OTHER_SESSION)
+        self.assertEqual(answers_as_nobody(u"Global\\OrvellineUsers"), OTHER_SESSION)
         ours.Close()
-        self.assertEqual(answers_as(u"Global\\OrvellineUsers"), FRESH)
+        self.assertEqual(answers_as_nobody(u"Global\\OrvellineUsers"), FRESH)
 
 
 
 def lock_everything(root):
-    """Locks every file and folder under `root` that this user can open, and
-    keeps the locks: exclusive where it can, else shared."""
+    """Locks every file and folder under `root` that this user can open,
+    exclusively where it can, and keeps the locks."""
     held = []
     for folder, _, files in os.walk(root):
         for path in [folder] + [os.path.join(folder, name) for name in files]:
             try:
-                fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+                held.append(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
             except OSError:
                 continue
-            held.append(fd)
             for kind in (fcntl.LOCK_EX, fcntl.LOCK_SH):
                 try:
-                    fcntl.flock(fd, kind | fcntl.LOCK_NB)
+                    fcntl.flock(held[-1], kind | fcntl.LOCK_NB)
                     break
                 except IOError:
                     pass
     return held
 
 
-def tamper(paths):
-    """Tries to empty, rewrite, replace and remove each of `paths`; the list
-    of what succeeded."""
+def tamper(root, paths):
+    """Tries to empty, replace and remove each of `paths`; what succeeded."""
+    mine = os.path.join(root, "nobodys")
+    os.close(os.open(mine, os.O_WRONLY | os.O_CREAT, 0o644))
     done = []
-    attempts = [
-        ("empty", lambda path: os.close(os.open(path, os.O_WRONLY | os.O_TRUNC))),
-        ("rewrite", lambda path: os.close(os.open(path, os.O_RDWR))),
-        ("chmod", lambda path: os.chmod(path, 0o666)),
-        ("replace", lambda path: os.rename(path + ".x", path)),
-        ("remove", lambda path: os.unlink(path) if not os.path.isdir(path) else os.rmdir(path)),
-    ]
     for path in paths:
-        try:
-            os.close(os.open(path + ".x", os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o644))
-        except OSError:
-            pass
-        for what, attempt in attempts:
+        for what, attempt in [("empty", lambda: os.close(os.open(path, os.O_WRONLY | os.O_TRUNC))),
+                              ("replace", lambda: os.rename(mine, path)),
+                              ("remove", lambda: os.rmdir(path) if os.path.isdir(path) else os.unlink(path))]:
             try:
-                attempt(path)
+                attempt()
                 done.append((what, path))
             except OSError:
                 pass
     return repr(done)
-
-
-def snapshot(root):
-    """Every entry under `root`: its kind, owner, mode, size and identity."""
-    entries = {}
-    for folder, folders, files in os.walk(root):
-        for name in folders + files:
-            path = os.path.join(folder, name)
-            if not path.endswith(".x"):
-                status = os.lstat(path)
-                entries[path] = (status.st_mode, status.st_uid, status.st_size, status.st_ino)
-    return entries
 
 
 @unittest.skipUnless(os.geteuid() == 0, "needs root to run a second user")
@@ -220,7 +189,7 @@ class AgainstAnotherUser(unittest.TestCase):
     def test_locks_another_user_keeps_neither_stop_nor_mislead_us(self):
         status, _, err = run_python("""
             import os, _Device
-            left = [_Device.new_RunningInstance(name) for name in (u"Global\\Left", u"Left")]
+            left = [_Device.new_RunningInstance(name) for name in (u"Global\\\\Left", u"Left")]
             os._exit(3)
         """)
         self.assertEqual(status, 3, err)
@@ -233,59 +202,49 @@ class AgainstAnotherUser(unittest.TestCase):
             os.wait()
             return str(len(lock_everything(self.root)))
 
-        with as_user(squat_then_lock) as locked:
-            self.assertGreater(int(locked), 3, "the attacker reached the shared files")
+        with as_nobody(squat_then_lock) as locked:
+            self.assertGreater(int(locked), 3)
             signal.alarm(20)  # a call that waits for the attacker's locks ends the run here
-            for name, expected in [
-                (u"Global\\Held", ANOTHER),
-                (u"Global\\Left", FRESH),
-                (u"Left", FRESH),
-                (u"Global\\Squat", OTHER_SESSION),
-            ]:
+            for name, expected in [(u"Global\\Held", ANOTHER), (u"Global\\Left", FRESH), (u"Left", FRESH),
+                                   (u"Global\\Squat", OTHER_SESSION)]:
                 self.assertEqual(answers(RunningInstance(name)), expected, name)
             ours.Close()
             self.assertEqual(answers(RunningInstance(u"Global\\Held")), FRESH)
 
     def test_another_user_cannot_change_our_objects(self):
         ours = [RunningInstance(name) for name in (u"Global\\Owned", u"Owned")]
-        before = snapshot(self.root)
-        with as_user(lambda: tamper(sorted(before))) as done:
+        paths = [os.path.join(folder, name) for folder, folders, files in os.walk(self.root)
+                 for name in folders + files]
+        with as_nobody(lambda: tamper(self.root, paths)) as done:
             self.assertEqual(done, "[]")
-        self.assertEqual(snapshot(self.root), before)
-        for path, (mode, uid, _, _) in before.items():
-            self.assertEqual((uid, mode & 0o022), (0, 0), path)
         self.assertEqual(answers(RunningInstance(u"Global\\Owned")), ANOTHER)
         self.assertEqual(answers(RunningInstance(u"Owned")), ANOTHER)
-        self.assertEqual(answers_as(u"Global\\Owned"), OTHER_SESSION)
+        self.assertEqual(answers_as_nobody(u"Global\\Owned"), OTHER_SESSION)
         del ours
 
     def test_hostile_folders_are_refused_and_never_followed(self):
-        ours = "/w32-user-%d" % os.geteuid()
-
-        def nobodys(path, target=None):
-            if target is None:
-                os.mkdir(path, 0o777)
-                os.chmod(path, 0o777)
+        def nobodys(path, link_to=None):
+            if link_to:
+                os.mkdir(link_to)
+                os.chmod(link_to, 0o1777)
+                os.symlink(link_to, path)
             else:
-                os.mkdir(target)
-                os.chmod(target, 0o1777)
-                os.symlink(target, path)
+                os.mkdir(path)
+                os.chmod(path, 0o777)
             os.lchown(path, NOBODY, NOBODY)
-            return path
+            return link_to or path
 
-        # Each makes, below a fresh namespace, the W32_OBJECT_DIR to use and the
-        # folder where nothing may appear.
+        ours = "/w32-user-%d" % os.geteuid()
+        # Each makes, in a fresh namespace, the W32_OBJECT_DIR to use and returns
+        # the folder where nothing may appear.
         for what, make in [
-            ("a folder of another user without the sticky bit",
-             lambda root: (nobodys(root + "/elsewhere"), root + "/elsewhere")),
-            ("a link", lambda root: (nobodys(root + "/link", root + "/elsewhere"), root + "/elsewhere")),
+            ("a folder of another user without the sticky bit", lambda root: (root + "/x", nobodys(root + "/x"))),
+            ("a link", lambda root: (root + "/x", nobodys(root + "/x", root + "/y"))),
             ("another user's folder in place of ours", lambda root: (root, nobodys(root + ours))),
-            ("a link in place of our folder",
-             lambda root: (root, nobodys(root + ours, root + "/elsewhere") and root + "/elsewhere")),
+            ("a link in place of our folder", lambda root: (root, nobodys(root + ours, root + "/y"))),
         ]:
             with ObjectNamespace() as namespace:
-                object_dir, watched = make(namespace.root)
-                os.environ["W32_OBJECT_DIR"] = object_dir
+                os.environ["W32_OBJECT_DIR"], watched = make(namespace.root)
                 for name in (u"Global\\Hostile", u"Hostile"):
                     self.assertEqual(answers(RunningInstance(name)), OTHER_SESSION, (what, name))
                 self.assertEqual(os.listdir(watched), [], what)
@@ -295,34 +254,27 @@ class AgainstAnotherUser(unittest.TestCase):
         first = RunningInstance(u"Global\\Planted")
         place, = [name for name in set(os.listdir(self.root)) - before if name.startswith("w32-global-")]
         first.Close()
-        victim = os.path.join(self.root, "victim")
-        os.symlink(victim, os.path.join(self.root, place))
+        os.symlink(self.root + "/victim", os.path.join(self.root, place))
         os.lchown(os.path.join(self.root, place), NOBODY, NOBODY)
         ours = RunningInstance(u"Global\\Planted")
         self.assertEqual(answers(ours), FRESH)
-        self.assertFalse(os.path.lexists(victim))
-        self.assertEqual(answers_as(u"Global\\Planted"), OTHER_SESSION, "the name moved on, still ours")
+        self.assertFalse(os.path.lexists(self.root + "/victim"))
+        self.assertEqual(answers_as_nobody(u"Global\\Planted"), OTHER_SESSION, "the name moved, still ours")
 
     def test_two_users_keep_the_same_plain_name_apart(self):
-        saved = os.environ.get("XDG_SESSION_ID")
+        saved = dict(os.environ)
+        self.addCleanup(lambda: (os.environ.clear(), os.environ.update(saved)))
         os.environ["XDG_SESSION_ID"] = "7"
-        try:
-            ours = RunningInstance(u"Shared")
+        ours = RunningInstance(u"Shared")
 
-            def twice():
-                first = RunningInstance(u"Local\\Shared")
-                return "%d%d %d%d" % (answers(first) + answers(RunningInstance(u"Shared")))
+        def twice():
+            first = RunningInstance(u"Local\\Shared")
+            return "%d%d %d%d" % (answers(first) + answers(RunningInstance(u"Shared")))
 
-            with as_user(twice) as theirs:
-                self.assertEqual(theirs, "00 10")
-                self.assertEqual(answers(RunningInstance(u"Local\\Shared")), ANOTHER)
-            del ours
-        finally:
-            if saved is None:
-                del os.environ["XDG_SESSION_ID"]
-            else:
-                os.environ["XDG_SESSION_ID"] = saved
-
+        with as_nobody(twice) as theirs:
+            self.assertEqual(theirs, "00 10")
+            self.assertEqual(answers(RunningInstance(u"Local\\Shared")), ANOTHER)
+        del ours
 
 if __name__ == "__main__":
     unittest.main()
