@@ -151,7 +151,6 @@ pycompat::ModuleDefinition module_definition{"_Device", nullptr, functions};
 PyObject* MakeModule() {
   PyObject* module = pycompat::CreateModule(module_definition);
   if (module == nullptr) return nullptr;  // the host has set its error
-  PyModule_GetDict(module);
   JoinTypeRegistry(DeviceTypeTable());
   if (w32::python::WindowsErrorType() == nullptr) Py_CLEAR(module);
   return module;

@@ -249,16 +249,6 @@ inline void* ImportPointer(const char* module, const char* attribute, const char
 #endif
 }
 
-// The pointer held by such an object, or null.
-inline void* PointerOf(PyObject* object) {
-#if DEVICE_PYTHON3
-  return PyCapsule_IsValid(object, PyCapsule_GetName(object)) ? PyCapsule_GetPointer(object, PyCapsule_GetName(object))
-                                                              : nullptr;
-#else
-  return PyCObject_Check(object) ? PyCObject_AsVoidPtr(object) : nullptr;
-#endif
-}
-
 // The interpreter lock. The calling thread's state is the current one while it holds the lock.
 inline PyThreadState* CurrentThreadState() {
 #if DEVICE_PYTHON3
