@@ -102,10 +102,11 @@ void DestroyNative(PySwigObject* wrapper) {
     Py_DECREF(temporary);
   }
   Py_XDECREF(result);
-  if (type != nullptr) {
-    if (result == nullptr) PyErr_WriteUnraisable(destroy);
-    PyErr_Restore(type, value, traceback);
-  }
+  // Python 2 leaves the destroy function's exception pending when none was in
+  // flight; Python 3 lets no deallocation leave one, so there it is reported
+  // as unraisable, as an exception in __del__ is.
+  if (result == nullptr && (type != nullptr || DEVICE_PYTHON3)) PyErr_WriteUnraisable(destroy);
+  if (type != nullptr) PyErr_Restore(type, value, traceback);
 }
 
 // A chain is released link by link: a long chain must not recurse once per link.
