@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/text.h"
+#include "kernel/drive_table.h"
 
 namespace w32 {
 
@@ -166,7 +166,7 @@ FILETIME ToFileTime(const struct statx_timestamp& time) {
 }  // namespace w32
 
 // CreateFileW: an O_PATH open(2) of an existing file or folder by its native
-// path, then a real open through that descriptor (FIFOs, sockets and devices
+// path (a drive form maps through the drive table), then a real open through that descriptor (FIFOs, sockets and devices
 // keep it: see OpenFound); folders need FILE_FLAG_BACKUP_SEMANTICS and open
 // read-only whatever the access asked; share modes are checked among w32's own
 // handles of the same file. Only OPEN_EXISTING is supported; security
@@ -182,7 +182,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     SetLastError(ERROR_NOT_SUPPORTED);
     return INVALID_HANDLE_VALUE;
   }
-  const std::string path = w32::ToUtf8(name);
+  std::string path;
+  if (!w32::ToNativePath(name, &path)) return INVALID_HANDLE_VALUE;
   if (path.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
