@@ -175,14 +175,13 @@ inline PyObject* UnicodeFromUtf16(const char16_t* text, size_t length) {
 // The text of a unicode object as UTF-16, cut at its first zero character.
 inline std::u16string Utf16FromUnicode(PyObject* object) {
 #if DEVICE_PYTHON3
-  if (PyUnicode_READY(object) != 0) {
-    PyErr_Clear();
-    return std::u16string();
-  }
+  // Python 3 keeps one, two or four bytes a character; only four can need pairs.
   const int kind = PyUnicode_KIND(object);
   const void* data = PyUnicode_DATA(object);
   const Py_ssize_t length = PyUnicode_GET_LENGTH(object);
-  if (kind == PyUnicode_4BYTE_KIND) return device::Utf16FromUcs4(static_cast<const Py_UCS4*>(data), static_cast<size_t>(length));
+  if (kind == PyUnicode_4BYTE_KIND) {
+    return device::Utf16FromUcs4(static_cast<const Py_UCS4*>(data), static_cast<size_t>(length));
+  }
   std::u16string out;
   out.reserve(static_cast<size_t>(length));
   for (Py_ssize_t i = 0; i < length; ++i) {
@@ -197,9 +196,8 @@ inline std::u16string Utf16FromUnicode(PyObject* object) {
 }
 
 // Python 2's old-style classes and instances; Python 3 has neither.
-inline bool IsOldStyleClass(PyObject* object) {
+inline bool IsOldStyleClass([[maybe_unused]] PyObject* object) {
 #if DEVICE_PYTHON3
-  (void)object;
   return false;
 #else
   return PyClass_Check(object);
@@ -208,11 +206,9 @@ inline bool IsOldStyleClass(PyObject* object) {
 
 // The attribute `name` of an old-style instance, through it and its class (a
 // borrowed reference or null); false when `object` is no old-style instance.
-inline bool LookupOldStyleInstance(PyObject* object, PyObject* name, PyObject** found) {
+inline bool LookupOldStyleInstance([[maybe_unused]] PyObject* object, [[maybe_unused]] PyObject* name,
+                                   [[maybe_unused]] PyObject** found) {
 #if DEVICE_PYTHON3
-  (void)object;
-  (void)name;
-  (void)found;
   return false;
 #else
   if (!PyInstance_Check(object)) return false;
@@ -226,25 +222,22 @@ inline bool LookupOldStyleInstance(PyObject* object, PyObject* name, PyObject** 
 // PyCapsule named "module.attribute" on Python 3. `Release` runs when the
 // host destroys the object.
 template <void (*Release)(void*)>
-PyObject* PointerObject(void* pointer, const char* capsule_name) {
+PyObject* PointerObject(void* pointer, [[maybe_unused]] const char* capsule_name) {
 #if DEVICE_PYTHON3
   return PyCapsule_New(pointer, capsule_name,
                        [](PyObject* capsule) { Release(PyCapsule_GetPointer(capsule, PyCapsule_GetName(capsule))); });
 #else
-  (void)capsule_name;
   return PyCObject_FromVoidPtr(pointer, Release);
 #endif
 }
 
 // The pointer of such an object, found by importing `module`; null with an
 // error set when there is none.
-inline void* ImportPointer(const char* module, const char* attribute, const char* capsule_name) {
+inline void* ImportPointer([[maybe_unused]] const char* module, [[maybe_unused]] const char* attribute,
+                           [[maybe_unused]] const char* capsule_name) {
 #if DEVICE_PYTHON3
-  (void)module;
-  (void)attribute;
   return PyCapsule_Import(capsule_name, 0);
 #else
-  (void)capsule_name;
   return PyCObject_Import(const_cast<char*>(module), const_cast<char*>(attribute));
 #endif
 }
