@@ -114,6 +114,9 @@ struct ArgumentMessage {
   static constexpr Text kText = Make();
 };
 
+// The record of "void *", for addresses handed to Python without an owner.
+TypeRecord* VoidPointerRecord();
+
 template <class R>
 PyObject* MakeResult(R value) {
   if constexpr (std::is_same_v<R, PyObject*>) {
@@ -126,6 +129,8 @@ PyObject* MakeResult(R value) {
     return value < 0x80000000u ? pycompat::IntFromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);
   } else if constexpr (std::is_same_v<R, NewObject>) {
     return MakeWrapper(value.address, value.type, kOwn);
+  } else if constexpr (std::is_same_v<R, void*>) {
+    return MakeWrapper(value, VoidPointerRecord(), 0);
   } else {
     static_assert(!std::is_same_v<R, R>, "no Python result for this native type");
   }

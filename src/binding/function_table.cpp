@@ -15,6 +15,7 @@
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/library_loading.h"
 
 namespace device::binding {
 namespace {
@@ -117,9 +118,9 @@ namespace {
   F(GetDisplayAdapterNames,           NotBuilt)                                                      \
   F(IsIronLake,                       NotBuilt)                                                      \
   F(getSystemLocales,                 NotBuilt)                                                      \
-  F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
-  F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
-  F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
+  F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
+  F(LoadLib,                          LoadLib, ArgUnicode)                                           \
+  F(FreeLib,                          FreeLib, ArgVoidPointer)                                       \
   F(RegisterCancelAutoplay,           NotBuilt)                                                      \
   F(UnregisterCancelAutoplay,         NotBuilt)                                                      \
   F(ListFile,                         NotBuilt, ArgUnicode)                                          \
