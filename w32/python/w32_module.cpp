@@ -156,7 +156,7 @@ PyObject* ExecutionState(PyObject*, PyObject*) {
 
 PyObject* TakeSentInput(PyObject*, PyObject*) { return ListOf(w32::host::TakeSentInput(), &FromInput); }
 
-PyObject* CoInitializeHost(PyObject*, PyObject*) { return PyInt_FromLong(CoInitialize(nullptr)); }
+PyObject* CoInitializeHost(PyObject*, PyObject*) { return pycompat::IntFromLong(CoInitialize(nullptr)); }
 
 PyObject* CoUninitializeHost(PyObject*, PyObject*) {
   CoUninitialize();
