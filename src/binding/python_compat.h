@@ -11,6 +11,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <vector>
 
 #include "common/wide_text.h"
 
@@ -164,12 +165,27 @@ inline const char* TextAsUtf8(PyObject* text) {
 #endif
 }
 
-// Unicode text (Python 2's unicode, Python 3's str) and UTF-16. Invalid
-// UTF-16 becomes U+FFFD; Python 3's lone surrogates pass through as they are.
+// Unicode text (Python 2's unicode, Python 3's str) of UTF-16: a surrogate
+// pair becomes one character, a lone surrogate stays as it is, as a 16-bit
+// host's unicode keeps it. Both hosts here hold 32-bit characters.
 inline PyObject* UnicodeFromUtf16(const char16_t* text, size_t length) {
-  int byteorder = -1;  // little-endian, as char16_t is in memory here
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text), static_cast<Py_ssize_t>(length * 2), "replace",
-                               &byteorder);
+  std::vector<Py_UCS4> characters;
+  characters.reserve(length);
+  for (size_t i = 0; i < length; ++i) {
+    const char32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      characters.push_back(0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00));
+    } else {
+      characters.push_back(c);
+    }
+  }
+#if DEVICE_PYTHON3
+  return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, characters.data(), static_cast<Py_ssize_t>(characters.size()));
+#else
+  static_assert(sizeof(Py_UNICODE) == sizeof(Py_UCS4), "a UCS4 build of Python 2");
+  return PyUnicode_FromUnicode(reinterpret_cast<const Py_UNICODE*>(characters.data()),
+                               static_cast<Py_ssize_t>(characters.size()));
+#endif
 }
 
 // The text of a unicode object as UTF-16, cut at its first zero character.

@@ -166,6 +166,33 @@ TEST(Conversion, UnicodeBecomesUtf16CutAtFirstZero) {
   }
 }
 
+TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackTheSame) {
+  struct Case {
+    std::u16string text;
+    const char* expression;
+  };
+  const Case cases[] = {
+      {u"abc", "u'abc'"},
+      {u"", "u''"},
+      {u"\u00e9\U0001F600", "u'\\u00e9\\U0001F600'"},
+      {std::u16string(u"a\0b", 3), "u'a\\x00b'"},
+      {std::u16string{u'a', char16_t(0xD800), u'b'}, "u'a\\ud800b'"},
+      {std::u16string{char16_t(0xDC00), char16_t(0xD800)}, "u'\\udc00\\ud800'"},  // the wrong order is no pair
+      {std::u16string{char16_t(0xD800)}, "u'\\ud800'"},
+  };
+  for (const Case& c : cases) {
+    PyObject* made = pycompat::UnicodeFromUtf16(c.text.data(), c.text.size());
+    PyObject* expected = Eval(c.expression);
+    ASSERT_NE(made, nullptr) << c.expression;
+    EXPECT_EQ(PyObject_RichCompareBool(made, expected, Py_EQ), 1) << c.expression;
+    std::u16string back;
+    EXPECT_EQ(ArgUnicode::From(made, back), Load::kOk);
+    EXPECT_EQ(back, c.text.substr(0, c.text.find(u'\0'))) << c.expression;
+    Py_DECREF(expected);
+    Py_DECREF(made);
+  }
+}
+
 // An entry point made from the same template as the module's, over a probe service.
 struct Probe {
   static inline int calls = 0;
