@@ -14,6 +14,7 @@
 #include "binding/arguments.h"
 #include "binding/live_objects.h"
 #include "binding/wrapper.h"
+#include "callback/thread_bound.h"
 
 namespace device::binding {
 
@@ -66,11 +67,17 @@ NewObject Construct(A... arguments) {
   return {object, TypeTraits<T>::Record()};
 }
 
+// An object with a window, timers or thread state is deleted by its own
+// thread; from another, it is detached at once and handed to that thread.
 template <class T>
 void Destroy(T* object) {
   if (object == nullptr) return;
   RemoveLiveObject(object);
-  delete object;
+  if constexpr (std::is_base_of_v<ThreadBound, T>) {
+    ThreadBound::Delete(object->thread_bound());
+  } else {
+    delete object;
+  }
 }
 
 // The service of an entry point that a later part of the module builds: the

@@ -15,6 +15,11 @@ MonitorFolder::~MonitorFolder() {
   CloseHandle(changes_event_);
 }
 
+void MonitorFolder::Detach() {
+  PyCallbackWnd::Detach();
+  Close();
+}
+
 void MonitorFolder::Start() { StartThread(); }
 
 void MonitorFolder::Close() {

@@ -32,6 +32,8 @@ class MonitorFolder : public PyCallbackWnd, public CAMThread {
 
  protected:
   DWORD ThreadBody() override;
+  // Also stops the worker: no thread needs the owner to do that.
+  void Detach() override;
 
  private:
   // Worker side, each giving the answer to its request.

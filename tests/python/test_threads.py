@@ -1,0 +1,71 @@
+"""Objects deleted from other threads, slow consumers: no use after free, no
+lost notice."""
+import os
+import sys
+import threading
+import time
+import unittest
+
+import _Device
+import _w32
+
+from monitor_harness import HANG_GUARD_SECONDS, MonitorFolder, Recorder, TemporaryFolder, touch
+
+
+def hold_the_interpreter_lock(seconds):
+    """Runs Python without letting another thread in: a thread that waits for
+    the lock meanwhile stays waiting."""
+    end = time.time() + seconds
+    while time.time() < end:
+        pass
+
+
+class ForeignDeletion(unittest.TestCase):
+    def setUp(self):
+        self.folder = TemporaryFolder()
+        self.check_interval = sys.getcheckinterval()
+
+    def tearDown(self):
+        sys.setcheckinterval(self.check_interval)
+        self.folder.remove()
+
+    def test_a_monitor_deleted_while_its_owner_waits_to_call_python_is_never_called_again(self):
+        owner_ready = threading.Event()
+        stop = threading.Event()
+        made = {}
+
+        def owner():
+            made["monitor"] = MonitorFolder(made["recorder"])
+            made["monitor"].Start()
+            made["monitor"].AddFolder(self.folder.path)
+            owner_ready.set()
+            while not stop.is_set():
+                _w32.PumpMessages(50)
+
+        made["recorder"] = Recorder()
+        thread = threading.Thread(target=owner)
+        thread.start()
+        self.assertTrue(owner_ready.wait(HANG_GUARD_SECONDS))
+        for i in range(300):
+            touch(self.folder("f%03d" % i))
+        # The owner dispatches a notice and waits for the lock, held here,
+        # while the monitor is deleted and a new object of the same size takes
+        # its memory.
+        sys.setcheckinterval(1 << 30)
+        hold_the_interpreter_lock(1.0)
+        _Device.delete_MonitorFolder(made.pop("monitor"))
+        newcomer = Recorder()
+        successor = _Device.new_MonitorFolder(newcomer)
+        delivered_at_deletion = len(made["recorder"].notices)
+        sys.setcheckinterval(self.check_interval)
+        time.sleep(0.5)
+        stop.set()
+        thread.join(HANG_GUARD_SECONDS)
+        self.assertFalse(thread.is_alive())
+        self.assertEqual(newcomer.notices, [])
+        self.assertEqual(len(made["recorder"].notices), delivered_at_deletion)
+        _Device.delete_MonitorFolder(successor)
+
+
+if __name__ == "__main__":
+    unittest.main()
