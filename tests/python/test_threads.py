@@ -1,6 +1,5 @@
 """Objects deleted from other threads, slow consumers: no use after free, no
 lost notice."""
-import os
 import sys
 import threading
 import time
@@ -9,7 +8,8 @@ import unittest
 import _Device
 import _w32
 
-from monitor_harness import HANG_GUARD_SECONDS, MonitorFolder, Recorder, TemporaryFolder, touch
+from monitor_harness import (HANG_GUARD_SECONDS, MonitorFolder, Recorder, TemporaryFolder, drain, pump_until, settle,
+                             touch)
 
 
 def hold_the_interpreter_lock(seconds):
@@ -65,6 +65,33 @@ class ForeignDeletion(unittest.TestCase):
         self.assertEqual(newcomer.notices, [])
         self.assertEqual(len(made["recorder"].notices), delivered_at_deletion)
         _Device.delete_MonitorFolder(successor)
+
+
+class SlowConsumer(unittest.TestCase):
+    FILES = 12000  # more than a thread's queue holds
+
+    def setUp(self):
+        self.folder = TemporaryFolder()
+
+    def tearDown(self):
+        self.folder.remove()
+
+    def test_every_notice_arrives_once_and_in_order_however_late_the_loop_runs(self):
+        recorder = Recorder()
+        monitor = MonitorFolder(recorder)
+        monitor.Start()
+        self.assertTrue(monitor.AddFolder(self.folder.path))
+        settle(self.folder.path, recorder)
+        del recorder.notices[:]
+        names = [u"f%05d" % i for i in range(self.FILES)]
+        for name in names:
+            touch(self.folder(name))
+        time.sleep(2)  # the worker has read and queued them all by now, unpumped
+        added = lambda: [n[2] for n in recorder.notices if n[1] == u"Add"]
+        self.assertTrue(pump_until(lambda: len(added()) >= self.FILES))
+        drain(200)
+        self.assertEqual(added(), names)
+        monitor.Close()
 
 
 if __name__ == "__main__":
