@@ -3,10 +3,16 @@
 #include <dbus/dbus.h>
 
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "support/delay_load.h"
 
@@ -149,8 +155,6 @@ std::string ApplicationName() {
   return name.empty() ? "w32" : name;
 }
 
-}  // namespace
-
 std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
   const std::string application = ApplicationName();
   const char* application_text = application.c_str();
@@ -176,8 +180,88 @@ void UnInhibitScreenSaver(uint32_t cookie) {
   });
 }
 
+// The bus's own thread, started on first use and kept for the process.
+class BusThread {
+ public:
+  void Post(std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      jobs_.push_back(std::move(job));
+      if (!started_) {
+        started_ = true;
+        std::thread([this] { Run(); }).detach();
+      }
+    }
+    ready_.notify_one();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock<std::mutex> guard(lock_);
+        ready_.wait(guard, [&] { return !jobs_.empty(); });
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> jobs_;  // guarded by lock_
+  bool started_ = false;                    // guarded by lock_
+};
+
+BusThread& TheBusThread() {
+  static auto* thread = new BusThread;
+  return *thread;
+}
+
+// The inhibit as wanted (any thread, with the lock) and as held (the bus thread's own).
+struct Inhibit {
+  std::mutex lock;
+  bool wanted = false;
+  std::optional<uint32_t> cookie;
+};
+
+Inhibit& TheInhibit() {
+  static auto* inhibit = new Inhibit;
+  return *inhibit;
+}
+
+// On the bus thread: what is held follows what is wanted now.
+void FollowWanted() {
+  Inhibit& inhibit = TheInhibit();
+  bool wanted;
+  {
+    std::lock_guard<std::mutex> guard(inhibit.lock);
+    wanted = inhibit.wanted;
+  }
+  if (wanted && !inhibit.cookie) {
+    inhibit.cookie = InhibitScreenSaver("The application keeps the system and display awake");
+  } else if (!wanted && inhibit.cookie) {
+    UnInhibitScreenSaver(*inhibit.cookie);
+    inhibit.cookie.reset();
+  }
+}
+
+}  // namespace
+
+void WantScreenSaverInhibited(bool wanted) {
+  Inhibit& inhibit = TheInhibit();
+  {
+    std::lock_guard<std::mutex> guard(inhibit.lock);
+    inhibit.wanted = wanted;
+  }
+  TheBusThread().Post(FollowWanted);
+}
+
 void SimulateUserActivity() {
-  CallScreenSaver("SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; });
+  TheBusThread().Post(
+      [] { CallScreenSaver("SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; }); });
 }
 
 }  // namespace w32
