@@ -1,7 +1,5 @@
 #include "kernel/session_bus.h"
 
-#include <dbus/dbus.h>
-
 #include <cerrno>
 #include <condition_variable>
 #include <cstdint>
@@ -14,7 +12,7 @@
 #include <string>
 #include <thread>
 
-#include "support/delay_load.h"
+#include "kernel/dbus_api.h"
 
 namespace w32 {
 namespace {
@@ -23,57 +21,6 @@ constexpr char kService[] = "org.freedesktop.ScreenSaver";
 constexpr char kPath[] = "/org/freedesktop/ScreenSaver";
 constexpr char kInterface[] = "org.freedesktop.ScreenSaver";
 constexpr int kReplyTimeoutMs = 2000;
-
-// libdbus is opened when a bus address is first used; without it there is no bus.
-struct BusApi {
-  decltype(&::dbus_bus_register) dbus_bus_register;
-  decltype(&::dbus_connection_close) dbus_connection_close;
-  decltype(&::dbus_connection_flush) dbus_connection_flush;
-  decltype(&::dbus_connection_get_is_connected) dbus_connection_get_is_connected;
-  decltype(&::dbus_connection_open_private) dbus_connection_open_private;
-  decltype(&::dbus_connection_send) dbus_connection_send;
-  decltype(&::dbus_connection_send_with_reply_and_block) dbus_connection_send_with_reply_and_block;
-  decltype(&::dbus_connection_set_exit_on_disconnect) dbus_connection_set_exit_on_disconnect;
-  decltype(&::dbus_connection_unref) dbus_connection_unref;
-  decltype(&::dbus_error_free) dbus_error_free;
-  decltype(&::dbus_error_init) dbus_error_init;
-  decltype(&::dbus_message_append_args) dbus_message_append_args;
-  decltype(&::dbus_message_get_args) dbus_message_get_args;
-  decltype(&::dbus_message_new_method_call) dbus_message_new_method_call;
-  decltype(&::dbus_message_set_auto_start) dbus_message_set_auto_start;
-  decltype(&::dbus_message_set_no_reply) dbus_message_set_no_reply;
-  decltype(&::dbus_message_unref) dbus_message_unref;
-  decltype(&::dbus_threads_init_default) dbus_threads_init_default;
-};
-
-bool BindBus(const LibrarySymbols& symbols, BusApi& api) {
-  return symbols.Resolve("dbus_bus_register", api.dbus_bus_register) &&
-         symbols.Resolve("dbus_connection_close", api.dbus_connection_close) &&
-         symbols.Resolve("dbus_connection_flush", api.dbus_connection_flush) &&
-         symbols.Resolve("dbus_connection_get_is_connected", api.dbus_connection_get_is_connected) &&
-         symbols.Resolve("dbus_connection_open_private", api.dbus_connection_open_private) &&
-         symbols.Resolve("dbus_connection_send", api.dbus_connection_send) &&
-         symbols.Resolve("dbus_connection_send_with_reply_and_block", api.dbus_connection_send_with_reply_and_block) &&
-         symbols.Resolve("dbus_connection_set_exit_on_disconnect", api.dbus_connection_set_exit_on_disconnect) &&
-         symbols.Resolve("dbus_connection_unref", api.dbus_connection_unref) &&
-         symbols.Resolve("dbus_error_free", api.dbus_error_free) &&
-         symbols.Resolve("dbus_error_init", api.dbus_error_init) &&
-         symbols.Resolve("dbus_message_append_args", api.dbus_message_append_args) &&
-         symbols.Resolve("dbus_message_get_args", api.dbus_message_get_args) &&
-         symbols.Resolve("dbus_message_new_method_call", api.dbus_message_new_method_call) &&
-         symbols.Resolve("dbus_message_set_auto_start", api.dbus_message_set_auto_start) &&
-         symbols.Resolve("dbus_message_set_no_reply", api.dbus_message_set_no_reply) &&
-         symbols.Resolve("dbus_message_unref", api.dbus_message_unref) &&
-         symbols.Resolve("dbus_threads_init_default", api.dbus_threads_init_default);
-}
-
-DelayLoaded<BusApi> libdbus("libdbus-1.so.3", BindBus);
-
-struct MessageUnref {
-  const BusApi* api;
-  void operator()(DBusMessage* message) const { api->dbus_message_unref(message); }
-};
-using Message = std::unique_ptr<DBusMessage, MessageUnref>;
 
 // One private connection, opened when first needed and again after the bus
 // went away. Only the address in the environment is used: no bus is launched.
@@ -97,23 +44,10 @@ DBusConnection* ConnectLocked(Bus& bus) {
   }
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   if (address == nullptr || *address == 0) return nullptr;
-  if (api == nullptr) api = bus.api = libdbus.Get();
+  if (api == nullptr) api = bus.api = LoadBusApi();
   if (api == nullptr) return nullptr;
-  api->dbus_threads_init_default();
-  DBusError error;
-  api->dbus_error_init(&error);
-  DBusConnection* connection = api->dbus_connection_open_private(address, &error);
-  if (connection == nullptr) {
-    api->dbus_error_free(&error);
-    return nullptr;
-  }
-  api->dbus_connection_set_exit_on_disconnect(connection, FALSE);
-  if (!api->dbus_bus_register(connection, &error)) {
-    api->dbus_error_free(&error);
-    api->dbus_connection_close(connection);
-    api->dbus_connection_unref(connection);
-    return nullptr;
-  }
+  DBusConnection* connection = OpenBus(*api, address);
+  if (connection == nullptr) return nullptr;
   bus.connection = connection;
   return connection;
 }
@@ -146,17 +80,8 @@ Message CallScreenSaver(const char* method, bool wait, Append append) {
   return reply;
 }
 
-// The bus takes only valid UTF-8: the program's name, kept to printable ASCII.
-std::string ApplicationName() {
-  std::string name;
-  for (const char* c = program_invocation_short_name; *c != 0; ++c) {
-    if (*c > 0x20 && *c < 0x7F) name += *c;
-  }
-  return name.empty() ? "w32" : name;
-}
-
 std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
-  const std::string application = ApplicationName();
+  const std::string application = BusApplicationName();
   const char* application_text = application.c_str();
   Message reply = CallScreenSaver("Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
     return api.dbus_message_append_args(call, DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
