@@ -22,6 +22,7 @@ bool BindBus(const LibrarySymbols& symbols, BusApi& api) {
          symbols.Resolve("dbus_connection_set_exit_on_disconnect", api.dbus_connection_set_exit_on_disconnect) &&
          symbols.Resolve("dbus_connection_unref", api.dbus_connection_unref) &&
          symbols.Resolve("dbus_error_free", api.dbus_error_free) &&
+         symbols.Resolve("dbus_error_is_set", api.dbus_error_is_set) &&
          symbols.Resolve("dbus_error_init", api.dbus_error_init) &&
          symbols.Resolve("dbus_message_append_args", api.dbus_message_append_args) &&
          symbols.Resolve("dbus_message_get_args", api.dbus_message_get_args) &&

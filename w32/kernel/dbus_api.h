@@ -23,6 +23,7 @@ struct BusApi {
   decltype(&::dbus_connection_set_exit_on_disconnect) dbus_connection_set_exit_on_disconnect;
   decltype(&::dbus_connection_unref) dbus_connection_unref;
   decltype(&::dbus_error_free) dbus_error_free;
+  decltype(&::dbus_error_is_set) dbus_error_is_set;
   decltype(&::dbus_error_init) dbus_error_init;
   decltype(&::dbus_message_append_args) dbus_message_append_args;
   decltype(&::dbus_message_get_args) dbus_message_get_args;
