@@ -86,9 +86,11 @@ ThreadBound::ThreadBound() : owner_(CurrentOwner()) {}
 
 ThreadBound::~ThreadBound() = default;
 
+bool ThreadBound::OnOwnerThread() const { return CurrentOwnerIfAny() == owner_.get(); }
+
 void ThreadBound::Delete(ThreadBound* object) {
   const std::shared_ptr<OwnerThread> owner = object->owner_;
-  if (CurrentOwnerIfAny() == owner.get()) {
+  if (object->OnOwnerThread()) {
     delete object;
     return;
   }

@@ -32,6 +32,9 @@ class ThreadBound {
   ThreadBound* thread_bound() { return this; }
 
  protected:
+  // The calling thread is the owner, and has not begun to end.
+  bool OnOwnerThread() const;
+
   // On the deleting thread, under the interpreter lock: drops the callable
   // and the routing of messages, and what else any thread may stop.
   virtual void Detach() = 0;

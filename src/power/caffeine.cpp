@@ -36,8 +36,10 @@ void Caffeine::Detach() {
 }
 
 // The requirements are withdrawn for the thread, whichever keeper asked.
+// Once the owner thread has ended, its timer and its requirements went with it.
 Caffeine::~Caffeine() {
   Detach();
+  if (!OnOwnerThread()) return;
   if (timer_id_ != 0) {
     KillTimer(nullptr, timer_id_);
     timer_id_ = 0;

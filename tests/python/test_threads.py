@@ -66,6 +66,29 @@ class ForeignDeletion(unittest.TestCase):
         self.assertEqual(len(made["recorder"].notices), delivered_at_deletion)
         _Device.delete_MonitorFolder(successor)
 
+    def test_a_keeper_deleted_from_another_thread_is_ended_by_its_own(self):
+        # Its requirements are its thread's: they must go while that thread lives on.
+        made = threading.Event()
+        deleted = threading.Event()
+        seen = {}
+
+        def owner():
+            seen["keeper"] = _Device.new_PreventScreenSaver()
+            made.set()
+            deleted.wait(HANG_GUARD_SECONDS)
+            deadline = time.time() + 5
+            while _w32.ExecutionState() != 0 and time.time() < deadline:
+                _w32.PumpMessages(50)
+            seen["state while the owner lives"] = _w32.ExecutionState()
+
+        thread = threading.Thread(target=owner)
+        thread.start()
+        self.assertTrue(made.wait(HANG_GUARD_SECONDS))
+        _Device.delete_PreventScreenSaver(seen.pop("keeper"))
+        deleted.set()
+        thread.join(HANG_GUARD_SECONDS)
+        self.assertEqual(seen["state while the owner lives"], 0)
+
 
 class SlowConsumer(unittest.TestCase):
     FILES = 12000  # more than a thread's queue holds
