@@ -1,6 +1,7 @@
 #pragma once
 // A dbus-daemon of our own for the bus tests, stopped at the end.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 
 namespace w32_test {
 
+// A dbus-daemon of our own, stopped at the end.
 class PrivateBus {
  public:
   PrivateBus() {
@@ -15,6 +17,7 @@ class PrivateBus {
     if (access("/usr/bin/dbus-daemon", X_OK) != 0 || pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that dies takes its bus with it
       dup2(out[1], 1);
       execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
       _exit(127);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -95,7 +96,7 @@ class StandInScreenSaver {
 
   DBusConnection* connection_ = nullptr;
   std::thread serving_;
-  volatile bool stop_ = false;
+  std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::condition_variable arrived_;
   std::vector<std::string> calls_;
