@@ -23,11 +23,13 @@ constexpr char kInterface[] = "org.freedesktop.ScreenSaver";
 constexpr int kReplyTimeoutMs = 2000;
 
 // One private connection, opened when first needed and again after the bus
-// went away. Only the address in the environment is used: no bus is launched.
+// went away or the address changed. Only the address in the environment when
+// a call is made is used: no bus is launched.
 struct Bus {
   std::mutex lock;
   const BusApi* api = nullptr;
   DBusConnection* connection = nullptr;
+  std::string address;  // the connection's
 };
 
 Bus& TheBus() {
@@ -35,20 +37,27 @@ Bus& TheBus() {
   return *bus;
 }
 
-DBusConnection* ConnectLocked(Bus& bus) {
+// The session bus as the environment names it now, on the calling thread.
+std::string SessionBusAddress() {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  return address != nullptr ? address : "";
+}
+
+DBusConnection* ConnectLocked(Bus& bus, const std::string& address) {
   const BusApi* api = bus.api;
   if (bus.connection != nullptr) {
-    if (api->dbus_connection_get_is_connected(bus.connection)) return bus.connection;
+    if (bus.address == address && api->dbus_connection_get_is_connected(bus.connection)) return bus.connection;
+    api->dbus_connection_close(bus.connection);
     api->dbus_connection_unref(bus.connection);
     bus.connection = nullptr;
   }
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address == nullptr || *address == 0) return nullptr;
+  if (address.empty()) return nullptr;
   if (api == nullptr) api = bus.api = LoadBusApi();
   if (api == nullptr) return nullptr;
-  DBusConnection* connection = OpenBus(*api, address);
+  DBusConnection* connection = OpenBus(*api, address.c_str());
   if (connection == nullptr) return nullptr;
   bus.connection = connection;
+  bus.address = address;
   return connection;
 }
 
@@ -56,10 +65,10 @@ DBusConnection* ConnectLocked(Bus& bus) {
 // when they could not be added). With `wait`, gives the reply; without, sends
 // and gives null. Null too when there is no bus or no answer came.
 template <class Append>
-Message CallScreenSaver(const char* method, bool wait, Append append) {
+Message CallScreenSaver(const std::string& address, const char* method, bool wait, Append append) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> guard(bus.lock);
-  DBusConnection* connection = ConnectLocked(bus);
+  DBusConnection* connection = ConnectLocked(bus, address);
   if (connection == nullptr) return nullptr;
   const BusApi* api = bus.api;  // loaded: the connection is live
   Message call(api->dbus_message_new_method_call(kService, kPath, kInterface, method), MessageUnref{api});
@@ -80,10 +89,10 @@ Message CallScreenSaver(const char* method, bool wait, Append append) {
   return reply;
 }
 
-std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
+std::optional<uint32_t> InhibitScreenSaver(const std::string& address, const char* reason) {
   const std::string application = BusApplicationName();
   const char* application_text = application.c_str();
-  Message reply = CallScreenSaver("Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
+  Message reply = CallScreenSaver(address, "Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
     return api.dbus_message_append_args(call, DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
                                         DBUS_TYPE_INVALID) != 0;
   });
@@ -98,9 +107,9 @@ std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
   return cookie;
 }
 
-void UnInhibitScreenSaver(uint32_t cookie) {
+void UnInhibitScreenSaver(const std::string& address, uint32_t cookie) {
   dbus_uint32_t value = cookie;
-  CallScreenSaver("UnInhibit", true, [&](const BusApi& api, DBusMessage* call) {
+  CallScreenSaver(address, "UnInhibit", true, [&](const BusApi& api, DBusMessage* call) {
     return api.dbus_message_append_args(call, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID) != 0;
   });
 }
@@ -149,7 +158,9 @@ BusThread& TheBusThread() {
 struct Inhibit {
   std::mutex lock;
   bool wanted = false;
+  std::string address;  // of the bus when it was last wanted or not
   std::optional<uint32_t> cookie;
+  std::string cookie_address;  // the bus the cookie is from
 };
 
 Inhibit& TheInhibit() {
@@ -161,14 +172,17 @@ Inhibit& TheInhibit() {
 void FollowWanted() {
   Inhibit& inhibit = TheInhibit();
   bool wanted;
+  std::string address;
   {
     std::lock_guard<std::mutex> guard(inhibit.lock);
     wanted = inhibit.wanted;
+    address = inhibit.address;
   }
   if (wanted && !inhibit.cookie) {
-    inhibit.cookie = InhibitScreenSaver("The application keeps the system and display awake");
+    inhibit.cookie = InhibitScreenSaver(address, "The application keeps the system and display awake");
+    inhibit.cookie_address = address;
   } else if (!wanted && inhibit.cookie) {
-    UnInhibitScreenSaver(*inhibit.cookie);
+    UnInhibitScreenSaver(inhibit.cookie_address, *inhibit.cookie);
     inhibit.cookie.reset();
   }
 }
@@ -180,13 +194,15 @@ void WantScreenSaverInhibited(bool wanted) {
   {
     std::lock_guard<std::mutex> guard(inhibit.lock);
     inhibit.wanted = wanted;
+    inhibit.address = SessionBusAddress();
   }
   TheBusThread().Post(FollowWanted);
 }
 
 void SimulateUserActivity() {
-  TheBusThread().Post(
-      [] { CallScreenSaver("SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; }); });
+  TheBusThread().Post([address = SessionBusAddress()] {
+    CallScreenSaver(address, "SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; });
+  });
 }
 
 }  // namespace w32

@@ -4,7 +4,8 @@
 // every call fails quietly: nothing here is required for the rest to work.
 //
 // The calls run in order on the bus's own thread, so a caller never waits
-// for the bus, however slow it answers.
+// for the bus, however slow it answers; each goes to the bus that
+// DBUS_SESSION_BUS_ADDRESS named when it was made.
 
 namespace w32 {
 
