@@ -68,6 +68,7 @@ struct Slot {
   std::string root;  // now; empty while nothing is mounted there
   std::string device;
   std::string fstype;
+  int mount_id = 0;
 };
 
 class DriveTable {
@@ -140,6 +141,7 @@ class DriveTable {
     volume.root = slot.root;
     volume.device = slot.device;
     volume.fstype = slot.fstype;
+    volume.mount_id = slot.mount_id;
     volume.optical = slot.kind == SlotKind::kOptical;
     volume.folder = slot.kind == SlotKind::kFixed;
     return volume;
@@ -193,6 +195,7 @@ class DriveTable {
       if (slot.kind == SlotKind::kMount || slot.kind == SlotKind::kOptical) {
         slot.root.clear();
         slot.fstype.clear();
+        slot.mount_id = 0;
         if (slot.kind == SlotKind::kMount) slot.device.clear();
       }
     }
@@ -213,6 +216,7 @@ class DriveTable {
       if (index < 0 || !slots_[index].root.empty()) continue;  // the first mount of a disc names its root
       slots_[index].root = mount.point;
       slots_[index].fstype = mount.fstype;
+      slots_[index].mount_id = mount.id;
     }
   }
 

@@ -29,6 +29,7 @@ struct DriveVolume {
   std::string root;         // the mount point; empty while nothing is mounted
   std::string device;       // the kernel's block device name ("sdb1", "sr0"); empty for none
   std::string fstype;       // of the mount; empty while nothing is mounted
+  int mount_id = 0;         // of the mount; 0 while nothing is mounted
   bool optical = false;     // the letter belongs to an optical drive
   bool folder = false;      // C: or a letter of the table folder: a root that may be missing
 };

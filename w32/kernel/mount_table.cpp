@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 
 #include "support/sysroot.h"
 
@@ -53,7 +54,8 @@ std::vector<Mount> ParseMountInfo(std::string_view text) {
         fields.end() - separator < 3) {
       continue;
     }
-    mounts.push_back(Mount{DecodeEscapes(fields[4]), DecodeEscapes(separator[1]), DecodeEscapes(separator[2])});
+    mounts.push_back(Mount{std::atoi(std::string(fields[0]).c_str()), DecodeEscapes(fields[4]),
+                           DecodeEscapes(separator[1]), DecodeEscapes(separator[2])});
   }
   return mounts;
 }

@@ -8,6 +8,7 @@
 namespace w32 {
 
 struct Mount {
+  int id = 0;          // the kernel's mount id: a new mount at the same point has a new one
   std::string point;   // where it is mounted, escapes decoded
   std::string fstype;  // "ext4", "nfs4", "fuse.sshfs" ...
   std::string source;  // "/dev/sdb1", "server:/export" ...
