@@ -1,9 +1,12 @@
-// Drive letters of mounts and optical drives, and their drive types, on a
-// machine made in a folder (W32_SYSROOT): its mount table and block devices.
+// Drive letters of mounts and optical drives, their drive types and display
+// names, and the connection state, on a machine made in a folder
+// (W32_SYSROOT): its mount table, block devices, labels and routes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <windows.h>
+#include <shellapi.h>
+#include <wininet.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -33,12 +36,16 @@ struct Machine {
     char pattern[] = "/tmp/w32-machine-XXXXXX";
     root = mkdtemp(pattern);
     for (const char* dir : {"/proc/self", "/sys/block/sr0", "/sys/block/sr1", "/sys/block/sdb/sdb1",
-                            "/sys/class/block", "/drives"}) {
+                            "/sys/class/block", "/drives", "/dev/disk/by-label", "/proc/net",
+                            "/sys/class/net/eth0", "/sys/class/net/lo"}) {
       std::system(("mkdir -p " + root + dir).c_str());
     }
     Write("/sys/block/sdb/removable", "1\n");
     Write("/sys/block/sdb/sdb1/dev", "8:17\n");
     symlink("../../block/sdb/sdb1", (root + "/sys/class/block/sdb1").c_str());
+    Write("/dev/sdb1", "");
+    symlink("../../sdb1", (root + "/dev/disk/by-label/MY\\x20KEY").c_str());
+    Write("/sys/class/net/lo/flags", "0x9\n");
     Write("/proc/self/mountinfo", Mountinfo(kVolumes));
     setenv("W32_SYSROOT", root.c_str(), 1);
     setenv("W32_DRIVES", (root + "/drives").c_str(), 1);
@@ -88,6 +95,56 @@ TEST(DriveLetters, LettersStayWithTheirVolumes) {
   EXPECT_EQ(w32::DriveRoot(u'F'), "/media/u/MY KEY");
   EXPECT_EQ(w32::DriveRoot(u'E'), "/media/u/DISC");
   EXPECT_EQ(w32::DriveRoot(u'I'), "");
+}
+
+std::u16string DisplayName(const char16_t* path) {
+  SHFILEINFOW info{};
+  info.szDisplayName[0] = u'?';
+  if (SHGetFileInfoW(path, 0, &info, sizeof info, SHGFI_DISPLAYNAME) == 0) return u"(none)";
+  return info.szDisplayName;
+}
+
+TEST(DisplayNames, DrivesByLabelOrKindWithTheLetterAndPathsByLastComponent) {
+  const struct {
+    const char16_t* path;
+    std::u16string name;
+  } cases[] = {
+      {u"C:\\", u"Local Disk (C:)"}, {u"d:\\", u"CD Drive (D:)"}, {u"F:\\", u"MY KEY (F:)"},
+      {u"G:/", u"Network Drive (G:)"}, {u"H:", u"RAM Disk (H:)"}, {u"Q:\\", u"(none)"},
+      {u"[:\\", u"(none)"}, {u"C:\\tmp\\", u"tmp"}, {u"/tmp", u"tmp"}, {u"C:\\no such thing", u"(none)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DisplayName(c.path), c.name);
+  SHFILEINFOW info{};
+  EXPECT_EQ(SHGetFileInfoW(u"C:\\", 0, &info, sizeof info - 1, SHGFI_DISPLAYNAME), 0u);
+}
+
+TEST(ConnectedState, ADefaultRouteThroughAnInterfaceThatIsUpAndNotLoopback) {
+  const std::string heading = "Iface\tDestination\tGateway\tFlags\tRefCnt\tUse\tMetric\tMask\tMTU\tWindow\tIRTT\n";
+  const std::string v6_default = "00000000000000000000000000000000 00 00000000000000000000000000000000 00 "
+                                 "fd000000000000000000000000000001 00000400 00000002 00000000 00000003 eth0\n";
+  const struct {
+    const char* what;
+    std::string route, ipv6_route, eth0_flags;
+    BOOL connected;
+  } cases[] = {
+      {"default via eth0", heading + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", "", "0x1003",
+       TRUE},
+      {"eth0 down", heading + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n", "", "0x1002", FALSE},
+      {"only a local network", heading + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n", "",
+       "0x1003", FALSE},
+      {"default via loopback", heading + "lo\t00000000\t00000000\t0001\t0\t0\t0\t00000000\t0\t0\t0\n", "",
+       "0x1003", FALSE},
+      {"IPv6 only", heading, v6_default, "0x1003", TRUE},
+      {"no tables", "", "", "", FALSE},
+  };
+  for (const auto& c : cases) {
+    machine.Write("/proc/net/route", c.route);
+    machine.Write("/proc/net/ipv6_route", c.ipv6_route);
+    machine.Write("/sys/class/net/eth0/flags", c.eth0_flags);
+    DWORD flags = 0xFFFF;
+    EXPECT_EQ(InternetGetConnectedState(&flags, 0), c.connected) << c.what;
+    EXPECT_EQ(flags, c.connected ? static_cast<DWORD>(INTERNET_CONNECTION_LAN) : 0u) << c.what;
+  }
 }
 
 }  // namespace
