@@ -35,3 +35,4 @@ WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
 #define DRIVE_RAMDISK 6
 
 WINBASEAPI UINT WINAPI GetDriveTypeW(LPCWSTR lpRootPathName);
+WINBASEAPI DWORD WINAPI QueryDosDeviceW(LPCWSTR lpDeviceName, LPWSTR lpTargetPath, DWORD ucchMax);

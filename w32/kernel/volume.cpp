@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
 #include "kernel/drive_table.h"
@@ -35,4 +36,42 @@ UINT WINAPI GetDriveTypeW(LPCWSTR root_path) {
   if (w32::IsRamFileSystem(volume.fstype)) return DRIVE_RAMDISK;
   if (!volume.device.empty() && w32::IsRemovableBlockDevice(volume.device)) return DRIVE_REMOVABLE;
   return DRIVE_FIXED;
+}
+
+namespace {
+
+// What a letter maps to: its block device ("/dev/sr0"), else its native root.
+std::u16string DosDeviceTarget(const w32::DriveVolume& volume) {
+  if (!volume.device.empty()) return w32::ToUtf16("/dev/" + volume.device);
+  return w32::ToUtf16(volume.root);
+}
+
+}  // namespace
+
+// QueryDosDeviceW: the drive letters ("X:") of the drive table and what each
+// maps to: the block device behind it ("/dev/sr0"), else its native root. A
+// null name lists the letters. Each string ends in a zero, the list in a second.
+DWORD WINAPI QueryDosDeviceW(LPCWSTR device_name, LPWSTR target_path, DWORD max_chars) {
+  std::u16string list;
+  w32::DriveVolume volume;
+  if (device_name == nullptr) {
+    for (char16_t letter = u'A'; letter <= u'Z'; ++letter) {
+      if (w32::LookupDrive(letter, &volume)) list += std::u16string{letter, u':', 0};
+    }
+  } else {
+    const std::u16string name(device_name);
+    if (name.size() != 2 || name[1] != u':' || !w32::LookupDrive(name[0], &volume)) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return 0;
+    }
+    list = DosDeviceTarget(volume);
+    list += u'\0';
+  }
+  list += u'\0';
+  if (target_path == nullptr || list.size() > max_chars) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(list.begin(), list.end(), target_path);
+  return static_cast<DWORD>(list.size());
 }
