@@ -40,3 +40,6 @@ WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags);
 
+
+WINBASEAPI DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
+                                                 LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName);
