@@ -99,8 +99,8 @@ std::u16string Detector::GetDriveFriendlyName(BYTE drive) {
   const std::u16string root = RootPath(drive, u'\\');
   SHFILEINFOW info{};
   if (SHGetFileInfoW(root.c_str(), 0, &info, sizeof info, SHGFI_DISPLAYNAME) == 0) return root;
-  const WCHAR* end = std::find(info.szDisplayName, info.szDisplayName + MAX_PATH, u'\0');
-  return std::u16string(info.szDisplayName, end);
+  const WCHAR* name = info.szDisplayName;
+  return std::u16string(name, std::find(name, name + MAX_PATH, u'\0'));
 }
 
 std::u16string Detector::GetDriveFactoryName(BYTE drive) {

@@ -1,13 +1,20 @@
 #include "detector/dll_com.h"
 
-#include <cstdlib>
-#include <cwchar>
+#include <corecrt_wstdlib.h>
+
+#include <initializer_list>
 
 namespace device {
 namespace {
 
 using GetClassObjectProc = HRESULT (*)(REFCLSID, REFIID, void**);
 using CanUnloadNowProc = HRESULT (*)();
+
+// An export with its own signature (through void (*)(), the generic function pointer).
+template <class Proc>
+Proc Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
 
 // A positive error e gives 0x80070000 | (e & 0xFFFF); zero or negative stays.
 HRESULT LastErrorResult() {
@@ -52,7 +59,7 @@ HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REF
     Unload();
     return result;
   }
-  const auto get_class_object = reinterpret_cast<GetClassObjectProc>(GetProcAddress(module_, "DllGetClassObject"));
+  const auto get_class_object = Export<GetClassObjectProc>(module_, "DllGetClassObject");
   if (get_class_object == nullptr) {
     const HRESULT result = LastErrorResult();
     Unload();
@@ -72,7 +79,7 @@ void CDllCom::Unload() {
     factory->Release();
   }
   if (module_ != nullptr) {
-    const auto can_unload_now = reinterpret_cast<CanUnloadNowProc>(GetProcAddress(module_, "DllCanUnloadNow"));
+    const auto can_unload_now = Export<CanUnloadNowProc>(module_, "DllCanUnloadNow");
     if (can_unload_now != nullptr && can_unload_now() == S_OK) {
       FreeLibrary(module_);
       module_ = nullptr;
