@@ -141,8 +141,10 @@ DWORD OpticalDriveKind(std::string_view capability_table, const std::string& dev
 
 std::string FactoryName(const std::string& device) {
   for (const std::string& base : {"/sys/class/block/" + device + "/device", "/sys/class/block/" + device + "/../device"}) {
-    const std::string vendor = ReadValue(base + "/vendor");
-    const std::string model = ReadValue(base + "/model");
+    // Buses other than SCSI (virtio, for one) put a numeric id there, not a name.
+    const auto name = [](std::string value) { return value.compare(0, 2, "0x") == 0 ? std::string() : value; };
+    const std::string vendor = name(ReadValue(base + "/vendor"));
+    const std::string model = name(ReadValue(base + "/model"));
     if (vendor.empty() && model.empty()) continue;
     return vendor.empty() || model.empty() ? vendor + model : vendor + " " + model;
   }
