@@ -89,9 +89,9 @@ std::optional<std::u16string> Detector::GetSysManufacturer() {
     }
   }
   // A value that cannot become text (a null one among them) answers nothing.
-  const bool text_value = V_VT(&value) == VT_BSTR || SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR));
+  const bool text_value = value.vt == VT_BSTR || SUCCEEDED(VariantChangeType(&value, &value, 0, VT_BSTR));
   std::optional<std::u16string> maker;
-  if (text_value && V_BSTR(&value) != nullptr) maker = std::u16string(V_BSTR(&value), SysStringLen(V_BSTR(&value)));
+  if (text_value && value.bstrVal != nullptr) maker = std::u16string(value.bstrVal, SysStringLen(value.bstrVal));
   VariantClear(&value);
   if (text_value) {
     TraceW(L"Detector::GetSysManufacturer() SysManufacturer=%ls", maker ? HostWide(*maker).c_str() : L"(null)");

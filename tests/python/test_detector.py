@@ -293,6 +293,25 @@ class PlatformAnswers(unittest.TestCase):
             shutil.rmtree(root)
 
 
+    def test_the_maker_from_dmi_or_none(self):
+        root = tempfile.mkdtemp(prefix="detector-machine-")
+        os.environ["W32_SYSROOT"] = root
+        try:
+            _w32.TakeDebugOutput()
+            self.assertIsNone(_Device.Detector_GetSysManufacturer(self.detector))
+            self.assertEqual(_w32.TakeDebugOutput(), [u"Detector::GetSysManufacturer() Enter", u"\n"])
+            os.makedirs(os.path.join(root, "sys", "class", "dmi", "id"))
+            with open(os.path.join(root, "sys", "class", "dmi", "id", "sys_vendor"), "w") as out:
+                out.write("Quillomat \xc3\x9cber\n")
+            maker = _Device.Detector_GetSysManufacturer(self.detector)
+            self.assertEqual(maker, u"Quillomat \xdcber")
+            self.assertEqual(_w32.TakeDebugOutput()[2:], [u"Detector::GetSysManufacturer() SysManufacturer=" + maker,
+                                                          u"\n"])
+        finally:
+            del os.environ["W32_SYSROOT"]
+            shutil.rmtree(root)
+
+
 class Recorder(object):
     def __init__(self):
         self.calls = []
