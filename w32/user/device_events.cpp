@@ -98,8 +98,9 @@ class DeviceWatch {
     const ssize_t n = ::recvmsg(fd, &header, 0);
     if (n <= 0 || sender.nl_pid != 0) return;  // only the kernel's own events
     const std::string_view uevent(buffer, static_cast<size_t>(n));
-    if (uevent.substr(0, 4) == "add@" || uevent.substr(0, 7) == "remove@") {
-      OnMountsChanged();  // an optical drive came or went: its letter
+    const bool block = uevent.find(std::string_view("\0SUBSYSTEM=block\0", 17)) != std::string_view::npos;
+    if (block && (uevent.substr(0, 4) == "add@" || uevent.substr(0, 7) == "remove@")) {
+      OnMountsChanged();  // a drive came or went: an optical one has its letter
       return;
     }
     const std::string drive = OpticalMediaEvent(uevent);
