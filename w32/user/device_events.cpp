@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -62,7 +63,7 @@ class DeviceWatch {
     while (true) {
       if (::poll(watched, 2, -1) < 0) continue;  // EINTR
       if ((watched[0].revents & (POLLPRI | POLLERR)) != 0) OnMountsChanged();
-      if ((watched[1].revents & POLLIN) != 0) OnUevent(uevents);
+      if ((watched[1].revents & (POLLIN | POLLERR)) != 0) OnUevent(uevents);
     }
   }
 
@@ -96,23 +97,33 @@ class DeviceWatch {
     header.msg_iov = &part;
     header.msg_iovlen = 1;
     const ssize_t n = ::recvmsg(fd, &header, 0);
+    if (n < 0 && errno == ENOBUFS) {  // events were lost: read everything again
+      OnMountsChanged();
+      CheckMedia({});
+      return;
+    }
     if (n <= 0 || sender.nl_pid != 0) return;  // only the kernel's own events
     const std::string_view uevent(buffer, static_cast<size_t>(n));
     const bool block = uevent.find(std::string_view("\0SUBSYSTEM=block\0", 17)) != std::string_view::npos;
     if (block && (uevent.substr(0, 4) == "add@" || uevent.substr(0, 7) == "remove@")) {
       OnMountsChanged();  // a drive came or went: an optical one has its letter
+      CheckMedia({});
       return;
     }
     const std::string drive = OpticalMediaEvent(uevent);
-    if (drive.empty()) return;
+    if (!drive.empty()) CheckMedia(drive);
+  }
+
+  // Announces each optical drive (or the one named) whose disc came or went
+  // since it was last announced.
+  void CheckMedia(const std::string& only) {
     for (const DriveVolume& volume : volumes_) {
-      if (!volume.optical || volume.device != drive) continue;
+      if (!volume.optical || (!only.empty() && volume.device != only)) continue;
       bool& announced = media_[Index(volume.letter)];
-      const bool present = HoldsDisc(drive);
-      if (present == announced) return;
+      const bool present = volume.mount_id != 0 || HoldsDisc(volume.device);
+      if (present == announced) continue;
       announced = present;
       Announce({present ? WPARAM{DBT_DEVICEARRIVAL} : WPARAM{DBT_DEVICEREMOVECOMPLETE}, volume.letter, DBTF_MEDIA});
-      return;
     }
   }
 
