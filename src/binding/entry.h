@@ -116,6 +116,9 @@ struct ArgumentMessage {
   static constexpr Text kText = Make();
 };
 
+// The record of "void *", for addresses handed to Python without an owner.
+TypeRecord* VoidPointerRecord();
+
 template <class R>
 PyObject* MakeResult(R value) {
   if constexpr (std::is_same_v<R, PyObject*>) {
@@ -135,6 +138,8 @@ PyObject* MakeResult(R value) {
     return UnicodeFromUtf16(*value);
   } else if constexpr (std::is_same_v<R, std::pair<int, int>>) {
     return Py_BuildValue("(ii)", value.first, value.second);
+  } else if constexpr (std::is_same_v<R, void*>) {
+    return MakeWrapper(value, VoidPointerRecord(), 0);
   } else {
     static_assert(!std::is_same_v<R, R>, "no Python result for this native type");
   }

@@ -16,6 +16,7 @@
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/library_loading.h"
 
 namespace device::binding {
 namespace {
@@ -122,9 +123,9 @@ namespace {
   F(GetDisplayAdapterNames,           NotBuilt)                                                      \
   F(IsIronLake,                       NotBuilt)                                                      \
   F(getSystemLocales,                 NotBuilt)                                                      \
-  F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
-  F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
-  F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
+  F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
+  F(LoadLib,                          LoadLib, ArgUnicode)                                           \
+  F(FreeLib,                          FreeLib, ArgVoidPointer)                                       \
   F(RegisterCancelAutoplay,           NotBuilt)                                                      \
   F(UnregisterCancelAutoplay,         NotBuilt)                                                      \
   F(ListFile,                         NotBuilt, ArgUnicode)                                          \
@@ -157,7 +158,6 @@ PyMethodDef functions[] = {
 PyMODINIT_FUNC __attribute__((visibility("default"))) init_Device(void) {
   PyObject* module = Py_InitModule4("_Device", device::binding::functions, nullptr, nullptr, PYTHON_API_VERSION);
   if (module == nullptr) return;  // the host has set its error
-  PyModule_GetDict(module);
   device::binding::JoinTypeRegistry(device::binding::DeviceTypeTable());
   w32::python::WindowsErrorType();
 }
