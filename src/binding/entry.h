@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -146,6 +148,13 @@ PyObject* MakeResult(R value) {
     return value < 0x80000000u ? PyInt_FromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);
   } else if constexpr (std::is_same_v<R, NewObject>) {
     return MakeWrapper(value.address, value.type, kOwn, value.serial);
+  } else if constexpr (std::is_same_v<R, std::u16string>) {
+    return UnicodeFromUtf16(value);
+  } else if constexpr (std::is_same_v<R, std::optional<std::u16string>>) {  // no text: None
+    if (!value) Py_RETURN_NONE;
+    return UnicodeFromUtf16(*value);
+  } else if constexpr (std::is_same_v<R, std::pair<int, int>>) {
+    return Py_BuildValue("(ii)", value.first, value.second);
   } else if constexpr (std::is_same_v<R, void*>) {
     return MakeWrapper(value, VoidPointerRecord(), 0);
   } else {

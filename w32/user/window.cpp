@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "support/handle_map.h"
+#include "user/device_events.h"
 #include "user/power_events.h"
 #include "user/window_table.h"
 
@@ -107,7 +108,10 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_n
   window->style = w32::user::StyleValue(full_style);
   window->ex_style = w32::user::StyleValue(ex_style);
   const HWND handle = w32::user::InsertWindow(window);
-  if (!window->message_only) w32::user::StartPowerEvents();  // power broadcasts reach top-level windows
+  if (!window->message_only) {  // top-level windows receive the system's power and device changes
+    w32::user::StartPowerEvents();
+    w32::user::StartDeviceWatch();
+  }
 
   CREATESTRUCTW create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(full_style),
                        window_name, class_name, ex_style};
