@@ -53,9 +53,13 @@ bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wp
     return false;
   }
   if (self->WaitForReply(*sent, true, deadline, result)) return true;
-  // What the message points to may die with the sender's frame once this
-  // returns: a message not yet begun is taken back; one the window's thread
-  // is handling is waited for.
+  // A message that owns what it points to stays queued for a late dispatch.
+  // Otherwise that may die with the sender's frame once this returns: a
+  // message not yet begun is taken back; one being handled is waited for.
+  if (sent->payload != nullptr) {
+    SetLastError(ERROR_TIMEOUT);
+    return false;
+  }
   if (window->queue->Withdraw(*sent)) {
     SetLastError(ERROR_TIMEOUT);
     return false;
