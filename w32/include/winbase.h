@@ -8,6 +8,7 @@
 #include "ioapiset.h"
 #include "processthreadsapi.h"
 #include "libloaderapi.h"
+#include "sysinfoapi.h"
 
 #define INFINITE 0xFFFFFFFF
 
@@ -40,3 +41,5 @@ WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags);
 
+
+WINADVAPI BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);
