@@ -15,6 +15,7 @@
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/known_folders.h"
 #include "system/locale_region.h"
 #include "system/machine_facts.h"
 
@@ -84,27 +85,27 @@ namespace {
   F(Detector_EnumWIACameraDevice,     NotBuilt, ArgObject<Detector>, ArgInt)                         \
   F(Detector_GetSysManufacturer,      NotBuilt, ArgObject<Detector>)                                 \
   R(Detector_swigregister,            Detector)                                                      \
-  F(GetUserLang,                      GetUserLang)                                                      \
-  F(GetSystemLang,                    GetSystemLang)                                                      \
-  F(GetSystemCountryCode,             GetSystemCountryCode)                                                      \
-  F(GetSystemFolder,                  NotBuilt, ArgINT)                                              \
-  F(GetUserFolder,                    NotBuilt)                                                      \
-  F(GetAppFolder,                     NotBuilt)                                                      \
-  F(GetCommonAppFolder,               NotBuilt)                                                      \
-  F(GetProgramsFolder,                NotBuilt)                                                      \
-  F(GetCommonProgramsFolder,          NotBuilt)                                                      \
-  F(GetStartMenuFolder,               NotBuilt)                                                      \
-  F(GetPictureFolder,                 NotBuilt)                                                      \
-  F(GetMusicFolder,                   NotBuilt)                                                      \
-  F(GetDocumentFolder,                NotBuilt)                                                      \
-  F(GetCommonDocumentFolder,          NotBuilt)                                                      \
-  F(GetWindowsFolder,                 NotBuilt)                                                      \
-  F(GetVideoFolder,                   NotBuilt)                                                      \
-  F(GetSharedPictureFolder,           NotBuilt)                                                      \
-  F(GetSharedMusicFolder,             NotBuilt)                                                      \
-  F(GetSampleMusicFolder,             NotBuilt)                                                      \
-  F(GetSharedVideoFolder,             NotBuilt)                                                      \
-  F(GetLocalAppDataFolder,            NotBuilt)                                                      \
+  F(GetUserLang,                      GetUserLang)                                                   \
+  F(GetSystemLang,                    GetSystemLang)                                                 \
+  F(GetSystemCountryCode,             GetSystemCountryCode)                                          \
+  F(GetSystemFolder,                  GetSystemFolder, ArgINT)                                       \
+  F(GetUserFolder,                    GetUserFolder)                                                 \
+  F(GetAppFolder,                     GetAppFolder)                                                  \
+  F(GetCommonAppFolder,               GetCommonAppFolder)                                            \
+  F(GetProgramsFolder,                GetProgramsFolder)                                             \
+  F(GetCommonProgramsFolder,          GetCommonProgramsFolder)                                       \
+  F(GetStartMenuFolder,               GetStartMenuFolder)                                            \
+  F(GetPictureFolder,                 GetPictureFolder)                                              \
+  F(GetMusicFolder,                   GetMusicFolder)                                                \
+  F(GetDocumentFolder,                GetDocumentFolder)                                             \
+  F(GetCommonDocumentFolder,          GetCommonDocumentFolder)                                       \
+  F(GetWindowsFolder,                 GetWindowsFolder)                                              \
+  F(GetVideoFolder,                   GetVideoFolder)                                                \
+  F(GetSharedPictureFolder,           GetSharedPictureFolder)                                        \
+  F(GetSharedMusicFolder,             GetSharedMusicFolder)                                          \
+  F(GetSampleMusicFolder,             GetSampleMusicFolder)                                          \
+  F(GetSharedVideoFolder,             GetSharedVideoFolder)                                          \
+  F(GetLocalAppDataFolder,            GetLocalAppDataFolder)                                         \
   F(GetArgvW,                         NotBuilt)                                                      \
   F(GetLinkFile,                      NotBuilt, ArgUnicode)                                          \
   F(CreateLink,                       NotBuilt, ArgUnicode, ArgUnicode, ArgUnicode)                  \
@@ -112,13 +113,13 @@ namespace {
   F(GetMyComputerName,                NotBuilt)                                                      \
   F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
   F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
-  F(GetUserName,                      GetUserName)                                                      \
-  F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                                          \
+  F(GetUserName,                      GetUserName)                                                   \
+  F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
   F(GetTotalMemorySize,               NotBuilt)                                                      \
-  F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                                      \
+  F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                           \
   F(GetDisplayAdapterNames,           NotBuilt)                                                      \
   F(IsIronLake,                       NotBuilt)                                                      \
-  F(getSystemLocales,                 getSystemLocales)                                                      \
+  F(getSystemLocales,                 getSystemLocales)                                              \
   F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
   F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
   F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
