@@ -117,6 +117,9 @@ struct ArgumentMessage {
   static constexpr Text kText = Make();
 };
 
+// The record of "void *", for addresses handed to Python without an owner.
+TypeRecord* VoidPointerRecord();
+
 template <class R>
 struct IsOptional : std::false_type {};
 template <class R>
@@ -139,6 +142,8 @@ PyObject* MakeResult(R value) {
   } else if constexpr (IsOptional<R>::value) {  // no value: None
     if (!value) Py_RETURN_NONE;
     return MakeResult(*value);
+  } else if constexpr (std::is_same_v<R, void*>) {
+    return MakeWrapper(value, VoidPointerRecord(), 0);
   } else {
     static_assert(!std::is_same_v<R, R>, "no Python result for this native type");
   }

@@ -16,6 +16,7 @@
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
 #include "system/known_folders.h"
+#include "system/library_loading.h"
 #include "system/locale_region.h"
 #include "system/machine_facts.h"
 
@@ -120,9 +121,9 @@ namespace {
   F(GetDisplayAdapterNames,           NotBuilt)                                                      \
   F(IsIronLake,                       NotBuilt)                                                      \
   F(getSystemLocales,                 getSystemLocales)                                              \
-  F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
-  F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
-  F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
+  F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
+  F(LoadLib,                          LoadLib, ArgUnicode)                                           \
+  F(FreeLib,                          FreeLib, ArgVoidPointer)                                       \
   F(RegisterCancelAutoplay,           NotBuilt)                                                      \
   F(UnregisterCancelAutoplay,         NotBuilt)                                                      \
   F(ListFile,                         NotBuilt, ArgUnicode)                                          \
