@@ -116,10 +116,10 @@ namespace {
   F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
   F(GetUserName,                      GetUserName)                                                   \
   F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
-  F(GetTotalMemorySize,               NotBuilt)                                                      \
+  F(GetTotalMemorySize,               GetTotalMemorySize)                                            \
   F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                           \
-  F(GetDisplayAdapterNames,           NotBuilt)                                                      \
-  F(IsIronLake,                       NotBuilt)                                                      \
+  F(GetDisplayAdapterNames,           GetDisplayAdapterNames)                                        \
+  F(IsIronLake,                       IsIronLake)                                                    \
   F(getSystemLocales,                 getSystemLocales)                                              \
   F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
   F(LoadLib,                          LoadLib, ArgUnicode)                                           \
