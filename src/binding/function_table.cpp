@@ -156,7 +156,6 @@ PyMethodDef functions[] = {
 PyMODINIT_FUNC __attribute__((visibility("default"))) init_Device(void) {
   PyObject* module = Py_InitModule4("_Device", device::binding::functions, nullptr, nullptr, PYTHON_API_VERSION);
   if (module == nullptr) return;  // the host has set its error
-  PyModule_GetDict(module);
   device::binding::JoinTypeRegistry(device::binding::DeviceTypeTable());
   w32::python::WindowsErrorType();
 }

@@ -21,16 +21,8 @@ bool FolderWatch::OpenWatch(const std::u16string& path) {
   folder_path_ = path;
   directory_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  if (directory_ == INVALID_HANDLE_VALUE) return false;
-  // Backup semantics open files too; only a folder can be watched.
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(directory_, &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    CloseHandle(directory_);
-    directory_ = INVALID_HANDLE_VALUE;
-    return false;
-  }
-  return true;
+  // Backup semantics open files too: a path that is no folder fails at arming.
+  return directory_ != INVALID_HANDLE_VALUE;
 }
 
 void FolderWatch::ServiceWatch() {

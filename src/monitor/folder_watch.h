@@ -27,7 +27,8 @@ class FolderWatch {
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
 
-  // Opens the folder for change reads; false when it cannot be opened or is no folder.
+  // Opens the folder for change reads; false when it cannot be opened. A file
+  // opens too, and its reads fail with ERROR_INVALID_PARAMETER.
   bool OpenWatch(const std::u16string& path);
   // Takes a finished read (decoding it) and arms the next one.
   void ServiceWatch();

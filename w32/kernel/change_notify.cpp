@@ -11,6 +11,14 @@
 // overflows. A watch descriptor may serve several handles (one folder watched
 // through two handles, or nested watched folders).
 //
+// inotify says nothing of a folder's last-write time when its entries change,
+// so an entry that comes, goes or is renamed also gives a record for its
+// folder (not for the watched folder itself, which is not in its own tree). A
+// subfolder the user may not read is not watched: its own changes still come
+// from its parent. IN_ATTRIB says only that something of an inode changed; the
+// read-only attribute and the last-write time of every entry are kept, so that
+// a change of owner or permissions alone is told from one the filter asks for.
+//
 // The handle's open descriptor keeps a deleted folder alive, so inotify tells
 // of its end (IN_DELETE_SELF) only when the handle closes: the folder's parent
 // is watched as well, and a folder leaving it is checked for a link count of
@@ -129,6 +137,26 @@ struct Change {
   std::string name;
 };
 
+// What the change filter compares of an entry, to tell what an IN_ATTRIB changed.
+struct EntryState {
+  bool read_only;
+  int64_t write_time;   // nanoseconds
+  int64_t change_time;  // the inode's change time when this was read
+  bool judged;          // read for an IN_ATTRIB: its change was compared already
+};
+
+int64_t Nanoseconds(const struct statx_timestamp& time) { return time.tv_sec * 1000000000LL + time.tv_nsec; }
+
+// The state of `name` in the folder `at`; none when it cannot be read.
+std::optional<EntryState> ReadState(int at, const std::string& name) {
+  struct statx status;
+  if (::statx(at, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MODE | STATX_MTIME | STATX_CTIME, &status) != 0) {
+    return std::nullopt;
+  }
+  return EntryState{(status.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0, Nanoseconds(status.stx_mtime),
+                    Nanoseconds(status.stx_ctime), false};
+}
+
 struct PendingRead {
   BYTE* buffer;
   DWORD length;
@@ -144,7 +172,11 @@ class ChangeService;
 class ChangeWatch {
  public:
   ChangeWatch(ChangeService& service, File& file, bool subtree, DWORD filter)
-      : service_(service), file_(file), subtree_(subtree), filter_(filter) {}
+      : service_(service),
+        file_(file),
+        subtree_(subtree),
+        filter_(filter),
+        compares_((filter & (FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE)) != 0) {}
   ~ChangeWatch();
   ChangeWatch(const ChangeWatch&) = delete;
   ChangeWatch& operator=(const ChangeWatch&) = delete;
@@ -164,6 +196,8 @@ class ChangeWatch {
   void OnRemoved(int wd, const std::string& name, bool folder, bool moved);
   void OnRenamed(int from_wd, const std::string& from, int to_wd, const std::string& to, bool folder);
   void OnModified(int wd, const std::string& name, DWORD filter);
+  void OnWritten(int wd, const std::string& name);
+  void OnAttributes(int wd, const std::string& name);
   void OnFolderGone(int wd, DWORD error);
   void OnWatchRemoved(int wd);
   void OnOverflow();
@@ -175,11 +209,26 @@ class ChangeWatch {
   void ForgetScans() { scanned_.clear(); }
 
  private:
-  // Opens `path` (relative to the watched folder) and watches it; -1 with errno on failure.
-  int WatchFolder(const std::string& path, int* fd);
+  struct Folder {
+    std::string path;  // relative to the watched folder
+    int parent = -1;   // the watch of the folder that holds it; -1 for the watched folder
+    std::string name;  // its name there
+    std::unordered_map<std::string, EntryState> entries;  // kept when the filter compares them
+  };
+
+  // Opens `path` (relative to the watched folder), entry `name` of the folder
+  // under `parent`, and watches it; -1 with errno on failure.
+  int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd);
   // Watches `path` and, for a subtree read, every folder below it; with
   // `report`, each entry found is reported as added.
-  void AddTree(const std::string& path, bool report);
+  void AddTree(const std::string& path, int parent, const std::string& name, bool report);
+  // An entry of the folder under `wd` came, went or was renamed: the folder's
+  // last-write time moved.
+  void Touched(int wd);
+  // Reads an entry's state again after a change that was reported as it is.
+  void Refresh(int wd, const std::string& name);
+  // The filter bits that an IN_ATTRIB of an entry answers to.
+  DWORD CompareState(int wd, const std::string& name);
   void DropTree(const std::string& path);
   // Watches the parent of the watched folder, wherever it is now.
   void GuardRoot();
@@ -190,10 +239,11 @@ class ChangeWatch {
   File& file_;
   const bool subtree_;
   const DWORD filter_;  // the first read's; later reads cannot change what is watched
+  const bool compares_;  // the filter tells attribute and last-write changes from others
   int root_wd_ = -1;
   int guard_wd_ = -1;  // the watch on the parent folder
   uint64_t mount_id_ = 0;  // the folder's mount, 0 when unknown
-  std::unordered_map<int, std::string> folders_;  // watch descriptor -> folder relative to the root
+  std::unordered_map<int, Folder> folders_;  // by watch descriptor
   // Names that the scan of a new folder reported, until the events queued
   // before the scan are all read: their own creation events are not repeated.
   std::unordered_map<int, std::unordered_set<std::string>> scanned_;
@@ -254,7 +304,7 @@ ChangeWatch::~ChangeWatch() {
   service_.RemoveUser(this);
 }
 
-int ChangeWatch::WatchFolder(const std::string& path, int* fd) {
+int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::string& name, int* fd) {
   *fd = ::openat(file_.fd(), path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (*fd < 0) return -1;
   const int wd = service_.AddWatch(ProcPath(*fd), InotifyMask(filter_), this);
@@ -264,14 +314,14 @@ int ChangeWatch::WatchFolder(const std::string& path, int* fd) {
     errno = error;
     return -1;
   }
-  folders_.emplace(wd, path);
+  folders_.emplace(wd, Folder{path, parent, name, {}});
   return wd;
 }
 
 DWORD ChangeWatch::Start() {
   service_.AddUser(this);
   int fd = -1;
-  root_wd_ = WatchFolder("", &fd);
+  root_wd_ = WatchFolder("", -1, "", &fd);
   if (root_wd_ < 0) return errno == ENOSPC ? ERROR_NOT_ENOUGH_QUOTA : ErrorFromErrno(errno);
   struct statx status;
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
@@ -279,7 +329,7 @@ DWORD ChangeWatch::Start() {
   }
   ::close(fd);
   GuardRoot();
-  if (subtree_) AddTree("", false);
+  if (subtree_) AddTree("", -1, "", false);
   return ERROR_SUCCESS;
 }
 
@@ -302,16 +352,23 @@ void ChangeWatch::CheckRoot() {
   GuardRoot();  // it may have moved to another parent
 }
 
-void ChangeWatch::AddTree(const std::string& top, bool report) {
-  std::vector<std::string> folders{top};
+void ChangeWatch::AddTree(const std::string& top, int parent, const std::string& top_name, bool report) {
+  struct Unwatched {
+    std::string path;
+    int parent;
+    std::string name;
+  };
+  std::vector<Unwatched> folders{{top, parent, top_name}};
   while (!folders.empty()) {
-    const std::string path = std::move(folders.back());
+    const Unwatched next = std::move(folders.back());
     folders.pop_back();
     int fd = -1;
-    const int wd = WatchFolder(path, &fd);
+    const int wd = WatchFolder(next.path, next.parent, next.name, &fd);
     if (wd < 0) {
-      // A folder gone already needs nothing; one that cannot be watched loses changes.
-      if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) OnOverflow();
+      // A folder gone already needs nothing, and one the user may not read is
+      // seen from its parent only; one that cannot be watched for want of
+      // watches or descriptors loses changes.
+      if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && errno != EACCES && errno != EPERM) OnOverflow();
       continue;
     }
     DIR* listing = ::fdopendir(fd);
@@ -327,12 +384,16 @@ void ChangeWatch::AddTree(const std::string& top, bool report) {
         struct stat status;
         folder = ::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
       }
-      const std::string child = Join(path, name);
+      if (compares_) {
+        if (const std::optional<EntryState> state = ReadState(fd, name)) folders_[wd].entries[name] = *state;
+      }
+      const std::string child = Join(next.path, name);
       if (report) {
         Queue(FILE_ACTION_ADDED, child, NameFilter(folder));
         scanned_[wd].insert(name);
+        Touched(wd);
       }
-      if (folder && subtree_) folders.push_back(child);
+      if (folder && subtree_) folders.push_back({child, wd, name});
     }
     ::closedir(listing);
   }
@@ -340,7 +401,7 @@ void ChangeWatch::AddTree(const std::string& top, bool report) {
 
 void ChangeWatch::DropTree(const std::string& path) {
   for (auto it = folders_.begin(); it != folders_.end();) {
-    if (IsWithin(it->second, path)) {
+    if (IsWithin(it->second.path, path)) {
       service_.DropWatch(it->first, this);
       scanned_.erase(it->first);
       it = folders_.erase(it);
@@ -368,16 +429,20 @@ void ChangeWatch::Queue(DWORD action, const std::string& path, DWORD filter) {
 void ChangeWatch::OnCreated(int wd, const std::string& name, bool folder) {
   auto scanned = scanned_.find(wd);
   if (scanned != scanned_.end() && scanned->second.erase(name) != 0) return;  // reported by the scan
-  const std::string path = Join(folders_[wd], name);
+  const std::string path = Join(folders_[wd].path, name);
   Queue(FILE_ACTION_ADDED, path, NameFilter(folder));
-  if (folder && subtree_) AddTree(path, true);
+  Refresh(wd, name);
+  Touched(wd);
+  if (folder && subtree_) AddTree(path, wd, name, true);
 }
 
 void ChangeWatch::OnRemoved(int wd, const std::string& name, bool folder, bool moved) {
   auto scanned = scanned_.find(wd);
   if (scanned != scanned_.end()) scanned->second.erase(name);
-  const std::string path = Join(folders_[wd], name);
+  const std::string path = Join(folders_[wd].path, name);
   Queue(FILE_ACTION_REMOVED, path, NameFilter(folder));
+  folders_[wd].entries.erase(name);
+  Touched(wd);
   // A deleted folder's watches end by themselves; a moved one is still watched elsewhere.
   if (folder && moved) DropTree(path);
 }
@@ -387,24 +452,85 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
     auto scanned = scanned_.find(wd);
     if (scanned != scanned_.end()) scanned->second.erase(wd == from_wd ? from : to);
   }
-  const std::string old_path = Join(folders_[from_wd], from);
-  const std::string new_path = Join(folders_[to_wd], to);
+  const std::string old_path = Join(folders_[from_wd].path, from);
+  const std::string new_path = Join(folders_[to_wd].path, to);
   Queue(FILE_ACTION_RENAMED_OLD_NAME, old_path, NameFilter(folder));
   Queue(FILE_ACTION_RENAMED_NEW_NAME, new_path, NameFilter(folder));
+  folders_[from_wd].entries.erase(from);
+  Refresh(to_wd, to);
+  Touched(from_wd);
+  if (to_wd != from_wd) Touched(to_wd);
   if (!folder || !subtree_) return;
   bool moved_watches = false;
   for (auto& entry : folders_) {
-    if (IsWithin(entry.second, old_path)) {
-      entry.second = new_path + entry.second.substr(old_path.size());
+    Folder& moved = entry.second;
+    if (moved.path == old_path) {
+      moved.parent = to_wd;
+      moved.name = to;
+    }
+    if (IsWithin(moved.path, old_path)) {
+      moved.path = new_path + moved.path.substr(old_path.size());
       moved_watches = true;
     }
   }
   // Renamed before its watch was made: watch it now, with what it holds.
-  if (!moved_watches) AddTree(new_path, true);
+  if (!moved_watches) AddTree(new_path, to_wd, to, true);
 }
 
 void ChangeWatch::OnModified(int wd, const std::string& name, DWORD filter) {
-  Queue(FILE_ACTION_MODIFIED, Join(folders_[wd], name), filter);
+  Queue(FILE_ACTION_MODIFIED, Join(folders_[wd].path, name), filter);
+}
+
+void ChangeWatch::OnWritten(int wd, const std::string& name) {
+  OnModified(wd, name, kModifyFilter);
+  Refresh(wd, name);  // a later change of owner must not count as a write
+}
+
+void ChangeWatch::OnAttributes(int wd, const std::string& name) {
+  OnModified(wd, name, compares_ ? CompareState(wd, name) : kAttribFilter);
+}
+
+void ChangeWatch::Touched(int wd) {
+  auto folder = folders_.find(wd);
+  if (folder == folders_.end() || folder->second.path.empty()) return;  // the watched folder's is not reported
+  Queue(FILE_ACTION_MODIFIED, folder->second.path, FILE_NOTIFY_CHANGE_LAST_WRITE);
+  Refresh(folder->second.parent, folder->second.name);
+}
+
+void ChangeWatch::Refresh(int wd, const std::string& name) {
+  auto folder = folders_.find(wd);
+  if (!compares_ || folder == folders_.end()) return;
+  const std::optional<EntryState> state = ReadState(file_.fd(), Join(folder->second.path, name));
+  if (state) {
+    folder->second.entries[name] = *state;
+  } else {
+    folder->second.entries.erase(name);
+  }
+}
+
+// Any IN_ATTRIB may be a change of owner, permissions or last-access time. A
+// change of the read-only attribute or of the last-write time shows in the
+// entry's state; a state read after the change already (for an event handled
+// before this one) leaves unknown what changed, and then every kind counts.
+DWORD ChangeWatch::CompareState(int wd, const std::string& name) {
+  constexpr DWORD kOthers = FILE_NOTIFY_CHANGE_SECURITY | FILE_NOTIFY_CHANGE_LAST_ACCESS;
+  Folder& folder = folders_[wd];
+  const std::optional<EntryState> now = ReadState(file_.fd(), Join(folder.path, name));
+  auto before = folder.entries.find(name);
+  DWORD changed = kAttribFilter;
+  if (now && before != folder.entries.end()) {
+    const EntryState& old = before->second;
+    changed = kOthers;
+    if (old.read_only != now->read_only) changed |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
+    if (old.write_time != now->write_time) changed |= FILE_NOTIFY_CHANGE_LAST_WRITE;
+    if (changed == kOthers && old.change_time == now->change_time && !old.judged) changed = kAttribFilter;
+  }
+  if (now) {
+    folder.entries[name] = EntryState{now->read_only, now->write_time, now->change_time, true};
+  } else {
+    folder.entries.erase(name);
+  }
+  return changed;
 }
 
 void ChangeWatch::OnFolderGone(int wd, DWORD error) {
@@ -680,9 +806,9 @@ void ChangeService::Dispatch(const Change& event) {
     } else if (event.mask & IN_DELETE) {
       watch->OnRemoved(event.wd, name, folder, false);
     } else if (event.mask & IN_MODIFY) {
-      watch->OnModified(event.wd, name, kModifyFilter);
+      watch->OnWritten(event.wd, name);
     } else if (event.mask & IN_ATTRIB) {
-      watch->OnModified(event.wd, name, kAttribFilter);
+      watch->OnAttributes(event.wd, name);
     } else if (event.mask & IN_ACCESS) {
       watch->OnModified(event.wd, name, kAccessFilter);
     }
