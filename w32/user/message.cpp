@@ -49,10 +49,15 @@ bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wp
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  if (!self->WaitForReply(*sent, true, deadline, result)) {
+  if (self->WaitForReply(*sent, true, deadline, result)) return true;
+  // What the message points to may die with the sender's frame once this
+  // returns: a message not yet begun is taken back; one the window's thread
+  // is handling is waited for.
+  if (window->queue->Withdraw(*sent)) {
     SetLastError(ERROR_TIMEOUT);
     return false;
   }
+  self->WaitForReply(*sent, true, Clock::time_point::max(), result);
   return true;
 }
 
