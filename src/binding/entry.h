@@ -17,6 +17,7 @@
 #include "binding/live_objects.h"
 #include "binding/wrapper.h"
 #include "callback/thread_bound.h"
+#include "common/py_unicode.h"
 
 namespace device::binding {
 
@@ -137,6 +138,11 @@ struct ArgumentMessage {
 TypeRecord* VoidPointerRecord();
 
 template <class R>
+struct IsOptional : std::false_type {};
+template <class R>
+struct IsOptional<std::optional<R>> : std::true_type {};
+
+template <class R>
 PyObject* MakeResult(R value) {
   if constexpr (std::is_same_v<R, PyObject*>) {
     return value;
@@ -150,9 +156,9 @@ PyObject* MakeResult(R value) {
     return MakeWrapper(value.address, value.type, kOwn, value.serial);
   } else if constexpr (std::is_same_v<R, std::u16string>) {
     return UnicodeFromUtf16(value);
-  } else if constexpr (std::is_same_v<R, std::optional<std::u16string>>) {  // no text: None
+  } else if constexpr (IsOptional<R>::value) {  // no value: None
     if (!value) Py_RETURN_NONE;
-    return UnicodeFromUtf16(*value);
+    return MakeResult(*value);
   } else if constexpr (std::is_same_v<R, std::pair<int, int>>) {
     return Py_BuildValue("(ii)", value.first, value.second);
   } else if constexpr (std::is_same_v<R, void*>) {

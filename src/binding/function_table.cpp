@@ -16,7 +16,10 @@
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/known_folders.h"
 #include "system/library_loading.h"
+#include "system/locale_region.h"
+#include "system/machine_facts.h"
 
 namespace device::binding {
 namespace {
@@ -88,27 +91,27 @@ namespace {
   F(Detector_EnumWIACameraDevice,     &Detector::EnumWIACameraDevice, ArgObject<Detector>, ArgInt)   \
   F(Detector_GetSysManufacturer,      &Detector::GetSysManufacturer, ArgObject<Detector>)            \
   R(Detector_swigregister,            Detector)                                                      \
-  F(GetUserLang,                      NotBuilt)                                                      \
-  F(GetSystemLang,                    NotBuilt)                                                      \
-  F(GetSystemCountryCode,             NotBuilt)                                                      \
-  F(GetSystemFolder,                  NotBuilt, ArgINT)                                              \
-  F(GetUserFolder,                    NotBuilt)                                                      \
-  F(GetAppFolder,                     NotBuilt)                                                      \
-  F(GetCommonAppFolder,               NotBuilt)                                                      \
-  F(GetProgramsFolder,                NotBuilt)                                                      \
-  F(GetCommonProgramsFolder,          NotBuilt)                                                      \
-  F(GetStartMenuFolder,               NotBuilt)                                                      \
-  F(GetPictureFolder,                 NotBuilt)                                                      \
-  F(GetMusicFolder,                   NotBuilt)                                                      \
-  F(GetDocumentFolder,                NotBuilt)                                                      \
-  F(GetCommonDocumentFolder,          NotBuilt)                                                      \
-  F(GetWindowsFolder,                 NotBuilt)                                                      \
-  F(GetVideoFolder,                   NotBuilt)                                                      \
-  F(GetSharedPictureFolder,           NotBuilt)                                                      \
-  F(GetSharedMusicFolder,             NotBuilt)                                                      \
-  F(GetSampleMusicFolder,             NotBuilt)                                                      \
-  F(GetSharedVideoFolder,             NotBuilt)                                                      \
-  F(GetLocalAppDataFolder,            NotBuilt)                                                      \
+  F(GetUserLang,                      GetUserLang)                                                   \
+  F(GetSystemLang,                    GetSystemLang)                                                 \
+  F(GetSystemCountryCode,             GetSystemCountryCode)                                          \
+  F(GetSystemFolder,                  GetSystemFolder, ArgINT)                                       \
+  F(GetUserFolder,                    GetUserFolder)                                                 \
+  F(GetAppFolder,                     GetAppFolder)                                                  \
+  F(GetCommonAppFolder,               GetCommonAppFolder)                                            \
+  F(GetProgramsFolder,                GetProgramsFolder)                                             \
+  F(GetCommonProgramsFolder,          GetCommonProgramsFolder)                                       \
+  F(GetStartMenuFolder,               GetStartMenuFolder)                                            \
+  F(GetPictureFolder,                 GetPictureFolder)                                              \
+  F(GetMusicFolder,                   GetMusicFolder)                                                \
+  F(GetDocumentFolder,                GetDocumentFolder)                                             \
+  F(GetCommonDocumentFolder,          GetCommonDocumentFolder)                                       \
+  F(GetWindowsFolder,                 GetWindowsFolder)                                              \
+  F(GetVideoFolder,                   GetVideoFolder)                                                \
+  F(GetSharedPictureFolder,           GetSharedPictureFolder)                                        \
+  F(GetSharedMusicFolder,             GetSharedMusicFolder)                                          \
+  F(GetSampleMusicFolder,             GetSampleMusicFolder)                                          \
+  F(GetSharedVideoFolder,             GetSharedVideoFolder)                                          \
+  F(GetLocalAppDataFolder,            GetLocalAppDataFolder)                                         \
   F(GetArgvW,                         NotBuilt)                                                      \
   F(GetLinkFile,                      NotBuilt, ArgUnicode)                                          \
   F(CreateLink,                       NotBuilt, ArgUnicode, ArgUnicode, ArgUnicode)                  \
@@ -116,13 +119,13 @@ namespace {
   F(GetMyComputerName,                NotBuilt)                                                      \
   F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
   F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
-  F(GetUserName,                      NotBuilt)                                                      \
-  F(GetAvailableDiskSpaceMB,          NotBuilt, ArgUnicode)                                          \
-  F(GetTotalMemorySize,               NotBuilt)                                                      \
-  F(GetLogicalCpuNumber,              NotBuilt)                                                      \
-  F(GetDisplayAdapterNames,           NotBuilt)                                                      \
-  F(IsIronLake,                       NotBuilt)                                                      \
-  F(getSystemLocales,                 NotBuilt)                                                      \
+  F(GetUserName,                      GetUserName)                                                   \
+  F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
+  F(GetTotalMemorySize,               GetTotalMemorySize)                                            \
+  F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                           \
+  F(GetDisplayAdapterNames,           GetDisplayAdapterNames)                                        \
+  F(IsIronLake,                       IsIronLake)                                                    \
+  F(getSystemLocales,                 getSystemLocales)                                              \
   F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
   F(LoadLib,                          LoadLib, ArgUnicode)                                           \
   F(FreeLib,                          FreeLib, ArgVoidPointer)                                       \

@@ -7,6 +7,8 @@
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
 typedef struct _BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -36,3 +38,7 @@ WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
 
 WINBASEAPI UINT WINAPI GetDriveTypeW(LPCWSTR lpRootPathName);
 WINBASEAPI DWORD WINAPI QueryDosDeviceW(LPCWSTR lpDeviceName, LPWSTR lpTargetPath, DWORD ucchMax);
+WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+WINBASEAPI BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                                           PULARGE_INTEGER lpTotalNumberOfBytes,
+                                           PULARGE_INTEGER lpTotalNumberOfFreeBytes);

@@ -8,6 +8,7 @@
 #include "ioapiset.h"
 #include "processthreadsapi.h"
 #include "libloaderapi.h"
+#include "sysinfoapi.h"
 
 #define INFINITE 0xFFFFFFFF
 
@@ -45,3 +46,5 @@ WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlag
 
 WINBASEAPI DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
                                                  LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName);
+
+WINADVAPI BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);
