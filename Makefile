@@ -18,7 +18,7 @@ endif
 BUILD_2 := build
 BUILD_3 := build-py3
 
-.PHONY: all deps build build-2 build-3 demo test sanitize sanitize-2 sanitize-3 bench fuzz clean
+.PHONY: all deps build build-2 build-3 demo test sanitize sanitize-2 sanitize-3 tsan bench fuzz clean
 
 all: build
 
@@ -46,6 +46,12 @@ sanitize-2 sanitize-3: sanitize-%: deps
 
 sanitize: sanitize-2 sanitize-3
 
+# The C++ units under ThreadSanitizer (the host interpreter cannot take it).
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DDEVICE_TSAN=ON >/dev/null
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L unit
+
 # Every benchmark under Python 2, then the module's import time and
 # MMer_Encode throughput under both interpreters in one run.
 bench:
@@ -64,4 +70,4 @@ fuzz:
 	cmake --build build-fuzz --target run-fuzz
 
 clean:
-	rm -rf build build-py3 build-asan build-asan-py3 build-bench build-bench-py3 build-fuzz
+	rm -rf build build-py3 build-asan build-asan-py3 build-tsan build-bench build-bench-py3 build-fuzz

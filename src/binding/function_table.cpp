@@ -10,12 +10,16 @@
 #include "crypto/mmer.h"
 #include "crypto/mmer2.h"
 #include "detector/dector_callback.h"
+#include "detector/detector.h"
 #include "monitor/monitor_folder.h"
 #include "power/prevent_screen_saver.h"
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/known_folders.h"
 #include "system/library_loading.h"
+#include "system/locale_region.h"
+#include "system/machine_facts.h"
 
 namespace device::binding {
 namespace {
@@ -64,46 +68,50 @@ namespace {
   F(new_DectorCallback,               Construct<DectorCallback>)                                     \
   F(delete_DectorCallback,            Destroy<DectorCallback>, ArgDisowned<DectorCallback>)          \
   R(DectorCallback_swigregister,      DectorCallback)                                                \
-  F(new_Detector,                     NotBuilt)                                                      \
-  F(delete_Detector,                  NotBuilt, ArgDisowned<Detector>)                               \
-  F(Detector_GetCDROMType,            NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDriveType,            NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDiscType,             NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDriveFriendlyName,    NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDriveFactoryName,     NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_ChangeDoorStatus,        NotBuilt, ArgObject<Detector>, ArgByte, ArgBool)               \
-  F(Detector_SetCallback,             NotBuilt, ArgObject<Detector>, ArgAny)                         \
-  F(Detector_DetectTwinViewMode,      NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_GetVGASpecialCaps,       NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_GetVGASpecialSetting,    NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_SetVGASpecialSetting,    NotBuilt, ArgObject<Detector>, ArgDword)                       \
-  F(Detector_GetVGADeviceIdentifier,  NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_IsInternetConnected,     NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_WiaDevConnect,           NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_EnumWIACameraDevice,     NotBuilt, ArgObject<Detector>, ArgInt)                         \
-  F(Detector_GetSysManufacturer,      NotBuilt, ArgObject<Detector>)                                 \
+  F(new_Detector,                     Construct<Detector>)                                           \
+  F(delete_Detector,                  Destroy<Detector>, ArgDisowned<Detector>)                      \
+  F(Detector_GetCDROMType,            &Detector::GetCDROMType, ArgObject<Detector>, ArgByte)         \
+  F(Detector_GetDriveType,            &Detector::GetDriveType, ArgObject<Detector>, ArgByte)         \
+  F(Detector_GetDiscType,             &Detector::GetDiscType, ArgObject<Detector>, ArgByte)          \
+  F(Detector_GetDriveFriendlyName,    &Detector::GetDriveFriendlyName,                               \
+                                      ArgObject<Detector>, ArgByte)                                  \
+  F(Detector_GetDriveFactoryName,     &Detector::GetDriveFactoryName,                                \
+                                      ArgObject<Detector>, ArgByte)                                  \
+  F(Detector_ChangeDoorStatus,        &Detector::ChangeDoorStatus,                                   \
+                                      ArgObject<Detector>, ArgByte, ArgBool)                         \
+  F(Detector_SetCallback,             &Detector::SetCallback, ArgObject<Detector>, ArgAny)           \
+  F(Detector_DetectTwinViewMode,      &Detector::DetectTwinViewMode, ArgObject<Detector>)            \
+  F(Detector_GetVGASpecialCaps,       &Detector::GetVGASpecialCaps, ArgObject<Detector>)             \
+  F(Detector_GetVGASpecialSetting,    &Detector::GetVGASpecialSetting, ArgObject<Detector>)          \
+  F(Detector_SetVGASpecialSetting,    &Detector::SetVGASpecialSetting,                               \
+                                      ArgObject<Detector>, ArgDword)                                 \
+  F(Detector_GetVGADeviceIdentifier,  &Detector::GetVGADeviceIdentifier, ArgObject<Detector>)        \
+  F(Detector_IsInternetConnected,     &Detector::IsInternetConnected, ArgObject<Detector>)           \
+  F(Detector_WiaDevConnect,           &Detector::WiaDevConnect, ArgObject<Detector>)                 \
+  F(Detector_EnumWIACameraDevice,     &Detector::EnumWIACameraDevice, ArgObject<Detector>, ArgInt)   \
+  F(Detector_GetSysManufacturer,      &Detector::GetSysManufacturer, ArgObject<Detector>)            \
   R(Detector_swigregister,            Detector)                                                      \
-  F(GetUserLang,                      NotBuilt)                                                      \
-  F(GetSystemLang,                    NotBuilt)                                                      \
-  F(GetSystemCountryCode,             NotBuilt)                                                      \
-  F(GetSystemFolder,                  NotBuilt, ArgINT)                                              \
-  F(GetUserFolder,                    NotBuilt)                                                      \
-  F(GetAppFolder,                     NotBuilt)                                                      \
-  F(GetCommonAppFolder,               NotBuilt)                                                      \
-  F(GetProgramsFolder,                NotBuilt)                                                      \
-  F(GetCommonProgramsFolder,          NotBuilt)                                                      \
-  F(GetStartMenuFolder,               NotBuilt)                                                      \
-  F(GetPictureFolder,                 NotBuilt)                                                      \
-  F(GetMusicFolder,                   NotBuilt)                                                      \
-  F(GetDocumentFolder,                NotBuilt)                                                      \
-  F(GetCommonDocumentFolder,          NotBuilt)                                                      \
-  F(GetWindowsFolder,                 NotBuilt)                                                      \
-  F(GetVideoFolder,                   NotBuilt)                                                      \
-  F(GetSharedPictureFolder,           NotBuilt)                                                      \
-  F(GetSharedMusicFolder,             NotBuilt)                                                      \
-  F(GetSampleMusicFolder,             NotBuilt)                                                      \
-  F(GetSharedVideoFolder,             NotBuilt)                                                      \
-  F(GetLocalAppDataFolder,            NotBuilt)                                                      \
+  F(GetUserLang,                      GetUserLang)                                                   \
+  F(GetSystemLang,                    GetSystemLang)                                                 \
+  F(GetSystemCountryCode,             GetSystemCountryCode)                                          \
+  F(GetSystemFolder,                  GetSystemFolder, ArgINT)                                       \
+  F(GetUserFolder,                    GetUserFolder)                                                 \
+  F(GetAppFolder,                     GetAppFolder)                                                  \
+  F(GetCommonAppFolder,               GetCommonAppFolder)                                            \
+  F(GetProgramsFolder,                GetProgramsFolder)                                             \
+  F(GetCommonProgramsFolder,          GetCommonProgramsFolder)                                       \
+  F(GetStartMenuFolder,               GetStartMenuFolder)                                            \
+  F(GetPictureFolder,                 GetPictureFolder)                                              \
+  F(GetMusicFolder,                   GetMusicFolder)                                                \
+  F(GetDocumentFolder,                GetDocumentFolder)                                             \
+  F(GetCommonDocumentFolder,          GetCommonDocumentFolder)                                       \
+  F(GetWindowsFolder,                 GetWindowsFolder)                                              \
+  F(GetVideoFolder,                   GetVideoFolder)                                                \
+  F(GetSharedPictureFolder,           GetSharedPictureFolder)                                        \
+  F(GetSharedMusicFolder,             GetSharedMusicFolder)                                          \
+  F(GetSampleMusicFolder,             GetSampleMusicFolder)                                          \
+  F(GetSharedVideoFolder,             GetSharedVideoFolder)                                          \
+  F(GetLocalAppDataFolder,            GetLocalAppDataFolder)                                         \
   F(GetArgvW,                         NotBuilt)                                                      \
   F(GetLinkFile,                      NotBuilt, ArgUnicode)                                          \
   F(CreateLink,                       NotBuilt, ArgUnicode, ArgUnicode, ArgUnicode)                  \
@@ -111,13 +119,13 @@ namespace {
   F(GetMyComputerName,                NotBuilt)                                                      \
   F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
   F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
-  F(GetUserName,                      NotBuilt)                                                      \
-  F(GetAvailableDiskSpaceMB,          NotBuilt, ArgUnicode)                                          \
-  F(GetTotalMemorySize,               NotBuilt)                                                      \
-  F(GetLogicalCpuNumber,              NotBuilt)                                                      \
-  F(GetDisplayAdapterNames,           NotBuilt)                                                      \
-  F(IsIronLake,                       NotBuilt)                                                      \
-  F(getSystemLocales,                 NotBuilt)                                                      \
+  F(GetUserName,                      GetUserName)                                                   \
+  F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
+  F(GetTotalMemorySize,               GetTotalMemorySize)                                            \
+  F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                           \
+  F(GetDisplayAdapterNames,           GetDisplayAdapterNames)                                        \
+  F(IsIronLake,                       IsIronLake)                                                    \
+  F(getSystemLocales,                 getSystemLocales)                                              \
   F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
   F(LoadLib,                          LoadLib, ArgUnicode)                                           \
   F(FreeLib,                          FreeLib, ArgVoidPointer)                                       \

@@ -11,6 +11,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/wide_text.h"
@@ -187,6 +188,8 @@ inline PyObject* UnicodeFromUtf16(const char16_t* text, size_t length) {
                                static_cast<Py_ssize_t>(characters.size()));
 #endif
 }
+
+inline PyObject* UnicodeFromUtf16(std::u16string_view text) { return UnicodeFromUtf16(text.data(), text.size()); }
 
 // The text of a unicode object as UTF-16, cut at its first zero character.
 inline std::u16string Utf16FromUnicode(PyObject* object) {

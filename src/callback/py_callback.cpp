@@ -102,8 +102,7 @@ PyCallback::~PyCallback() { SetCallback(nullptr); }
 
 void PyCallback::SetCallback(PyObject* callable) {
   // The old callable goes last: its release may run Python code that sets another.
-  PyObject* old = callable_;
-  callable_ = nullptr;
+  PyObject* old = callable_.exchange(nullptr);
   if (callable != nullptr && callable != Py_None) {
     Py_INCREF(callable);
     callable_ = callable;
@@ -113,6 +112,8 @@ void PyCallback::SetCallback(PyObject* callable) {
 
 void PyCallback::Call(const char* format, ...) {
   if (callable_ == nullptr) return;
+  // Whether there is still something to call is known only under the lock:
+  // another thread may drop the callable while this one waits for it.
   GilEnsureGuard lock;
   va_list values;
   va_start(values, format);

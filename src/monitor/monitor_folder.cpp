@@ -15,6 +15,11 @@ MonitorFolder::~MonitorFolder() {
   CloseHandle(changes_event_);
 }
 
+void MonitorFolder::Detach() {
+  PyCallbackWnd::Detach();
+  Close();
+}
+
 void MonitorFolder::Start() { StartThread(); }
 
 void MonitorFolder::Close() {
@@ -37,7 +42,7 @@ bool MonitorFolder::RemoveFolder(const WCHAR* path) {
 
 LRESULT MonitorFolder::WndProc(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message != kNoticeMessage) return PyCallbackWnd::WndProc(message, wparam, lparam);
-  std::unique_ptr<ChangeNotice> notice = ledger_.Take(wparam);
+  std::optional<ChangeNotice> notice = backlog_.Take(window());
   if (notice) {
     // The callable may destroy this object: nothing of it is touched after the call.
     Call("uuuu", notice->folder_path.c_str(), notice->kind, notice->name.c_str(), notice->second_name.c_str());
@@ -80,7 +85,7 @@ DWORD MonitorFolder::ThreadBody() {
 DWORD MonitorFolder::AddWatch(const std::u16string& path) {
   const std::u16string key = WatchKey(path);
   if (watch_set_.count(key) != 0) return 1;  // the first call's path text stays
-  auto watch = std::make_unique<FolderWatch>(window(), changes_event_, ledger_);
+  auto watch = std::make_unique<FolderWatch>(window(), changes_event_, backlog_);
   if (!watch->OpenWatch(path)) return 0;
   watch_set_.emplace(key, std::move(watch));
   return 1;

@@ -413,6 +413,42 @@ TEST(ReadDirectoryChanges, ARecordLargerThanTheBufferFinishesWithZeroBytes) {
   EXPECT_EQ(watch.Finish(), (std::vector<Change>{Added("short")}));
 }
 
+// The descriptors of the process's inotify instances.
+std::vector<int> InotifyDescriptors() {
+  std::vector<int> found;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char target[64] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target) == "anon_inode:inotify") {
+      found.push_back(fd);
+    }
+  }
+  return found;
+}
+
+// An application that closes descriptors it does not own must not silence
+// every watch: the pending read finishes with 0 bytes (changes were lost), and
+// later changes are read again.
+TEST(ReadDirectoryChanges, AFailedInotifyInstanceIsReplacedAndThePendingReadToldOfLostChanges) {
+  TempFolder temp;
+  Watch watch(temp.path());
+  ASSERT_TRUE(watch.Arm());
+  Touch(temp / "a");
+  ASSERT_EQ(watch.Finish(), (std::vector<Change>{Added("a")}));
+  ASSERT_TRUE(watch.Arm());
+  for (int fd : InotifyDescriptors()) ::close(fd);
+  Touch(temp / "b");  // the instance lives on while the service polls it, and wakes it
+  BOOL ok = FALSE;
+  DWORD error = 0, bytes = 1;
+  watch.Finish(&ok, &error, &bytes);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOTIFY_ENUM_DIR));
+  ASSERT_TRUE(watch.Arm());
+  Touch(temp / "c");
+  EXPECT_EQ(watch.Finish(), (std::vector<Change>{Added("c")}));
+}
+
 TEST(ReadDirectoryChanges, PastAMillionPendingRecordsTheReadFinishesWithZeroBytes) {
   TempFolder temp(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");  // a memory file system is quicker
   Watch watch(temp.path());

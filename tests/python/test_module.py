@@ -76,8 +76,8 @@ class FunctionTable(unittest.TestCase):
             self.assertEqual(str(raised.exception), message)
 
     def test_services_still_to_come_say_so_after_converting(self):
-        with self.assertRaisesRegexp(NotImplementedError, "^GetSystemFolder is not built yet$"):
-            _Device.GetSystemFolder(-1)
+        with self.assertRaisesRegexp(NotImplementedError, "^GetPathDisplayName is not built yet$"):
+            _Device.GetPathDisplayName(u"x")
         with self.assertRaisesRegexp(NotImplementedError, "GetLinkFile"):
             _Device.GetLinkFile(u"x")
 

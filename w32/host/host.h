@@ -36,9 +36,15 @@ Dispatched DispatchQueued(bool keep_quit);
 int QueueFd();
 
 // Sends the message to every top-level window, each through its own thread;
-// a window whose thread does not answer within a few seconds is skipped.
+// a window whose thread has not begun to handle it within a few seconds is
+// skipped, and the message taken back from its queue, so nothing left queued
+// points to the caller's record.
 // The answers, in window creation order.
 std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam, LPARAM lparam);
+
+// The same with a record as lparam: each window's thread gets its own copy,
+// which lives until that thread has run the message, however late.
+std::vector<LRESULT> BroadcastRecord(UINT message, WPARAM wparam, const void* record, size_t size);
 
 // What SetThreadExecutionState holds: the continuous requirements of every
 // thread together (ES_SYSTEM_REQUIRED, ES_DISPLAY_REQUIRED, ES_AWAYMODE_REQUIRED).

@@ -7,6 +7,8 @@
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
 typedef struct _BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -25,3 +27,18 @@ WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
                                                   LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+
+WINBASEAPI UINT WINAPI GetDriveTypeW(LPCWSTR lpRootPathName);
+WINBASEAPI DWORD WINAPI QueryDosDeviceW(LPCWSTR lpDeviceName, LPWSTR lpTargetPath, DWORD ucchMax);
+WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+WINBASEAPI BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                                           PULARGE_INTEGER lpTotalNumberOfBytes,
+                                           PULARGE_INTEGER lpTotalNumberOfFreeBytes);

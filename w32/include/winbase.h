@@ -8,6 +8,7 @@
 #include "ioapiset.h"
 #include "processthreadsapi.h"
 #include "libloaderapi.h"
+#include "sysinfoapi.h"
 
 #define INFINITE 0xFFFFFFFF
 
@@ -28,7 +29,9 @@
 #define FILE_FLAG_POSIX_SEMANTICS 0x01000000
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 
-#define HasOverlappedIoCompleted(lpOverlapped) (((DWORD)(lpOverlapped)->Internal) != STATUS_PENDING)
+// The status is published by the thread that finishes the I/O: read atomically.
+#define HasOverlappedIoCompleted(lpOverlapped) \
+  (((DWORD)__atomic_load_n(&(lpOverlapped)->Internal, __ATOMIC_ACQUIRE)) != STATUS_PENDING)
 
 WINBASEAPI BOOL WINAPI ReadDirectoryChangesW(HANDLE hDirectory, LPVOID lpBuffer, DWORD nBufferLength,
                                              BOOL bWatchSubtree, DWORD dwNotifyFilter, LPDWORD lpBytesReturned,
@@ -43,3 +46,5 @@ WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlag
 
 WINBASEAPI DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
                                                  LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName);
+
+WINADVAPI BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);

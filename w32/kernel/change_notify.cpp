@@ -25,6 +25,11 @@
 // zero. A folder whose file system is unmounted, also lazily while the handle
 // keeps it alive, is found through the mount table, which the service thread
 // polls too.
+//
+// When waiting on or reading the inotify instance fails, the service thread
+// makes a new one and watches every handle's folders again; each handle's
+// next read finishes with 0 bytes, as changes were lost meanwhile. Without a
+// new instance every read fails with ERROR_NETNAME_DELETED.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -201,6 +206,11 @@ class ChangeWatch {
   void OnFolderGone(int wd, DWORD error);
   void OnWatchRemoved(int wd);
   void OnOverflow();
+  // The service has a new inotify instance: the folders are watched again,
+  // and the next read finishes with 0 bytes, since changes were lost meanwhile.
+  // Where the folders cannot be watched any more, reads fail with
+  // ERROR_NETNAME_DELETED.
+  void Restart(bool instance);
   // A folder left the parent of the watched folder: was it this one?
   void CheckRoot();
   // With the ids of the mounts that the process still sees.
@@ -270,14 +280,18 @@ class ChangeService {
   int AddGuard(const std::string& path, ChangeWatch* guarded);
   void DropGuard(int wd, ChangeWatch* guarded);
   void AddUser(ChangeWatch* watch) { watches_.insert(watch); }
+  bool HasInstance() const { return fd_ >= 0; }
   void RemoveUser(ChangeWatch* watch) { watches_.erase(watch); }
 
  private:
   ChangeService(int fd, int mounts_fd) : fd_(fd), mounts_fd_(mounts_fd) {}
   void Run();
   void CheckMounts();
-  // Reads and handles one batch of queued events; false when there was none.
-  bool ReadEvents();
+  enum class ReadOutcome { kRead, kNone, kFailed };
+  // Reads and handles one batch of queued events.
+  ReadOutcome ReadEvents();
+  // The inotify instance failed (poll or read): a new one replaces it.
+  void Recover(bool closed);
   void Dispatch(const Change& change);
   void DispatchMove(const Change& from, const Change* to);
   std::vector<ChangeWatch*> UsersOf(int wd) const;
@@ -285,7 +299,8 @@ class ChangeService {
   void ReleaseWatch(int wd);
   void CheckGuards(const Change& change);
 
-  const int fd_;
+  int fd_;  // written only by the service thread, with the lock held; -1 once no instance could be had
+  int read_error_ = 0;  // of the last failed read
   const int mounts_fd_;  // the mount table, -1 when it cannot be read
   std::unordered_map<int, std::vector<ChangeWatch*>> users_;  // watch descriptor -> handles using it
   std::unordered_map<int, std::vector<ChangeWatch*>> guards_;  // watch descriptor -> handles of its subfolders
@@ -320,6 +335,7 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
 
 DWORD ChangeWatch::Start() {
   service_.AddUser(this);
+  if (!service_.HasInstance()) return ERROR_NETNAME_DELETED;
   int fd = -1;
   root_wd_ = WatchFolder("", -1, "", &fd);
   if (root_wd_ < 0) return errno == ENOSPC ? ERROR_NOT_ENOUGH_QUOTA : ErrorFromErrno(errno);
@@ -556,6 +572,17 @@ void ChangeWatch::OnOverflow() {
   scanned_.clear();
 }
 
+void ChangeWatch::Restart(bool instance) {
+  folders_.clear();
+  root_wd_ = -1;
+  guard_wd_ = -1;
+  OnOverflow();
+  if (!instance || Start() != ERROR_SUCCESS) {
+    overflow_ = false;
+    if (broken_ == ERROR_SUCCESS) broken_ = ERROR_NETNAME_DELETED;
+  }
+}
+
 DWORD ChangeWatch::Arm(PendingRead read) {
   if (pending_) return ERROR_INVALID_PARAMETER;  // one outstanding read per handle
   if (queue_.empty() && !overflow_ && broken_ != ERROR_SUCCESS) return broken_;
@@ -710,13 +737,23 @@ std::vector<ChangeWatch*> ChangeService::UsersOf(int wd) const {
   return it == users_.end() ? std::vector<ChangeWatch*>{} : it->second;
 }
 
+// The thread never ends: a failed wait or read recovers (Recover), so a
+// pending read always finishes.
 void ChangeService::Run() {
   for (;;) {
     // The mount table reports a change as POLLPRI; a negative descriptor is skipped.
     pollfd ready[2] = {{fd_, POLLIN, 0}, {mounts_fd_, POLLPRI, 0}};
     const int count = ::poll(ready, 2, move_from_ ? kMovePairMilliseconds : -1);
-    if (count < 0 && errno != EINTR) return;
+    const int poll_error = count < 0 ? errno : 0;
     std::lock_guard<std::mutex> guard(lock);
+    if (poll_error != 0 && poll_error != EINTR) {
+      Recover(false);
+      continue;
+    }
+    if (count > 0 && (ready[0].revents & (POLLERR | POLLNVAL))) {
+      Recover((ready[0].revents & POLLNVAL) != 0);
+      continue;
+    }
     if (count > 0 && (ready[1].revents & (POLLPRI | POLLERR))) CheckMounts();
     if (count == 0 && move_from_) {
       // No partner came: the item left the watched folders.
@@ -724,9 +761,11 @@ void ChangeService::Run() {
       move_from_.reset();
       DispatchMove(from, nullptr);
     }
-    while (ReadEvents()) {
+    ReadOutcome outcome;
+    while ((outcome = ReadEvents()) == ReadOutcome::kRead) {
       for (ChangeWatch* watch : watches_) watch->Deliver();
     }
+    if (outcome == ReadOutcome::kFailed) Recover(read_error_ == EBADF);
     for (ChangeWatch* watch : watches_) {
       watch->ForgetScans();
       watch->Deliver();
@@ -755,10 +794,28 @@ void ChangeService::CheckMounts() {
   for (ChangeWatch* watch : watches_) watch->CheckMount(mounts);
 }
 
-bool ChangeService::ReadEvents() {
+void ChangeService::Recover(bool closed) {
+  // A descriptor closed behind our back may have been reused: it is not ours to close.
+  if (!closed && fd_ >= 0) ::close(fd_);
+  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  users_.clear();
+  guards_.clear();
+  move_from_.reset();
+  for (ChangeWatch* watch : watches_) {
+    watch->Restart(fd_ >= 0);
+    watch->Deliver();
+  }
+}
+
+ChangeService::ReadOutcome ChangeService::ReadEvents() {
+  if (fd_ < 0) return ReadOutcome::kNone;
   alignas(inotify_event) char data[65536];
   const ssize_t size = ::read(fd_, data, sizeof data);
-  if (size <= 0) return false;
+  if (size < 0 && errno != EAGAIN && errno != EINTR) {
+    read_error_ = errno;
+    return ReadOutcome::kFailed;
+  }
+  if (size <= 0) return ReadOutcome::kNone;
   for (ssize_t offset = 0; offset < size;) {
     const auto* event = reinterpret_cast<const inotify_event*>(data + offset);
     offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -783,7 +840,7 @@ bool ChangeService::ReadEvents() {
     }
     Dispatch(change);
   }
-  return true;
+  return ReadOutcome::kRead;
 }
 
 void ChangeService::Dispatch(const Change& event) {

@@ -31,6 +31,9 @@ struct SentMessage {
   std::shared_ptr<ThreadQueue> sender;
   LRESULT result = 0;
   bool done = false;  // guarded by the sender's queue
+  // What lparam points to when the message owns it: it lives while either
+  // the sender or the receiving queue still holds the message.
+  std::shared_ptr<const void> payload = nullptr;
 };
 
 // Which messages a GetMessage or PeekMessage call takes.
@@ -61,6 +64,9 @@ class ThreadQueue {
   // False when the window is destroyed or the thread has ended.
   bool Send(std::shared_ptr<SentMessage> message, const Window* window);
   void PostQuit(int code);
+  // Takes back a sent message the owning thread has not begun to handle;
+  // false when it has begun (or is done).
+  bool Withdraw(const SentMessage& message);
 
   // On the owning thread: runs what other threads sent, in order.
   void RunSentMessages();
