@@ -35,20 +35,6 @@ class Bstr {
   BSTR text_;
 };
 
-// The host's wide text (UCS4) for the wide trace; surrogate pairs joined.
-std::wstring HostWide(const std::u16string& text) {
-  std::wstring out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      out += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00));
-    } else {
-      out += static_cast<wchar_t>(c);
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 std::optional<std::u16string> Detector::GetSysManufacturer() {
@@ -94,7 +80,7 @@ std::optional<std::u16string> Detector::GetSysManufacturer() {
   if (text_value && value.bstrVal != nullptr) maker = std::u16string(value.bstrVal, SysStringLen(value.bstrVal));
   VariantClear(&value);
   if (text_value) {
-    TraceW(L"Detector::GetSysManufacturer() SysManufacturer=%ls", maker ? HostWide(*maker).c_str() : L"(null)");
+    TraceW(u"Detector::GetSysManufacturer() SysManufacturer=" + (maker ? *maker : u"(null)"));
   }
   return maker;
 }

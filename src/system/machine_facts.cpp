@@ -9,7 +9,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "common/py_unicode.h"
+#include "python/unicode.h"
 
 namespace device {
 namespace {
@@ -144,8 +144,8 @@ PyObject* GetDisplayAdapterNames() {
                         &values)) {
     Py_RETURN_NONE;
   }
-  PyObject* caption = UnicodeFromUtf16(values[0]);
-  PyObject* description = caption != nullptr ? UnicodeFromUtf16(values[1]) : nullptr;
+  PyObject* caption = w32::python::UnicodeFromUtf16(values[0]);
+  PyObject* description = caption != nullptr ? w32::python::UnicodeFromUtf16(values[1]) : nullptr;
   PyObject* names = description != nullptr ? PyTuple_Pack(2, caption, description) : nullptr;
   Py_XDECREF(caption);
   Py_XDECREF(description);

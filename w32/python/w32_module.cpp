@@ -5,17 +5,12 @@
 #include <chrono>
 
 #include "host/host.h"
+#include "python/unicode.h"
 #include "python/windows_error.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-PyObject* FromUtf16(const std::u16string& text) {
-  int byteorder = -1;  // little-endian, as char16_t is in memory here
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
-                               static_cast<Py_ssize_t>(text.size() * 2), "replace", &byteorder);
-}
 
 // An int or long argument within 0..limit; raises TypeError or OverflowError naming it.
 bool ToUnsigned(PyObject* object, unsigned long limit, const char* name, unsigned long* value) {
@@ -156,7 +151,10 @@ PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
   return BroadcastToWindows(WM_POWERBROADCAST, event, 0);
 }
 
-PyObject* TakeDebugOutput(PyObject*, PyObject*) { return ListOf(w32::host::TakeDebugOutput(), &FromUtf16); }
+PyObject* TakeDebugOutput(PyObject*, PyObject*) {
+  return ListOf<std::u16string>(w32::host::TakeDebugOutput(),
+                                [](const std::u16string& text) { return w32::python::UnicodeFromUtf16(text); });
+}
 
 PyObject* ExecutionState(PyObject*, PyObject*) {
   return PyInt_FromLong(static_cast<long>(w32::host::HeldExecutionState()));
