@@ -60,13 +60,19 @@ PyObject* FromInput(const INPUT& input) {
   }
 }
 
-// A broadcast, without the interpreter lock: the windows' threads may need it.
-PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
+// A broadcast's answers; it runs without the interpreter lock: the windows'
+// threads may need it.
+template <class Broadcast>
+PyObject* AnswersOf(Broadcast broadcast) {
   std::vector<LRESULT> answers;
   Py_BEGIN_ALLOW_THREADS
-  answers = w32::host::Broadcast(message, wparam, lparam);
+  answers = broadcast();
   Py_END_ALLOW_THREADS
   return ListOf(answers, &FromLresult);
+}
+
+PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
+  return AnswersOf([&] { return w32::host::Broadcast(message, wparam, lparam); });
 }
 
 PyObject* PumpMessages(PyObject*, PyObject* args) {
@@ -136,11 +142,7 @@ PyObject* BroadcastDeviceChange(PyObject*, PyObject* args) {
   volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
   volume.dbcv_unitmask = static_cast<DWORD>(unitmask);
   volume.dbcv_flags = static_cast<WORD>(flags);
-  std::vector<LRESULT> answers;
-  Py_BEGIN_ALLOW_THREADS
-  answers = w32::host::BroadcastRecord(WM_DEVICECHANGE, event, &volume, sizeof volume);
-  Py_END_ALLOW_THREADS
-  return ListOf(answers, &FromLresult);
+  return AnswersOf([&] { return w32::host::BroadcastRecord(WM_DEVICECHANGE, event, &volume, sizeof volume); });
 }
 
 PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
