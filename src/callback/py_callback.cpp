@@ -19,8 +19,7 @@ PyObject* NewNone() {
 }
 
 PyObject* FromUtf16(const WCHAR* text) {
-  if (text == nullptr) return NewNone();
-  return pycompat::UnicodeFromUtf16(text, std::char_traits<char16_t>::length(text));
+  return text == nullptr ? NewNone() : pycompat::UnicodeFromUtf16(text);
 }
 
 PyObject* FromUnsigned(unsigned long value) {

@@ -9,50 +9,16 @@
 #include <initializer_list>
 #include <vector>
 
+#include "common/com_holders.h"
 
 namespace device {
 namespace {
-
-// Releases a COM interface when it goes.
-template <class Interface>
-class Released {
- public:
-  Released() = default;
-  ~Released() {
-    if (pointer_ != nullptr) pointer_->Release();
-  }
-  Released(const Released&) = delete;
-  Released& operator=(const Released&) = delete;
-
-  Interface* get() const { return pointer_; }
-  Interface** out() { return &pointer_; }
-  Interface* operator->() const { return pointer_; }
-
- private:
-  Interface* pointer_ = nullptr;
-};
-
-// A BSTR made from narrow (ASCII) text, freed when it goes.
-class NarrowBstr {
- public:
-  explicit NarrowBstr(const char* text) {
-    std::u16string wide(text, text + std::char_traits<char>::length(text));
-    bstr_ = SysAllocString(wide.c_str());
-  }
-  ~NarrowBstr() { SysFreeString(bstr_); }
-  NarrowBstr(const NarrowBstr&) = delete;
-  NarrowBstr& operator=(const NarrowBstr&) = delete;
-  BSTR get() const { return bstr_; }
-
- private:
-  BSTR bstr_;
-};
 
 // The WMI steps: the locator, root\cimv2, the proxy blanket, the query, its
 // first object and the text of each property. False on any failure, or when
 // a property's value is not text. The object, the enumerator, the services and
 // the locator are released in that order (members go in reverse).
-bool QueryFirstObject(const char* query, std::initializer_list<const WCHAR*> properties,
+bool QueryFirstObject(const WCHAR* query, std::initializer_list<const WCHAR*> properties,
                       std::vector<std::u16string>* values) {
   Released<IWbemLocator> locator;
   Released<IWbemServices> services;
@@ -63,8 +29,8 @@ bool QueryFirstObject(const char* query, std::initializer_list<const WCHAR*> pro
     return false;
   }
   {
-    const NarrowBstr space("ROOT\\CIMV2");
-    if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.out()))) {
+    const Bstr space(u"ROOT\\CIMV2");
+    if (FAILED(locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.out()))) {
       return false;
     }
   }
@@ -73,9 +39,9 @@ bool QueryFirstObject(const char* query, std::initializer_list<const WCHAR*> pro
     return false;
   }
   {
-    const NarrowBstr language("WQL");
-    const NarrowBstr text(query);
-    if (FAILED(services->ExecQuery(language.get(), text.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+    const Bstr language(u"WQL");
+    const Bstr text(query);
+    if (FAILED(services->ExecQuery(language, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                                    nullptr, enumerator.out()))) {
       return false;
     }
@@ -131,7 +97,7 @@ int GetLogicalCpuNumber() {
 
 std::optional<int> GetTotalMemorySize() {
   std::vector<std::u16string> values;
-  if (!QueryFirstObject("SELECT TotalPhysicalMemory FROM Win32_ComputerSystem", {u"TotalPhysicalMemory"}, &values)) {
+  if (!QueryFirstObject(u"SELECT TotalPhysicalMemory FROM Win32_ComputerSystem", {u"TotalPhysicalMemory"}, &values)) {
     return std::nullopt;
   }
   return SaturatedDecimal(values[0]);
@@ -139,7 +105,7 @@ std::optional<int> GetTotalMemorySize() {
 
 PyObject* GetDisplayAdapterNames() {
   std::vector<std::u16string> values;
-  if (!QueryFirstObject("SELECT Caption,Description FROM Win32_VideoController", {u"Caption", u"Description"},
+  if (!QueryFirstObject(u"SELECT Caption,Description FROM Win32_VideoController", {u"Caption", u"Description"},
                         &values)) {
     Py_RETURN_NONE;
   }
@@ -153,7 +119,7 @@ PyObject* GetDisplayAdapterNames() {
 
 std::optional<bool> IsIronLake() {
   std::vector<std::u16string> values;
-  if (!QueryFirstObject("SELECT PNPDeviceID FROM Win32_VideoController", {u"PNPDeviceID"}, &values)) {
+  if (!QueryFirstObject(u"SELECT PNPDeviceID FROM Win32_VideoController", {u"PNPDeviceID"}, &values)) {
     return std::nullopt;
   }
   const std::u16string& device = values[0];

@@ -11,8 +11,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-PyObject* FromUtf16(const std::u16string& text) { return pycompat::UnicodeFromUtf16(text.data(), text.size()); }
-
 // An int or long argument within 0..limit; raises TypeError or OverflowError naming it.
 bool ToUnsigned(PyObject* object, unsigned long limit, const char* name, unsigned long* value) {
   if (!pycompat::IsInteger(object)) {
@@ -61,13 +59,19 @@ PyObject* FromInput(const INPUT& input) {
   }
 }
 
-// A broadcast, without the interpreter lock: the windows' threads may need it.
-PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
+// A broadcast's answers; it runs without the interpreter lock: the windows'
+// threads may need it.
+template <class Broadcast>
+PyObject* AnswersOf(Broadcast broadcast) {
   std::vector<LRESULT> answers;
   Py_BEGIN_ALLOW_THREADS
-  answers = w32::host::Broadcast(message, wparam, lparam);
+  answers = broadcast();
   Py_END_ALLOW_THREADS
   return ListOf(answers, &FromLresult);
+}
+
+PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
+  return AnswersOf([&] { return w32::host::Broadcast(message, wparam, lparam); });
 }
 
 PyObject* PumpMessages(PyObject*, PyObject* args) {
@@ -137,11 +141,7 @@ PyObject* BroadcastDeviceChange(PyObject*, PyObject* args) {
   volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
   volume.dbcv_unitmask = static_cast<DWORD>(unitmask);
   volume.dbcv_flags = static_cast<WORD>(flags);
-  std::vector<LRESULT> answers;
-  Py_BEGIN_ALLOW_THREADS
-  answers = w32::host::BroadcastRecord(WM_DEVICECHANGE, event, &volume, sizeof volume);
-  Py_END_ALLOW_THREADS
-  return ListOf(answers, &FromLresult);
+  return AnswersOf([&] { return w32::host::BroadcastRecord(WM_DEVICECHANGE, event, &volume, sizeof volume); });
 }
 
 PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
@@ -152,7 +152,10 @@ PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
   return BroadcastToWindows(WM_POWERBROADCAST, event, 0);
 }
 
-PyObject* TakeDebugOutput(PyObject*, PyObject*) { return ListOf(w32::host::TakeDebugOutput(), &FromUtf16); }
+PyObject* TakeDebugOutput(PyObject*, PyObject*) {
+  return ListOf<std::u16string>(w32::host::TakeDebugOutput(),
+                                [](const std::u16string& text) { return pycompat::UnicodeFromUtf16(text); });
+}
 
 PyObject* ExecutionState(PyObject*, PyObject*) {
   return pycompat::IntFromLong(static_cast<long>(w32::host::HeldExecutionState()));
