@@ -1,4 +1,7 @@
-"""A small tour of _Device doing real work on this machine."""
+"""A small tour of _Device doing real work on this machine, on Python 2 or 3."""
+from __future__ import print_function
+
+import binascii
 import os
 import shutil
 import subprocess
@@ -29,11 +32,12 @@ def list_drives(detector):
             line += " made by %r" % factory
         if detector.GetCDROMType(index) != u"DRIVE UNKNOWN":
             line += " holding %s" % detector.GetDiscType(index)
-        print line
+        print(line)
 
 
 def print_event(what, direction, letter):
-    print "  event: %s %s %s:" % (what, direction, letter)
+    """The three byte strings of a device change (bytes on Python 3)."""
+    print("  event: %s %s %s:" % tuple(text.decode("ascii") for text in (what, direction, letter)))
 
 
 def pump_for(seconds):
@@ -43,15 +47,15 @@ def pump_for(seconds):
 
 
 def detection():
-    print "Drives, displays and the machine"
+    print("Drives, displays and the machine")
     detector = Detector()
     list_drives(detector)
-    print "  display adapter (PCI vendor, device): (0x%04x, 0x%04x)" % tuple(
-        x & 0xFFFF for x in detector.GetVGADeviceIdentifier())
-    print "  two displays or more: %d" % detector.DetectTwinViewMode()
-    print "  first camera: %r" % detector.EnumWIACameraDevice(0)
-    print "  connected to the internet: %d" % detector.IsInternetConnected()
-    print "  manufacturer: %r" % detector.GetSysManufacturer()
+    print("  display adapter (PCI vendor, device): (0x%04x, 0x%04x)" % tuple(
+        x & 0xFFFF for x in detector.GetVGADeviceIdentifier()))
+    print("  two displays or more: %d" % detector.DetectTwinViewMode())
+    print("  first camera: %r" % detector.EnumWIACameraDevice(0))
+    print("  connected to the internet: %d" % detector.IsInternetConnected())
+    print("  manufacturer: %r" % detector.GetSysManufacturer())
     del detector
 
 
@@ -62,17 +66,17 @@ def private_mount_events():
     subprocess.check_call(["mount", "-t", "tmpfs", "-o", "size=1m", "demo-media", "/media"])
     os.mkdir("/media/DEMO")
     pump_for(0.3)
-    print "  mount a volume at /media/DEMO"
+    print("  mount a volume at /media/DEMO")
     subprocess.check_call(["mount", "-t", "tmpfs", "-o", "size=1m", "demo-volume", "/media/DEMO"])
     pump_for(0.5)
     list_drives(detector)
-    print "  unmount it"
+    print("  unmount it")
     subprocess.check_call(["umount", "/media/DEMO"])
     pump_for(0.5)
 
 
 def device_events():
-    print "Device-change events"
+    print("Device-change events")
     private = os.geteuid() == 0 and subprocess.call(
         ["unshare", "-m", "true"], stderr=open(os.devnull, "w")) == 0
     if private:
@@ -80,7 +84,7 @@ def device_events():
         subprocess.call(["unshare", "-m", "--propagation", "private", sys.executable, os.path.abspath(__file__),
                          "--private-mount-events"])
         return
-    print "  no private mount namespace here (root and unshare are needed): a disc arrival injected for E:"
+    print("  no private mount namespace here (root and unshare are needed): a disc arrival injected for E:")
     detector = Detector()
     detector.SetCallback(print_event)
     _w32.BroadcastDeviceChange(DBT_DEVICEARRIVAL, 1 << 4, DBTF_MEDIA)
@@ -88,31 +92,33 @@ def device_events():
 
 
 def single_instance():
-    print "Single-instance detection"
+    print("Single-instance detection")
     first = RunningInstance(u"Local\\OrvellineCalvettoDemo")
-    print "  first instance sees another running:  %s" % first.IsAnotherInstanceRunning()
+    print("  first instance sees another running:  %s" % first.IsAnotherInstanceRunning())
     second = RunningInstance(u"Local\\OrvellineCalvettoDemo")
-    print "  second instance sees another running: %s" % second.IsAnotherInstanceRunning()
+    print("  second instance sees another running: %s" % second.IsAnotherInstanceRunning())
     first.Close()
     second.Close()
 
 
 def protect_strings():
-    print "Encode and decode with MMer and MMer2"
-    text = "Orvelline Calvetto: 32 bytes ..."
+    print("Encode and decode with MMer and MMer2")
+    text = b"Orvelline Calvetto: 32 bytes ..."
     mmer = MMer()
-    mmer.SetParam(("sixteen byte key", "and its vector.."))
+    mmer.SetParam((b"sixteen byte key", b"and its vector.."))
     encoded = mmer.Encode(text)
-    print "  MMer (AES-128-CBC):    %s" % encoded.encode("hex")
-    print "  decoded:               %r" % mmer.Decode(encoded)
+    print("  MMer (AES-128-CBC):    %s" % binascii.hexlify(encoded).decode())
+    print("  decoded:               %r" % mmer.Decode(encoded))
     mmer2 = MMer2()
     blob = mmer2.Encode(text)
     if blob is None:
-        print "  MMer2: this machine has no identity (etc/machine-id), nothing protected"
+        print("  MMer2: this machine has no identity (etc/machine-id), nothing protected")
         return
-    print "  MMer2 (this machine):  %d-byte blob" % len(blob)
-    print "  decoded:               %r" % mmer2.Decode(blob)
-    print "  damaged blob decodes:  %r" % mmer2.Decode(blob[:-1] + chr(ord(blob[-1]) ^ 1))
+    print("  MMer2 (this machine):  %d-byte blob" % len(blob))
+    print("  decoded:               %r" % mmer2.Decode(blob))
+    damaged = bytearray(blob)
+    damaged[-1] ^= 1
+    print("  damaged blob decodes:  %r" % mmer2.Decode(bytes(damaged)))
 
 
 def ask_to_suspend():
@@ -127,91 +133,92 @@ def ask_to_suspend():
 
 
 def suspend_blocker():
-    print "Suspend blocking"
+    print("Suspend blocking")
     blocker = _Device.new_SuspendBlocker()
-    print "  suspend query while the blocker is locked:   %s" % ask_to_suspend()
+    print("  suspend query while the blocker is locked:   %s" % ask_to_suspend())
     _Device.SuspendBlocker_UnLock(blocker)
-    print "  suspend query after UnLock:                  %s" % ask_to_suspend()
+    print("  suspend query after UnLock:                  %s" % ask_to_suspend())
     _Device.delete_SuspendBlocker(blocker)
 
 
 def screen_saver_timer():
-    print "Screen-saver prevention: the keeper's timer, reached through the message loop"
+    print("Screen-saver prevention: the keeper's timer, reached through the message loop")
     _w32.TakeSentInput()
     keeper = _Device.new_PreventScreenSaver()
-    print "  execution state held: 0x%x (system and display required)" % _w32.ExecutionState()
-    print "  pumping messages until the keeper's 10-second timer ticks..."
+    print("  execution state held: 0x%x (system and display required)" % _w32.ExecutionState())
+    print("  pumping messages until the keeper's 10-second timer ticks...")
     started = time.time()
     sent = []
     while not sent and time.time() - started < 30:
         _w32.PumpMessages(500)
         sent = _w32.TakeSentInput()
-    print "  after %.1f s the timer routine sent %d simulated mouse movement(s): %r" % (
-        time.time() - started, len(sent), sent)
+    print("  after %.1f s the timer routine sent %d simulated mouse movement(s): %r" % (
+        time.time() - started, len(sent), sent))
     _Device.delete_PreventScreenSaver(keeper)
-    print "  execution state after deletion: 0x%x" % _w32.ExecutionState()
+    print("  execution state after deletion: 0x%x" % _w32.ExecutionState())
 
 
 def machine_facts():
-    print "Machine facts"
-    print "  user:                    %s" % _Device.GetUserName()
-    print "  free on this volume:     %s MB" % _Device.GetAvailableDiskSpaceMB(os.getcwdu())
-    print "  logical processors:      %d" % _Device.GetLogicalCpuNumber()
+    print("Machine facts")
+    print("  user:                    %s" % _Device.GetUserName())
+    print("  free on this volume:     %s MB" % _Device.GetAvailableDiskSpaceMB(getattr(os, "getcwdu", os.getcwd)()))
+    print("  logical processors:      %d" % _Device.GetLogicalCpuNumber())
     _w32.CoInitialize()  # WMI needs COM on this thread, as a Detector would set it up
     try:
-        print "  memory (saturated int):  %s bytes" % _Device.GetTotalMemorySize()
-        print "  display adapter:         %r" % (_Device.GetDisplayAdapterNames(),)
-        print "  Ironlake graphics:       %s" % _Device.IsIronLake()
+        print("  memory (saturated int):  %s bytes" % _Device.GetTotalMemorySize())
+        print("  display adapter:         %r" % (_Device.GetDisplayAdapterNames(),))
+        print("  Ironlake graphics:       %s" % _Device.IsIronLake())
     finally:
         _w32.CoUninitialize()
 
 
 def special_folders():
-    print "Special folders (created where missing, as the platform does)"
+    print("Special folders (created where missing, as the platform does)")
     for name in ("GetUserFolder", "GetPictureFolder", "GetMusicFolder", "GetVideoFolder", "GetAppFolder",
                  "GetCommonAppFolder", "GetProgramsFolder", "GetCommonProgramsFolder", "GetCommonDocumentFolder",
                  "GetSharedMusicFolder", "GetWindowsFolder", "GetSampleMusicFolder"):
-        print "  %-24s %s" % (name, getattr(_Device, name)())
-    print "  %-24s %s" % ("GetSystemFolder(0x20)", _Device.GetSystemFolder(0x20))
+        print("  %-24s %s" % (name, getattr(_Device, name)()))
+    print("  %-24s %s" % ("GetSystemFolder(0x20)", _Device.GetSystemFolder(0x20)))
 
 
 def languages():
-    print "Languages and region"
-    print "  user language:           %s" % _Device.GetUserLang()
-    print "  system language:         %s" % _Device.GetSystemLang()
-    print "  country code:            %s" % _Device.GetSystemCountryCode()
+    print("Languages and region")
+    print("  user language:           %s" % _Device.GetUserLang())
+    print("  system language:         %s" % _Device.GetSystemLang())
+    print("  country code:            %s" % _Device.GetSystemCountryCode())
     locales = _Device.getSystemLocales()
-    print "  %d locales, for example: %s" % (
-        len(locales), ", ".join("0x%04x %s" % (lcid, name) for lcid, name in locales[::len(locales) // 4]))
+    print("  %d locales, for example: %s" % (
+        len(locales), ", ".join("0x%04x %s" % (lcid, name) for lcid, name in locales[::len(locales) // 4])))
 
 
 def print_notice(folder, kind, name, second_name):
-    print "  notice: %-12s folder=%r name=%r second=%r" % (kind, folder, name, second_name)
+    print("  notice: %-12s folder=%r name=%r second=%r" % (kind, folder, name, second_name))
 
 
 def folder_monitoring(folder=None):
     """Watches `folder` until Ctrl-C; without one, a temporary folder that it changes itself."""
-    print "Folder monitoring"
+    print("Folder monitoring")
     monitor = _Device.new_MonitorFolder(print_notice)
     _Device.MonitorFolder_Start(monitor)
     if folder is not None:
-        folder = folder.decode(sys.getfilesystemencoding() or "utf-8")
+        if isinstance(folder, bytes):  # Python 2's argv
+            folder = folder.decode(sys.getfilesystemencoding() or "utf-8")
         if not _Device.MonitorFolder_AddFolder(monitor, folder):
-            print "  %r cannot be watched" % folder
+            print("  %r cannot be watched" % folder)
         else:
-            print "  watching %r with its subfolders; change something there, Ctrl-C ends" % folder
+            print("  watching %r with its subfolders; change something there, Ctrl-C ends" % folder)
             try:
                 while True:
                     _w32.PumpMessages(500)
             except KeyboardInterrupt:
-                print
+                print()
     else:
-        root = unicode(tempfile.mkdtemp(prefix="demo-monitor-"))
-        print "  watching %r: AddFolder -> %s" % (root, _Device.MonitorFolder_AddFolder(monitor, root))
+        root = tempfile.mkdtemp(prefix=u"demo-monitor-")  # unicode on Python 2 as well
+        print("  watching %r: AddFolder -> %s" % (root, _Device.MonitorFolder_AddFolder(monitor, root)))
         _w32.PumpMessages(300)  # the worker arms its first read a moment after AddFolder
 
         def step(text, change):
-            print "  %s" % text
+            print("  %s" % text)
             change()
             _w32.PumpMessages(300)  # notices arrive through this thread's message loop
             while _w32.PumpMessages(100):
@@ -233,7 +240,7 @@ def main():
     if sys.argv[1:] == ["--private-mount-events"]:
         private_mount_events()
         return 0
-    print "_Device: %d functions" % len([n for n in dir(_Device) if not n.startswith("__")])
+    print("_Device: %d functions" % len([n for n in dir(_Device) if not n.startswith("__")]))
     detection()
     device_events()
     machine_facts()
@@ -246,9 +253,10 @@ def main():
     folder_monitoring(sys.argv[1] if len(sys.argv) > 1 else None)
     output = _w32.TakeDebugOutput()
     if output:
-        print "Debugger output:"
+        print("Debugger output:")
+        sys.stdout.flush()  # the lines below go to the bytes underneath
         for line in output:
-            sys.stdout.write("  " + line.encode("utf-8"))
+            getattr(sys.stdout, "buffer", sys.stdout).write(("  " + line).encode("utf-8"))
     return 0
 
 

@@ -1,13 +1,19 @@
 """Hand-off latency: a native worker's PostMessageW to the Python callable
 running inside _w32.PumpMessages, beside the same hand-off through a
-Queue.Queue between two Python threads. The two alternate in rounds, so that
+queue between two Python threads. The two alternate in rounds, so that
 the machine's load weighs on both alike. Prints median and 99th percentile."""
-import Queue
+from __future__ import print_function
+
 import threading
 import time
 
 import _bridge_bench as bench
 import _w32
+
+try:
+    from queue import Queue
+except ImportError:  # Python 2
+    from Queue import Queue
 
 ROUNDS = 6
 COUNT = 600  # hand-offs per round
@@ -33,7 +39,7 @@ def through_pump():
 
 
 def through_queue():
-    queue = Queue.Queue()
+    queue = Queue()
     samples = []
 
     def consumer():
@@ -57,13 +63,13 @@ def main():
         queue.extend(through_queue())
     rows = [
         ("PostMessageW (native worker) -> callable in _w32.PumpMessages", summary(pump)),
-        ("Queue.Queue put -> get (two Python threads), reference", summary(queue)),
+        ("Queue put -> get (two Python threads), reference", summary(queue)),
     ]
-    print "Callback hand-off latency, %d hand-offs each, one every %d us (microseconds)" % (
-        len(pump), INTERVAL_US)
-    print "%-64s %9s %9s" % ("", "median", "p99")
+    print("Callback hand-off latency, %d hand-offs each, one every %d us (microseconds)" % (
+        len(pump), INTERVAL_US))
+    print("%-64s %9s %9s" % ("", "median", "p99"))
     for name, (median, p99) in rows:
-        print "%-64s %9.1f %9.1f" % (name, median, p99)
+        print("%-64s %9.1f %9.1f" % (name, median, p99))
 
 
 if __name__ == "__main__":

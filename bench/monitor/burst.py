@@ -16,6 +16,8 @@ pipe fills and the kernel's queue of about 16,000 events overflows). For
 each: notices delivered, repeats, the time from the first pump (or read) to
 the last notice, and the peak resident memory of the watching process.
 """
+from __future__ import print_function
+
 import os
 import shutil
 import subprocess
@@ -35,9 +37,9 @@ GIVE_UP_SECONDS = 120
 CREATOR = r"""
 import os, sys, time
 root, files, folders = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-for i in xrange(files):
+for i in range(files):
     open(os.path.join(root, "d%d" % (i % folders), "f%06d" % i), "w").close()
-print repr(time.time())
+print(repr(time.time()))
 """
 
 # Reads inotifywait's output in large chunks, so that the pipe never holds it
@@ -47,18 +49,18 @@ print repr(time.time())
 COUNTER = r"""
 import os, sys, time
 expected = int(sys.argv[1])
-count, last, tail = 0, 0.0, ""
+count, last, tail = 0, 0.0, b""
 while count < expected:
     data = os.read(0, 1 << 16)
     if not data:
         break
-    lines = (tail + data).split("\n")
+    lines = (tail + data).split(b"\n")
     tail = lines.pop()
-    created = sum(1 for line in lines if " CREATE " in line)
+    created = sum(1 for line in lines if b" CREATE " in line)
     if created:
         count += created
         last = time.time()
-print count, repr(last)
+print("%d %r" % (count, last))
 sys.stdout.flush()
 """
 
@@ -69,20 +71,20 @@ sys.stdout.flush()
 LATE_COUNTER = r"""
 import os, select, sys, time
 quiet = float(sys.argv[1])
-count, names, last, tail = 0, set(), 0.0, ""
+count, names, last, tail = 0, set(), 0.0, b""
 first = time.time()
 while select.select([0], [], [], quiet)[0]:
     data = os.read(0, 1 << 16)
     if not data:
         break
-    lines = (tail + data).split("\n")
+    lines = (tail + data).split(b"\n")
     tail = lines.pop()
     for line in lines:
-        if " CREATE " in line:
+        if b" CREATE " in line:
             count += 1
             names.add(line)
             last = time.time()
-print count, count - len(names), repr(first), repr(last)
+print("%d %d %r %r" % (count, count - len(names), first, last))
 sys.stdout.flush()
 """
 QUIET_SECONDS = 3
@@ -162,7 +164,7 @@ def late_consumer(have_inotifywait):
         if have_inotifywait:
             watcher = subprocess.Popen(["inotifywait", "-m", "-r", root], stdout=subprocess.PIPE,
                                        stderr=subprocess.PIPE)
-            while "Watches established" not in watcher.stderr.readline():
+            while b"Watches established" not in watcher.stderr.readline():
                 pass
 
         # The peak from here on: the first part's is not this one's.
@@ -171,7 +173,7 @@ def late_consumer(have_inotifywait):
         adds = AddCounter()
         monitor = _Device.new_MonitorFolder(adds)
         _Device.MonitorFolder_Start(monitor)
-        assert _Device.MonitorFolder_AddFolder(monitor, unicode(root))
+        assert _Device.MonitorFolder_AddFolder(monitor, u"%s" % root)
         _w32.PumpMessages(200)  # the worker arms its first read
 
         burst(root)
@@ -197,16 +199,16 @@ def late_consumer(have_inotifywait):
             watcher.terminate()
             watcher.wait()
 
-        print "Late consumer: the same burst, read only once it is over"
-        print "  %-24s %12s %10s %27s %14s" % ("", "Add notices", "repeated", "first pump -> last notice",
-                                               "peak RSS")
-        print "  %-24s %12d %10d %24.1f ms %10d KiB" % (
+        print("Late consumer: the same burst, read only once it is over")
+        print("  %-24s %12s %10s %27s %14s" % ("", "Add notices", "repeated", "first pump -> last notice",
+                                                "peak RSS"))
+        print("  %-24s %12d %10d %24.1f ms %10d KiB" % (
             "_Device MonitorFolder", adds.adds, adds.adds - len(adds.names),
-            (adds.last - first_pump) * 1000, our_peak)
+            (adds.last - first_pump) * 1000, our_peak))
         if reference is not None:
-            print "  %-24s %12d %10d %24.1f ms %10d KiB" % (
-                "inotifywait -m -r", reference[0], reference[1], (reference[3] - reference[2]) * 1000, reference[4])
-        print "  (peak RSS: the whole watching process, for MonitorFolder the interpreter included)"
+            print("  %-24s %12d %10d %24.1f ms %10d KiB" % (
+                "inotifywait -m -r", reference[0], reference[1], (reference[3] - reference[2]) * 1000, reference[4]))
+        print("  (peak RSS: the whole watching process, for MonitorFolder the interpreter included)")
         _Device.MonitorFolder_Close(monitor)
         _Device.delete_MonitorFolder(monitor)
     finally:
@@ -225,7 +227,7 @@ def main():
         if have_inotifywait:
             watcher = subprocess.Popen(["inotifywait", "-m", "-r", root], stdout=subprocess.PIPE,
                                        stderr=subprocess.PIPE)
-            while "Watches established" not in watcher.stderr.readline():
+            while b"Watches established" not in watcher.stderr.readline():
                 pass
             counter = subprocess.Popen([sys.executable, "-c", COUNTER, str(FILES)], stdin=watcher.stdout,
                                        stdout=subprocess.PIPE)
@@ -234,7 +236,7 @@ def main():
         adds = AddCounter()
         monitor = _Device.new_MonitorFolder(adds)
         _Device.MonitorFolder_Start(monitor)
-        assert _Device.MonitorFolder_AddFolder(monitor, unicode(root))
+        assert _Device.MonitorFolder_AddFolder(monitor, u"%s" % root)
         _w32.PumpMessages(200)  # the worker arms its first read
 
         creator = subprocess.Popen([sys.executable, "-c", CREATOR, root, str(FILES), str(FOLDERS)],
@@ -260,28 +262,28 @@ def main():
             stopper.cancel()
             reference = (int(output[0]), float(output[1]))
 
-        print "Burst of %d files in %d folders of one watched tree (%.2f s to create)" % (
-            FILES, FOLDERS, burst_end - started)
-        print "  %-24s %12s %10s %27s" % ("", "Add notices", "repeated", "burst end -> last notice")
-        print "  %-24s %12d %10d %24.1f ms" % ("_Device MonitorFolder", adds.adds, adds.adds - len(adds.names),
-                                              (adds.last - burst_end) * 1000)
+        print("Burst of %d files in %d folders of one watched tree (%.2f s to create)" % (
+            FILES, FOLDERS, burst_end - started))
+        print("  %-24s %12s %10s %27s" % ("", "Add notices", "repeated", "burst end -> last notice"))
+        print("  %-24s %12d %10d %24.1f ms" % ("_Device MonitorFolder", adds.adds, adds.adds - len(adds.names),
+                                               (adds.last - burst_end) * 1000))
         if reference is not None:
-            print "  %-24s %12d %10s %24.1f ms" % ("inotifywait -m -r", reference[0], "-",
-                                                  (reference[1] - burst_end) * 1000)
+            print("  %-24s %12d %10s %24.1f ms" % ("inotifywait -m -r", reference[0], "-",
+                                                   (reference[1] - burst_end) * 1000))
         else:
-            print "  inotifywait not found: install Debian's inotify-tools for the reference"
+            print("  inotifywait not found: install Debian's inotify-tools for the reference")
         if adds.other:
-            print "  (MonitorFolder also gave %d other notices)" % adds.other
+            print("  (MonitorFolder also gave %d other notices)" % adds.other)
 
         threads_before = worker_threads()
         watcher_path = "/proc/%d/stat" % watcher.pid if watcher is not None else None
         watcher_before = task_cpu(watcher_path) if watcher is not None else None
         time.sleep(IDLE_SECONDS)
         cpu, switches = idle_use(threads_before, worker_threads())
-        print "Idle watch over %d s (tree unchanged):" % IDLE_SECONDS
-        print "  MonitorFolder (worker and change threads): CPU %.3f s, %d context switches" % (cpu, switches)
+        print("Idle watch over %d s (tree unchanged):" % IDLE_SECONDS)
+        print("  MonitorFolder (worker and change threads): CPU %.3f s, %d context switches" % (cpu, switches))
         if watcher is not None:
-            print "  inotifywait -m -r:                         CPU %.3f s" % (task_cpu(watcher_path) - watcher_before)
+            print("  inotifywait -m -r:                         CPU %.3f s" % (task_cpu(watcher_path) - watcher_before))
             if watcher.poll() is None:
                 watcher.terminate()
             watcher.wait()

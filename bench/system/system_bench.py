@@ -1,6 +1,8 @@
 """GetSystemCountryCode's search of 65,534 identifiers beside the same ICU
 lookups in a plain C++ loop, getSystemLocales, and the import time of _Device
 beside _ssl's (ICU is opened on first use, not at import)."""
+from __future__ import print_function
+
 import os
 import subprocess
 import sys
@@ -22,7 +24,7 @@ def median(f):
         t = time.time(); f(); values.append((time.time() - t) * 1e3)
     return sorted(values)[len(values) // 2]
 t = time.time(); _Device.GetSystemCountryCode(); first = (time.time() - t) * 1e3
-print first, median(_Device.GetSystemCountryCode), median(_Device.getSystemLocales)
+print("%%f %%f %%f" %% (first, median(_Device.GetSystemCountryCode), median(_Device.getSystemLocales)))
 """ % RUNS
 
 IMPORT_PROBE = """
@@ -30,7 +32,7 @@ import time
 t = time.time()
 import %s
 spent = (time.time() - t) * 1e6
-print spent, int('libicuuc' in open('/proc/self/maps').read())
+print("%%f %%d" %% (spent, int('libicuuc' in open('/proc/self/maps').read())))
 """
 
 
@@ -43,10 +45,10 @@ def main():
     out = subprocess.check_output([sys.executable, "-c", TIMING], env=WORST_CASE)
     first, country, locales = [float(x) for x in out.split()]
     plain = float(subprocess.check_output([PLAIN_LOOP]).split()[0])
-    print "GetSystemCountryCode, no identifier matches (65,534 lookups), median of %d:" % RUNS
-    print "  _Device                %8.2f ms  (first call, opening ICU: %.2f ms; goal < 50 ms)" % (country, first)
-    print "  plain ICU loop (C++)   %8.2f ms" % plain
-    print "getSystemLocales, median of %d:  %.2f ms" % (RUNS, locales)
+    print("GetSystemCountryCode, no identifier matches (65,534 lookups), median of %d:" % RUNS)
+    print("  _Device                %8.2f ms  (first call, opening ICU: %.2f ms; goal < 50 ms)" % (country, first))
+    print("  plain ICU loop (C++)   %8.2f ms" % plain)
+    print("getSystemLocales, median of %d:  %.2f ms" % (RUNS, locales))
 
     samples = {"_Device": [], "_ssl": []}
     icu_at_import = 0
@@ -55,10 +57,10 @@ def main():
             spent, icu = subprocess.check_output([sys.executable, "-S", "-c", IMPORT_PROBE % module]).split()
             samples[module].append(float(spent))
             icu_at_import += int(icu)
-    print "import time, median of %d fresh processes:" % IMPORT_RUNS
+    print("import time, median of %d fresh processes:" % IMPORT_RUNS)
     for module in ("_Device", "_ssl"):
-        print "  %-8s %8.1f us" % (module, median(samples[module]))
-    print "  ICU mapped after import in %d of %d processes" % (icu_at_import, 2 * IMPORT_RUNS)
+        print("  %-8s %8.1f us" % (module, median(samples[module])))
+    print("  ICU mapped after import in %d of %d processes" % (icu_at_import, 2 * IMPORT_RUNS))
 
 
 if __name__ == "__main__":

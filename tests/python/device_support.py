@@ -5,14 +5,15 @@ import subprocess
 import sys
 import tempfile
 import textwrap
+import unittest
 
 
 def run_python(code, env=None):
-    """Runs code in a fresh interpreter; returns (exit status, stdout, stderr)."""
+    """Runs code in a fresh interpreter; returns (exit status, stdout, stderr), as text."""
     full_env = dict(os.environ)
     full_env.update(env or {})
     process = subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], env=full_env,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, universal_newlines=True)
     out, err = process.communicate()
     return process.returncode, out, err
 
@@ -33,3 +34,70 @@ class ObjectNamespace(object):
         else:
             os.environ["W32_OBJECT_DIR"] = self.saved
         shutil.rmtree(self.root, ignore_errors=True)
+
+
+# What differs between the interpreters, for tests written once for both.
+# The module maps Python 2's unicode to Python 3's str, Python 2's str to
+# bytes, and int and long to one int.
+PY3 = sys.version_info[0] >= 3
+if PY3:
+    import _thread as thread
+    import asyncio
+    import importlib.util
+    from importlib import reload
+    from io import StringIO
+    text_type = str
+    long = int
+    # How long a thread keeps the interpreter lock while another waits for it.
+    get_switch_interval, set_switch_interval = sys.getswitchinterval, sys.setswitchinterval
+    NEVER_SWITCH = 1e6  # seconds
+
+    def module_file(name):
+        """The file an import of the module would load."""
+        return importlib.util.find_spec(name).origin
+else:
+    import imp
+    import thread
+    from StringIO import StringIO  # noqa: F401 (for the tests)
+    asyncio = None
+    text_type = unicode  # noqa: F821
+    long = long  # noqa: F821
+    reload = reload  # noqa: F821
+    get_switch_interval, set_switch_interval = sys.getcheckinterval, sys.setcheckinterval
+    NEVER_SWITCH = 1 << 30  # bytecodes
+
+    def module_file(name):
+        """The file an import of the module would load."""
+        return imp.find_module(name)[1]
+
+    unittest.TestCase.assertRaisesRegex = unittest.TestCase.assertRaisesRegexp  # Python 3's name
+
+get_ident = thread.get_ident
+
+# Where bytes are wanted, Python 2 takes unicode in its default (ASCII)
+# encoding; Python 3 never turns text into bytes by itself.
+ASCII_TEXT_IS_BYTES = not PY3
+
+# hex() and oct() of a wrapper: digits only on Python 2, with Python 3's prefixes there.
+HEX_PREFIX, OCT_PREFIX = ("0x", "0o") if PY3 else ("", "")
+
+# The registry's opaque pointer object.
+REGISTRY_POINTER_TYPE = "PyCapsule" if PY3 else "PyCObject"
+
+# A bound on waiting for an event, so that a lost one fails the test instead of hanging it.
+HANG_GUARD_SECONDS = 20
+
+
+def compare(a, b):
+    """Python 2's cmp(a, b); on Python 3 through the rich comparisons."""
+    return (a > b) - (a < b)
+
+
+def text(native):
+    """A file name or system text as unicode: Python 2's str holds it as UTF-8."""
+    return native if isinstance(native, text_type) else native.decode("utf-8")
+
+
+def byte_string(values):
+    """The byte string of a sequence of byte values."""
+    return bytes(bytearray(values))

@@ -7,9 +7,7 @@ import time
 
 import _Device
 import _w32
-
-# A bound on waiting for a notice, so that a lost one fails the test instead of hanging it.
-HANG_GUARD_SECONDS = 20
+from device_support import HANG_GUARD_SECONDS, text_type
 
 
 class MonitorFolder(object):
@@ -96,7 +94,7 @@ def append(path):
 
 class TemporaryFolder(object):
     def __init__(self):
-        self.path = unicode(tempfile.mkdtemp(prefix="monitor-test-"))
+        self.path = text_type(tempfile.mkdtemp(prefix="monitor-test-"))
 
     def __call__(self, *parts):
         return os.path.join(self.path, *parts)

@@ -1,7 +1,5 @@
 """The callback bridge: Python callables reached from window messages."""
-import StringIO
 import sys
-import thread
 import threading
 import time
 import unittest
@@ -9,6 +7,7 @@ import weakref
 
 import _callback_peer as peer
 import _w32
+from device_support import StringIO, get_ident, text_type
 
 WM_NULL = 0x0000
 WM_APP = 0x8000
@@ -28,7 +27,7 @@ class Recorder(object):
 
     def __call__(self, *args):
         self.calls.append(args)
-        self.threads.append(thread.get_ident())
+        self.threads.append(get_ident())
 
 
 class CapturedStderr(object):
@@ -36,7 +35,7 @@ class CapturedStderr(object):
 
     def __enter__(self):
         self.saved = sys.stderr
-        sys.stderr = StringIO.StringIO()
+        sys.stderr = StringIO()
         return self
 
     def __exit__(self, *exc):
@@ -171,8 +170,8 @@ class Formats(Objects):
     def test_each_format_reaches_the_callable_as_its_python_values(self):
         cases = [
             ("i", (5,), int),
-            ("sss", ("DISC_CHANGE", "ARRIVE", "E"), str),
-            ("uuuu", (u"C:\\M\xfcsic", u"Rename", u"\U0001F600.mp3", u""), unicode),
+            ("sss", (b"DISC_CHANGE", b"ARRIVE", b"E"), bytes),
+            ("uuuu", (u"C:\\M\xfcsic", u"Rename", u"\U0001F600.mp3", u""), text_type),
             ("(ii)", (1, 2), int),
             ("", (), None),
             ("null", (), None),
@@ -222,14 +221,14 @@ class Threads(Objects):
         recorder, _, window = self.recorded()
         self.assertEqual(peer.PostFromThread(window, WM_APP, 2000), 2000)
         self.assertTrue(pump_until(lambda: len(recorder.calls) == 2000))
-        self.assertEqual([call[1] for call in recorder.calls], range(2000))
-        self.assertEqual(set(recorder.threads), set([thread.get_ident()]))
+        self.assertEqual([call[1] for call in recorder.calls], list(range(2000)))
+        self.assertEqual(set(recorder.threads), set([get_ident()]))
 
     def test_a_thread_without_python_state_can_call(self):
         recorder, handle, _ = self.recorded()
         peer.CallFromThread(handle, 3)
         self.assertEqual(recorder.calls, [(0,), (1,), (2,)])
-        self.assertNotIn(thread.get_ident(), recorder.threads)
+        self.assertNotIn(get_ident(), recorder.threads)
 
     def test_objects_belong_to_the_thread_that_made_them(self):
         recorder = Recorder()

@@ -1,4 +1,4 @@
-"""DectorCallback: volume arrivals and removals as calls with three str values."""
+"""DectorCallback: volume arrivals and removals as calls with three byte strings."""
 import ctypes
 import unittest
 
@@ -50,11 +50,11 @@ class Broadcasts(unittest.TestCase):
     def test_volume_broadcasts_become_calls(self):
         E, F = 1 << 4, 1 << 5
         cases = [
-            (DBT_DEVICEARRIVAL, E, DBTF_MEDIA, ("DISC_CHANGE", "ARRIVE", "E")),
-            (DBT_DEVICEREMOVECOMPLETE, F, 0, ("DRIVE_CHANGE", "REMOVE", "F")),
-            (DBT_DEVICEARRIVAL, (1 << 3) | E, DBTF_MEDIA, ("DISC_CHANGE", "ARRIVE", "D")),
-            (DBT_DEVICEARRIVAL, 0, 0, ("DRIVE_CHANGE", "ARRIVE", "[")),
-            (DBT_DEVICEARRIVAL, 1 << 26, 0, ("DRIVE_CHANGE", "ARRIVE", "[")),
+            (DBT_DEVICEARRIVAL, E, DBTF_MEDIA, (b"DISC_CHANGE", b"ARRIVE", b"E")),
+            (DBT_DEVICEREMOVECOMPLETE, F, 0, (b"DRIVE_CHANGE", b"REMOVE", b"F")),
+            (DBT_DEVICEARRIVAL, (1 << 3) | E, DBTF_MEDIA, (b"DISC_CHANGE", b"ARRIVE", b"D")),
+            (DBT_DEVICEARRIVAL, 0, 0, (b"DRIVE_CHANGE", b"ARRIVE", b"[")),
+            (DBT_DEVICEARRIVAL, 1 << 26, 0, (b"DRIVE_CHANGE", b"ARRIVE", b"[")),
             (DBT_DEVICEARRIVAL, E, DBTF_NET, None),
             (DBT_DEVICEREMOVECOMPLETE, E, DBTF_NET | DBTF_MEDIA, None),
             (DBT_DEVICEQUERYREMOVE, E, DBTF_MEDIA, None),
@@ -73,7 +73,7 @@ class Broadcasts(unittest.TestCase):
         self.assertEqual(self.recorder.calls, [])
         record = volume(1 << 2, 0)
         peer.WndProc(self.handle, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, ctypes.addressof(record))
-        self.assertEqual(self.recorder.calls, [("DRIVE_CHANGE", "ARRIVE", "C")])
+        self.assertEqual(self.recorder.calls, [(b"DRIVE_CHANGE", b"ARRIVE", b"C")])
 
 
 class EntryPoints(unittest.TestCase):

@@ -5,6 +5,7 @@ import unittest
 
 import _callback_peer as peer
 import _w32
+from device_support import HANG_GUARD_SECONDS, asyncio
 
 WM_APP = 0x8000
 
@@ -59,6 +60,24 @@ class Loop(unittest.TestCase):
         self.assertEqual(select.select([fd], [], [], 0)[0], [fd])
         self.assertEqual(_w32.PumpMessages(0), 3)
         self.assertEqual(select.select([fd], [], [], 0)[0], [])
+
+    @unittest.skipIf(asyncio is None, "asyncio is Python 3's")
+    def test_asyncio_dispatches_through_the_queue_descriptor(self):
+        loop = asyncio.new_event_loop()
+        fd = _w32.QueueFd()
+
+        def readable():
+            _w32.PumpMessages(0)
+            if len(self.calls) == 3:
+                loop.stop()
+
+        loop.add_reader(fd, readable)
+        loop.call_later(HANG_GUARD_SECONDS, loop.stop)
+        peer.PostFromThread(self.window, WM_APP, 3)
+        loop.run_forever()
+        loop.remove_reader(fd)
+        loop.close()
+        self.assertEqual(self.calls, [(WM_APP, 0, 0), (WM_APP, 1, 0), (WM_APP, 2, 0)])
 
     def test_each_thread_has_its_own_queue_descriptor(self):
         theirs = []

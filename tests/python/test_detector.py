@@ -1,7 +1,6 @@
 """Detector: the component loader's paths, every answer and fallback of the
 queries through a component whose answers the test scripts, and the
 device-change events of the real system."""
-import imp
 import os
 import shutil
 import subprocess
@@ -11,12 +10,14 @@ import threading
 import time
 import unittest
 
+from device_support import long, module_file, text_type
+
 
 def _module_folder():
     """A folder of the test's own holding the module (through links), so that
     the settings file beside it is the test's to write."""
     folder = tempfile.mkdtemp(prefix="detector-module-")
-    lib = os.path.dirname(imp.find_module("_Device")[1])
+    lib = os.path.dirname(module_file("_Device"))
     for name in ("_Device.so", "_w32.so", "libw32.so"):
         os.symlink(os.path.join(lib, name), os.path.join(folder, name))
     with open(os.path.join(folder, "trace_on.reg"), "w") as reg:
@@ -77,7 +78,7 @@ def write_ini(text):
             os.remove(path)
         return
     with open(path, "wb") as out:
-        out.write(text)
+        out.write(text if isinstance(text, bytes) else text.encode("utf-8"))
 
 
 class Loader(unittest.TestCase):
@@ -103,7 +104,7 @@ class Loader(unittest.TestCase):
             ("no settings file", None, None, None),
             ("no key", "[Path]\nOther.dll=x.so\n", None, None),
             ("a missing file", "[Path]\nQXDeviceDetector.dll=missing.so\n", None, None),
-            ("garbage settings", "\xff\xfe\x00[Pa\x00\n==\xc3(", None, None),
+            ("garbage settings", b"\xff\xfe\x00[Pa\x00\n==\xc3(", None, None),
             ("no library", "[Path]\nQXDeviceDetector.dll=text.so\n", None, None),
             ("no DllGetClassObject, unloading allowed", None, "detector_test_component_no_class_object.so",
              ["DllCanUnloadNow", "unloaded"]),
@@ -189,7 +190,7 @@ class Answers(unittest.TestCase):
         for call, script, answer, received in cases:
             result, lines, _ = self.ask(script + "\n", call)
             self.assertEqual(result, answer, script)
-            self.assertIs(type(result), unicode)
+            self.assertIs(type(result), text_type)
             if received:
                 self.assertEqual(lines[0], received)
 
@@ -205,8 +206,8 @@ class Answers(unittest.TestCase):
             (D.Detector_DetectTwinViewMode, "DetectTwinViewMode 0 5", 5),
             (D.Detector_DetectTwinViewMode, "DetectTwinViewMode 0x80004005 7", 7),  # used whatever the result
             (D.Detector_GetVGASpecialCaps, "GetVGASpecialCaps 0 0x7fffffff", 0x7FFFFFFF),
-            (D.Detector_GetVGASpecialCaps, "GetVGASpecialCaps 0 0x80000000", 0x80000000L),
-            (D.Detector_GetVGASpecialSetting, "GetVGASpecialSetting 0 0xffffffff", 0xFFFFFFFFL),
+            (D.Detector_GetVGASpecialCaps, "GetVGASpecialCaps 0 0x80000000", long(0x80000000)),
+            (D.Detector_GetVGASpecialSetting, "GetVGASpecialSetting 0 0xffffffff", long(0xFFFFFFFF)),
             (D.Detector_GetVGASpecialSetting, "GetVGASpecialSetting 0x80004005 -", 0),
         ]
         for call, script, answer in cases:
@@ -272,7 +273,7 @@ class PlatformAnswers(unittest.TestCase):
         self.assertEqual(D.Detector_GetDriveFriendlyName(self.detector, 2)[-5:], u" (C:)")
         for index in (1, 25, 26, 255):
             self.assertEqual(D.Detector_GetDriveType(self.detector, index), u"DRIVE UNKNOWN")
-            self.assertEqual(D.Detector_GetDriveFriendlyName(self.detector, index), unichr(65 + index) + u":\\")
+            self.assertEqual(D.Detector_GetDriveFriendlyName(self.detector, index), u"%c:\\" % (65 + index))
 
     def test_connection_state_from_the_routes(self):
         root = tempfile.mkdtemp(prefix="detector-machine-")
@@ -301,8 +302,8 @@ class PlatformAnswers(unittest.TestCase):
             self.assertIsNone(_Device.Detector_GetSysManufacturer(self.detector))
             self.assertEqual(_w32.TakeDebugOutput(), [u"Detector::GetSysManufacturer() Enter", u"\n"])
             os.makedirs(os.path.join(root, "sys", "class", "dmi", "id"))
-            with open(os.path.join(root, "sys", "class", "dmi", "id", "sys_vendor"), "w") as out:
-                out.write("Quillomat \xc3\x9cber\n")
+            with open(os.path.join(root, "sys", "class", "dmi", "id", "sys_vendor"), "wb") as out:
+                out.write(b"Quillomat \xc3\x9cber\n")
             maker = _Device.Detector_GetSysManufacturer(self.detector)
             self.assertEqual(maker, u"Quillomat \xdcber")
             self.assertEqual(_w32.TakeDebugOutput()[2:], [u"Detector::GetSysManufacturer() SysManufacturer=" + maker,
@@ -341,7 +342,7 @@ class Events(unittest.TestCase):
         self.assertGreaterEqual(time.time() - started, 4.5)
         ready.set()
         thread.join(30)
-        self.assertEqual(recorder.calls, [("DISC_CHANGE", "ARRIVE", "E")])
+        self.assertEqual(recorder.calls, [(b"DISC_CHANGE", b"ARRIVE", b"E")])
 
     def test_a_mount_and_an_unmount_in_a_private_mount_namespace(self):
         if os.geteuid() != 0 or subprocess.call(["unshare", "-m", "true"], stderr=open(os.devnull, "w")) != 0:
@@ -365,16 +366,16 @@ pump_until(1)
 subprocess.check_call(["umount", "/media/KEY"])
 pump_until(2)
 _w32.PumpMessages(300)
-print repr(calls)
+print(repr(calls))
 _Device.delete_Detector(detector)
 """ % MODULE_FOLDER
         write_ini(None)
         output = subprocess.check_output(["unshare", "-m", "--propagation", "private", sys.executable, "-c", code])
         calls = eval(output.strip().splitlines()[-1])
         self.assertEqual(len(calls), 2, calls)
-        self.assertEqual([call[:2] for call in calls], [("DRIVE_CHANGE", "ARRIVE"), ("DRIVE_CHANGE", "REMOVE")])
+        self.assertEqual([call[:2] for call in calls], [(b"DRIVE_CHANGE", b"ARRIVE"), (b"DRIVE_CHANGE", b"REMOVE")])
         self.assertEqual(calls[0][2], calls[1][2])
-        self.assertTrue("D" <= calls[0][2] <= "Z")
+        self.assertTrue(b"D" <= calls[0][2] <= b"Z")
 
 
 def tearDownModule():

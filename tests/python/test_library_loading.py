@@ -7,6 +7,7 @@ import unittest
 
 import _Device
 import _w32
+from device_support import text_type
 
 
 def library_folder():
@@ -22,7 +23,7 @@ LIBRARIES = library_folder()
 
 
 def library(name):
-    return unicode(os.path.join(LIBRARIES, name))
+    return text_type(os.path.join(LIBRARIES, name))
 
 
 def mapped(path):
@@ -48,7 +49,7 @@ class Regsvr(unittest.TestCase):
             f.write("no library\n")
         cases = [
             (u"/no/such/Server.dll", True, -2, [u"LoadLib fail: 0x0000007e"]),
-            (unicode(text), True, -2, [u"LoadLib fail: 0x000000c1"]),
+            (text_type(text), True, -2, [u"LoadLib fail: 0x000000c1"]),
             (library("Plain.dll"), True, -3, []),
             (library("Plain.dll"), False, -3, []),
             (library("FailServer.dll"), True, -4, [u"Regsvr return: 80070005\n"]),

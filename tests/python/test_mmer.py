@@ -1,4 +1,5 @@
 """MMer and MMer2 end to end, through _Device as the application calls them."""
+import binascii
 import os
 import random
 import shutil
@@ -7,14 +8,22 @@ import unittest
 
 import _Device
 from device_proxies import MMer, MMer2
+from device_support import ASCII_TEXT_IS_BYTES, byte_string
 
 
 def unhex(text):
-    return text.replace(" ", "").decode("hex")
+    return binascii.unhexlify(text.replace(" ", ""))
 
 
 def random_bytes(generator, size):
-    return "".join(chr(generator.randrange(256)) for _ in xrange(size))
+    return byte_string(generator.randrange(256) for _ in range(size))
+
+
+def flipped(data, index):
+    """data with the lowest bit of one byte changed."""
+    changed = bytearray(data)
+    changed[index] ^= 1
+    return bytes(changed)
 
 
 KEY = unhex("2b7e151628aed2a6abf7158809cf4f3c")
@@ -49,59 +58,64 @@ class MMerTest(unittest.TestCase, WindowsErrorChecks):
 
     def test_decode_inverts_encode_for_every_length(self):
         generator = random.Random(3)
-        for length in range(0, 16 * 40, 16) + [1 << 20]:
+        for length in list(range(0, 16 * 40, 16)) + [1 << 20]:
             data = random_bytes(generator, length) if length < 4096 else os.urandom(length)
             encoded = self.mmer.Encode(data)
             self.assertEqual(len(encoded), length)
             self.assertEqual(self.mmer.Decode(encoded), data)
 
     def test_calls_are_independent(self):
-        a, b = "a" * 16, "b" * 16
+        a, b = b"a" * 16, b"b" * 16
         self.assertEqual(self.mmer.Encode(a + b), self.mmer.Encode(a + b))
         self.assertEqual(self.mmer.Encode(a + b)[:16], self.mmer.Encode(a))
         self.assertNotEqual(self.mmer.Encode(a + b)[16:], self.mmer.Encode(b))
 
     def test_refused_parameters_change_nothing(self):
-        before = self.mmer.Encode("x" * 32)
-        k, v = "k" * 16, "v" * 16
-        for parameters in [("k" * 15, v), ("k" * 17, v), (k, "v" * 15), (k, "v" * 17), [k, v],
+        before = self.mmer.Encode(b"x" * 32)
+        k, v = b"k" * 16, b"v" * 16
+        for parameters in [(b"k" * 15, v), (b"k" * 17, v), (k, b"v" * 15), (k, b"v" * 17), [k, v],
                            (k, v, v), (k,), (), (u"k" * 16, v), (k, u"v" * 16), (k, 16),
                            (bytearray(k), v), None, k + v, 5]:
             self.assertBadArguments(self.mmer.SetParam, parameters)
-            self.assertEqual(self.mmer.Encode("x" * 32), before, parameters)
+            self.assertEqual(self.mmer.Encode(b"x" * 32), before, parameters)
 
     def test_subtypes_of_tuple_and_str_are_parameters(self):
         class Pair(tuple):
             pass
 
-        class Bytes(str):
+        class Bytes(bytes):
             pass
 
         self.assertEqual(self.mmer.SetParam(Pair((Bytes(KEY), Bytes(VECTOR)))), 1)
 
     def test_bad_data_raises(self):
-        for data in ["x" * 17, "x", "x" * 31, 5, 5.0, None, ["x" * 16], object(), u"\xe9" * 16]:
+        for data in [b"x" * 17, b"x", b"x" * 31, 5, 5.0, None, [b"x" * 16], object(), u"\xe9" * 16,
+                     bytearray(b"x" * 16)]:
             self.assertBadArguments(self.mmer.Encode, data)
             self.assertBadArguments(self.mmer.Decode, data)
 
-    def test_unicode_goes_through_the_default_encoding(self):
-        self.assertEqual(self.mmer.Encode(u"a" * 16), self.mmer.Encode("a" * 16))
+    def test_ascii_text_is_bytes_only_where_the_interpreter_makes_it_so(self):
+        if ASCII_TEXT_IS_BYTES:
+            self.assertEqual(self.mmer.Encode(u"a" * 16), self.mmer.Encode(b"a" * 16))
+        else:
+            self.assertBadArguments(self.mmer.Encode, u"a" * 16)
+            self.assertBadArguments(self.mmer.Decode, u"a" * 16)
 
     def test_empty_string_gives_empty_string(self):
-        self.assertEqual(self.mmer.Encode(""), "")
-        self.assertEqual(self.mmer.Decode(""), "")
+        self.assertEqual(self.mmer.Encode(b""), b"")
+        self.assertEqual(self.mmer.Decode(b""), b"")
 
     def test_wrong_object_is_a_type_error(self):
         for name in ["MMer_SetParam", "MMer_Encode", "MMer_Decode"]:
             with self.assertRaises(TypeError) as caught:
-                getattr(_Device, name)(MMer2(), "x" * 16)
+                getattr(_Device, name)(MMer2(), b"x" * 16)
             self.assertEqual(str(caught.exception), "in method '%s', argument 1 of type 'MMer *'" % name)
 
     def test_before_any_parameters_it_still_runs(self):
         fresh = MMer()
-        encoded = fresh.Encode("z" * 48)
+        encoded = fresh.Encode(b"z" * 48)
         self.assertEqual(len(encoded), 48)
-        self.assertEqual(fresh.Decode(encoded), "z" * 48)
+        self.assertEqual(fresh.Decode(encoded), b"z" * 48)
 
 class FakeMachine(object):
     """A folder with etc/machine-id, for W32_SYSROOT."""
@@ -138,66 +152,73 @@ class MMer2Test(unittest.TestCase, WindowsErrorChecks):
         self.elsewhere.remove()
 
     def test_decode_inverts_encode(self):
-        for data in ["", "a", "\x00" * 100, os.urandom(100000), u"ascii text"]:
+        for data in [b"", b"a", b"\x00" * 100, os.urandom(100000)]:
             blob = self.mmer2.Encode(data)
-            self.assertIsInstance(blob, str)
-            self.assertEqual(self.mmer2.Decode(blob), str(data))
+            self.assertIsInstance(blob, bytes)
+            self.assertEqual(self.mmer2.Decode(blob), data)
+
+    def test_ascii_text_is_bytes_only_where_the_interpreter_makes_it_so(self):
+        if ASCII_TEXT_IS_BYTES:
+            self.assertEqual(self.mmer2.Decode(self.mmer2.Encode(u"ascii text")), b"ascii text")
+        else:
+            self.assertBadArguments(self.mmer2.Encode, u"ascii text")
+            self.assertBadArguments(self.mmer2.Decode, u"ascii text")
 
     def test_two_encodings_differ_and_both_decode(self):
-        first, second = self.mmer2.Encode("same"), self.mmer2.Encode("same")
+        first, second = self.mmer2.Encode(b"same"), self.mmer2.Encode(b"same")
         self.assertNotEqual(first, second)
-        self.assertEqual(self.mmer2.Decode(first), "same")
-        self.assertEqual(self.mmer2.Decode(second), "same")
+        self.assertEqual(self.mmer2.Decode(first), b"same")
+        self.assertEqual(self.mmer2.Decode(second), b"same")
 
     def test_description_travels_in_every_blob(self):
-        self.assertIn(u"OrvellineCalvetto".encode("utf-16-le"), self.mmer2.Encode("data"))
+        self.assertIn(u"OrvellineCalvetto".encode("utf-16-le"), self.mmer2.Encode(b"data"))
 
     def test_any_other_bytes_decode_to_none(self):
-        blob = self.mmer2.Encode("sixteen bytes...")
-        damaged = ["", "x", "\x01\x00\x00\x00" * 20, os.urandom(len(blob)), blob + "x", "\x00" * (8 << 20)]
+        blob = self.mmer2.Encode(b"sixteen bytes...")
+        damaged = [b"", b"x", b"\x01\x00\x00\x00" * 20, os.urandom(len(blob)), blob + b"x", b"\x00" * (8 << 20)]
         damaged += [blob[:n] for n in range(len(blob))]
-        damaged += [blob[:i] + chr(ord(blob[i]) ^ 1) + blob[i + 1:] for i in range(len(blob))]
+        damaged += [flipped(blob, i) for i in range(len(blob))]
         for data in damaged:
             self.assertIsNone(self.mmer2.Decode(data), repr(data[:80]))
 
     def test_another_machine_gives_none(self):
-        blob = self.mmer2.Encode("data")
+        blob = self.mmer2.Encode(b"data")
         self.elsewhere.enter()
         self.assertIsNone(self.mmer2.Decode(blob))
-        self.assertEqual(self.mmer2.Decode(self.mmer2.Encode("there")), "there")
+        self.assertEqual(self.mmer2.Decode(self.mmer2.Encode(b"there")), b"there")
         self.here.enter()
-        self.assertEqual(self.mmer2.Decode(blob), "data")
+        self.assertEqual(self.mmer2.Decode(blob), b"data")
 
     def test_without_machine_identity_everything_is_none(self):
-        blob = self.mmer2.Encode("data")
+        blob = self.mmer2.Encode(b"data")
         bare = FakeMachine(None)
         try:
             bare.enter()
-            self.assertIsNone(self.mmer2.Encode("data"))
+            self.assertIsNone(self.mmer2.Encode(b"data"))
             self.assertIsNone(self.mmer2.Decode(blob))
         finally:
             bare.remove()
 
     def test_non_strings_raise(self):
-        for data in [5, 5.0, None, ["x"], object(), u"\xe9"]:
+        for data in [5, 5.0, None, [b"x"], object(), u"\xe9", bytearray(b"x")]:
             self.assertBadArguments(self.mmer2.Encode, data)
             self.assertBadArguments(self.mmer2.Decode, data)
 
     def test_wrong_object_is_a_type_error(self):
         for name in ["MMer2_Encode", "MMer2_Decode"]:
             with self.assertRaises(TypeError) as caught:
-                getattr(_Device, name)(MMer(), "x")
+                getattr(_Device, name)(MMer(), b"x")
             self.assertEqual(str(caught.exception), "in method '%s', argument 1 of type 'MMer2 *'" % name)
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run as another user")
     def test_another_user_of_the_machine_decodes(self):
-        blob = self.mmer2.Encode("shared")
+        blob = self.mmer2.Encode(b"shared")
         child = os.fork()
         if child == 0:
             try:
                 os.setgid(65534)
                 os.setuid(65534)
-                os._exit(0 if self.mmer2.Decode(blob) == "shared" else 1)
+                os._exit(0 if self.mmer2.Decode(blob) == b"shared" else 1)
             except BaseException:
                 os._exit(2)
         self.assertEqual(os.waitpid(child, 0)[1], 0)

@@ -16,7 +16,7 @@ class Arguments(unittest.TestCase):
         del self.monitor
 
     def test_a_path_that_is_not_unicode_is_refused(self):
-        for path in ["/tmp", 5, None]:
+        for path in [b"/tmp", 5, None]:
             with self.assertRaises(TypeError) as raised:
                 self.monitor.AddFolder(path)
             self.assertEqual(str(raised.exception), "Unicode string expected")

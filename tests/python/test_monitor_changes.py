@@ -2,13 +2,13 @@
 import os
 import select
 import shutil
-import StringIO
 import sys
 import tempfile
 import unittest
 
 import _Device
 import _w32
+from device_support import StringIO
 from monitor_harness import (PROBE, MonitorFolder, Recorder, TemporaryFolder, append, drain, make_folder, pump_until,
                              settle, touch)
 
@@ -186,7 +186,7 @@ class Delivery(unittest.TestCase):
                 raise RuntimeError("first notice refused")
 
         monitor = self.start(raising)
-        saved, sys.stderr = sys.stderr, StringIO.StringIO()
+        saved, sys.stderr = sys.stderr, StringIO()
         try:
             touch(self.temp("a"))
             touch(self.temp("b"))

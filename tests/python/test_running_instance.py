@@ -8,7 +8,7 @@ import unittest
 
 import _Device
 from device_proxies import RunningInstance
-from device_support import ObjectNamespace, run_python
+from device_support import ObjectNamespace, byte_string, run_python
 
 
 def answers(instance):
@@ -20,8 +20,8 @@ FRESH, ANOTHER, OTHER_SESSION = (False, False), (True, False), (False, True)
 CHILD = """
     import _Device
     r = _Device.new_RunningInstance(%r)
-    print _Device.RunningInstance_IsAnotherInstanceRunning(r), \\
-          _Device.RunningInstance_IsAnotherInstanceRunningOnOtherSession(r)
+    print("{0} {1}".format(_Device.RunningInstance_IsAnotherInstanceRunning(r),
+                           _Device.RunningInstance_IsAnotherInstanceRunningOnOtherSession(r)))
     _Device.delete_RunningInstance(r)
 """
 
@@ -48,7 +48,7 @@ def as_nobody(action):
             os.setgroups([])
             os.setgid(NOBODY)
             os.setuid(NOBODY)
-            os.write(result_write, action())
+            os.write(result_write, byte_string(ord(c) for c in action()))  # no codec: its files may be unreadable now
             os.read(release_read, 1)
         except BaseException:
             traceback.print_exc()
@@ -57,7 +57,7 @@ def as_nobody(action):
     os.close(result_write)
     os.close(release_read)
     try:
-        yield os.read(result_read, 65536)
+        yield os.read(result_read, 65536).decode()
     finally:
         os.close(release_write)
         os.close(result_read)
@@ -102,9 +102,9 @@ class WithinOneProcess(unittest.TestCase):
         del held, lone
 
     def test_bad_names(self):
-        with self.assertRaisesRegexp(TypeError, "^Unicode string expected$"):
-            _Device.new_RunningInstance("bytes")
-        with self.assertRaisesRegexp(TypeError, "new_RunningInstance"):
+        with self.assertRaisesRegex(TypeError, "^Unicode string expected$"):
+            _Device.new_RunningInstance(b"bytes")
+        with self.assertRaisesRegex(TypeError, "new_RunningInstance"):
             _Device.new_RunningInstance()
 
 

@@ -6,6 +6,7 @@ import tempfile
 import unittest
 
 import _Device
+from device_support import text, text_type
 
 XDG_VARIABLES = ("XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_DATA_DIRS",
                  "XDG_CONFIG_DIRS")
@@ -102,7 +103,7 @@ class EveryCsidl(FreshHome):
         for csidl in no_place:
             expected[csidl] = documents
         for csidl, path in sorted(expected.items()):
-            self.assertEqual(_Device.GetSystemFolder(csidl), path.decode("utf-8"), hex(csidl))
+            self.assertEqual(_Device.GetSystemFolder(csidl), text(path), hex(csidl))
             self.assertTrue(os.path.isdir(path), hex(csidl))
         self.assertFalse(os.path.exists(self.path("sysdata1", "templates")))
 
@@ -117,19 +118,19 @@ class EveryCsidl(FreshHome):
         ]
         for name, csidl in pairs:
             answer = getattr(_Device, name)()
-            self.assertEqual(type(answer), unicode, name)
+            self.assertEqual(type(answer), text_type, name)
             self.assertEqual(answer, _Device.GetSystemFolder(csidl), name)
-        self.assertEqual(_Device.GetUserFolder(), os.path.join(self.home, "Documents").decode("utf-8"))
+        self.assertEqual(_Device.GetUserFolder(), text(os.path.join(self.home, "Documents")))
 
     def test_sample_music_lies_in_the_shared_music_folder(self):
         sample = _Device.GetSampleMusicFolder()
-        self.assertEqual(sample, os.path.join(self.home, "Public", "Music", "Sample Music").decode("utf-8"))
+        self.assertEqual(sample, text(os.path.join(self.home, "Public", "Music", "Sample Music")))
         self.assertTrue(os.path.isdir(sample))
 
 
 class BadInput(FreshHome):
     def test_values_that_name_no_folder_give_the_documents_folder(self):
-        documents = os.path.join(self.home, "Documents").decode("utf-8")
+        documents = text(os.path.join(self.home, "Documents"))
         for csidl in (-1, -5, -0x80000000, 0x0c, 0x0f, 0x32, 0x3c, 0x3e, 0xff, 0x10000, 0x7fffffff, 0x4005 | 0x3e):
             self.assertEqual(_Device.GetSystemFolder(csidl), documents, csidl)
         for value in (1.5, u"5", None, 2 ** 31):
@@ -144,7 +145,7 @@ class BadInput(FreshHome):
     def test_user_dirs_that_cannot_be_read_or_make_no_sense_give_the_defaults(self):
         config = os.path.join(self.home, ".config")
         os.makedirs(os.path.join(config, "user-dirs.dirs"))  # a folder: cannot be read
-        self.assertEqual(_Device.GetMusicFolder(), os.path.join(self.home, "Music").decode("utf-8"))
+        self.assertEqual(_Device.GetMusicFolder(), text(os.path.join(self.home, "Music")))
         os.rmdir(os.path.join(config, "user-dirs.dirs"))
         self.user_dirs('XDG_MUSIC_DIR=$HOME/unquoted\nXDG_VIDEOS_DIR="relative/Videos"\n'
                        'XDG_PICTURES_DIR="$HOMEPAGE"\nXDG_TEMPLATES_DIR="$HOME/unclosed\n\x00\xff\n')
@@ -152,18 +153,18 @@ class BadInput(FreshHome):
                               ("GetPictureFolder", "Pictures"), ("GetSystemFolder", "Templates")):
             function = getattr(_Device, name)
             answer = function(0x15) if name == "GetSystemFolder" else function()
-            self.assertEqual(answer, os.path.join(self.home, default).decode("utf-8"), name)
+            self.assertEqual(answer, text(os.path.join(self.home, default)), name)
 
     def test_without_home_the_user_databases_home(self):
         del os.environ["HOME"]
-        self.assertEqual(_Device.GetSystemFolder(0x28), pwd.getpwuid(os.geteuid()).pw_dir.decode("utf-8"))
+        self.assertEqual(_Device.GetSystemFolder(0x28), text(pwd.getpwuid(os.geteuid()).pw_dir))
         os.environ["HOME"] = "relative/home"
-        self.assertEqual(_Device.GetSystemFolder(0x28), pwd.getpwuid(os.geteuid()).pw_dir.decode("utf-8"))
+        self.assertEqual(_Device.GetSystemFolder(0x28), text(pwd.getpwuid(os.geteuid()).pw_dir))
 
     def test_a_folder_that_cannot_be_created_gives_the_documents_folder(self):
         with open(os.path.join(self.home, "Music"), "w"):
             pass  # a file holds the music folder's name
-        self.assertEqual(_Device.GetMusicFolder(), os.path.join(self.home, "Documents").decode("utf-8"))
+        self.assertEqual(_Device.GetMusicFolder(), text(os.path.join(self.home, "Documents")))
 
 
 if __name__ == "__main__":

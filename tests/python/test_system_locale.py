@@ -4,7 +4,7 @@ import shutil
 import tempfile
 import unittest
 
-from device_support import run_python
+from device_support import run_python, text_type
 
 LOCALE_VARIABLES = ("LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LC_ADDRESS", "W32_SYSROOT")
 
@@ -13,7 +13,7 @@ def answers(settings, code):
     """The repr the code prints in a fresh interpreter with only `settings` for locale."""
     env = dict((name, "") for name in LOCALE_VARIABLES)
     env.update(settings)
-    status, out, err = run_python("import _Device\nprint repr(%s)" % code, env)
+    status, out, err = run_python("import _Device\nprint(repr(%s))" % code, env)
     if status != 0:
         raise AssertionError(err)
     return eval(out)
@@ -46,7 +46,7 @@ class UserLanguageAndCountry(unittest.TestCase):
         for settings, language, country in cases:
             got = answers(settings, "(_Device.GetUserLang(), _Device.GetSystemCountryCode())")
             self.assertEqual(got, (language, country), settings)
-            self.assertTrue(all(isinstance(text, unicode) for text in got))
+            self.assertTrue(all(isinstance(text, text_type) for text in got))
 
 
 class SystemLanguage(unittest.TestCase):
@@ -98,7 +98,7 @@ class SystemLocales(unittest.TestCase):
             self.assertEqual(type(pair), list)
             self.assertEqual(len(pair), 2)
             self.assertEqual(type(pair[0]), int)
-            self.assertEqual(type(pair[1]), unicode)
+            self.assertEqual(type(pair[1]), text_type)
             self.assertTrue(pair[1])
 
     def test_twice_the_same_list(self):

@@ -7,12 +7,12 @@ import unittest
 
 import _Device
 
-from device_support import run_python
+from device_support import run_python, text, text_type
 
 
 class MachineFacts(unittest.TestCase):
     def test_user_name_is_the_effective_user(self):
-        self.assertEqual(_Device.GetUserName(), pwd.getpwuid(os.geteuid()).pw_name.decode("utf-8"))
+        self.assertEqual(_Device.GetUserName(), text(pwd.getpwuid(os.geteuid()).pw_name))
 
     def test_free_disk_space_is_the_volumes_free_megabytes(self):
         for path, native in ((u"/", "/"), (u"C:\\", "/"), (u"C:/tmp", "/tmp"), (u"/tmp", "/tmp")):
@@ -24,11 +24,11 @@ class MachineFacts(unittest.TestCase):
         folder = tempfile.mkdtemp()
         try:
             open(os.path.join(folder, "file"), "w").close()
-            for path in (u"/no/such/folder", os.path.join(folder, "file").decode("utf-8"), u"", u"Q:\\"):
+            for path in (u"/no/such/folder", text(os.path.join(folder, "file")), u"", u"Q:\\"):
                 self.assertIsNone(_Device.GetAvailableDiskSpaceMB(path), path)
         finally:
             shutil.rmtree(folder)
-        self.assertRaises(TypeError, _Device.GetAvailableDiskSpaceMB, "/")
+        self.assertRaises(TypeError, _Device.GetAvailableDiskSpaceMB, b"/")
 
     def test_logical_processors_online(self):
         self.assertEqual(_Device.GetLogicalCpuNumber(), os.sysconf("SC_NPROCESSORS_ONLN"))
@@ -39,7 +39,7 @@ class MachineFacts(unittest.TestCase):
             os.makedirs(os.path.join(root, "sys/devices/system/cpu"))
             with open(os.path.join(root, "sys/devices/system/cpu/online"), "w") as f:
                 f.write("0-5,8-9\n")
-            status, out, err = run_python("import _Device\nprint _Device.GetLogicalCpuNumber()",
+            status, out, err = run_python("import _Device\nprint(_Device.GetLogicalCpuNumber())",
                                           {"W32_SYSROOT": root})
             self.assertEqual((status, out.strip()), (0, "8"), err)
         finally:
@@ -47,7 +47,7 @@ class MachineFacts(unittest.TestCase):
 
 
 WMI_ANSWERS = ("import _Device, _w32\n_w32.CoInitialize()\n"
-               "print repr((_Device.GetTotalMemorySize(), _Device.GetDisplayAdapterNames(), _Device.IsIronLake()))")
+               "print(repr((_Device.GetTotalMemorySize(), _Device.GetDisplayAdapterNames(), _Device.IsIronLake())))")
 
 
 class FakeMachine(unittest.TestCase):
@@ -100,7 +100,7 @@ class FakeMachine(unittest.TestCase):
             memory, names, ironlake = self.answers()
             self.assertEqual(ironlake, expected, devices)
             self.assertEqual(type(names), tuple)
-            self.assertEqual([type(name) for name in names], [unicode, unicode])
+            self.assertEqual([type(name) for name in names], [text_type, text_type])
 
     def test_no_machine_facts_and_no_com_give_none(self):
         self.assertEqual(self.answers(), (None, None, None))

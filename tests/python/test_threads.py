@@ -1,12 +1,12 @@
 """Objects deleted from other threads, slow consumers: no use after free, no
 lost notice."""
-import sys
 import threading
 import time
 import unittest
 
 import _Device
 import _w32
+from device_support import NEVER_SWITCH, get_switch_interval, set_switch_interval
 
 from monitor_harness import (HANG_GUARD_SECONDS, MonitorFolder, Recorder, TemporaryFolder, drain, pump_until, settle,
                              touch)
@@ -23,10 +23,10 @@ def hold_the_interpreter_lock(seconds):
 class ForeignDeletion(unittest.TestCase):
     def setUp(self):
         self.folder = TemporaryFolder()
-        self.check_interval = sys.getcheckinterval()
+        self.switch_interval = get_switch_interval()
 
     def tearDown(self):
-        sys.setcheckinterval(self.check_interval)
+        set_switch_interval(self.switch_interval)
         self.folder.remove()
 
     def test_a_monitor_deleted_while_its_owner_waits_to_call_python_is_never_called_again(self):
@@ -51,13 +51,13 @@ class ForeignDeletion(unittest.TestCase):
         # The owner dispatches a notice and waits for the lock, held here,
         # while the monitor is deleted and a new object of the same size takes
         # its memory.
-        sys.setcheckinterval(1 << 30)
+        set_switch_interval(NEVER_SWITCH)
         hold_the_interpreter_lock(1.0)
         _Device.delete_MonitorFolder(made.pop("monitor"))
         newcomer = Recorder()
         successor = _Device.new_MonitorFolder(newcomer)
         delivered_at_deletion = len(made["recorder"].notices)
-        sys.setcheckinterval(self.check_interval)
+        set_switch_interval(self.switch_interval)
         time.sleep(0.5)
         stop.set()
         thread.join(HANG_GUARD_SECONDS)

@@ -2,19 +2,20 @@
 import sys
 import unittest
 
-from device_support import run_python
+from device_support import REGISTRY_POINTER_TYPE, run_python
 
 
 class SharedRegistry(unittest.TestCase):
     def test_import_creates_the_registry_module(self):
         import _Device
         registry = sys.modules["swig_runtime_data3"]
-        self.assertEqual(type(registry.type_pointer).__name__, "PyCObject")
+        self.assertEqual(type(registry.type_pointer).__name__, REGISTRY_POINTER_TYPE)
 
     def check_sharing(self, first, second):
         status, out, err = run_python("""
             import %s, %s
             import _Device, _registry_peer as peer
+            from device_support import reload
             assert peer.ring_size() == 2
             # One record for each shared name, whichever module came first.
             instance = _Device.new_RunningInstance(u"shared-record")
@@ -37,7 +38,7 @@ class SharedRegistry(unittest.TestCase):
             del instance
             reload(_Device)
             assert peer.ring_size() == 2
-            print "shared"
+            print("shared")
         """ % (first, second))
         self.assertEqual((status, out), (0, "shared\n"), err)
 

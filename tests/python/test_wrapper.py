@@ -5,7 +5,7 @@ import unittest
 import weakref
 
 import _Device
-from device_support import run_python
+from device_support import HEX_PREFIX, OCT_PREFIX, compare, long, run_python
 
 
 def new_instance(name=u"test_wrapper"):
@@ -18,8 +18,8 @@ class TextForms(unittest.TestCase):
         address = int(wrapper)
         self.assertEqual(repr(wrapper), "<Swig Object of type 'RunningInstance *' at 0x%x>" % address)
         self.assertEqual(wrapper.__repr__(), repr(wrapper))
-        self.assertEqual(hex(wrapper), "%x" % address)
-        self.assertEqual(oct(wrapper), "%o" % address)
+        self.assertEqual(hex(wrapper), HEX_PREFIX + "%x" % address)
+        self.assertEqual(oct(wrapper), OCT_PREFIX + "%o" % address)
         self.assertEqual(long(wrapper), address)
         little_endian = "".join("%02x" % ((address >> (8 * i)) & 0xFF) for i in range(8))
         self.assertEqual(str(wrapper), "_" + little_endian + "_p_RunningInstance")
@@ -40,10 +40,12 @@ class TextForms(unittest.TestCase):
 
     def test_comparison_by_address_and_no_hash(self):
         wrapper = new_instance()
-        self.assertEqual(cmp(wrapper, wrapper), 0)
+        self.assertEqual(compare(wrapper, wrapper), 0)
         other = new_instance(u"other")
-        expected = cmp(int(wrapper), int(other))
-        self.assertEqual(cmp(wrapper, other), expected)
+        expected = compare(int(wrapper), int(other))
+        self.assertEqual(compare(wrapper, other), expected)
+        self.assertEqual(compare(other, wrapper), -expected)
+        self.assertTrue(wrapper != other and not wrapper == other)
         self.assertRaises(TypeError, hash, wrapper)
         self.assertRaises(AttributeError, setattr, wrapper, "x", 1)
         self.assertEqual(wrapper.__doc__, "Swig object carries a C/C++ instance pointer")
@@ -88,7 +90,7 @@ class HostileCarriers(unittest.TestCase):
             address = int(w)
             del w
             assert int(kept[0]) == address and kept[0].own() is False
-            print repr(kept[0]).split("'")[1]
+            print(repr(kept[0]).split("'")[1])
         """)
         self.assertEqual((status, out), (0, "RunningInstance *\n"), err)
 
@@ -120,11 +122,11 @@ class Ownership(unittest.TestCase):
     def test_deleted_and_none_objects_never_reach_a_service(self):
         wrapper = new_instance()
         _Device.delete_RunningInstance(wrapper)
-        with self.assertRaisesRegexp(ValueError, r"^in method 'RunningInstance_Close', argument 1 of type "
-                                                 r"'RunningInstance \*' refers to a deleted object$"):
+        with self.assertRaisesRegex(ValueError, r"^in method 'RunningInstance_Close', argument 1 of type "
+                                                r"'RunningInstance \*' refers to a deleted object$"):
             _Device.RunningInstance_Close(wrapper)
         self.assertRaises(ValueError, _Device.delete_RunningInstance, wrapper)
-        with self.assertRaisesRegexp(ValueError, "is None"):
+        with self.assertRaisesRegex(ValueError, "is None"):
             _Device.RunningInstance_IsAnotherInstanceRunning(None)
         self.assertIsNone(_Device.delete_RunningInstance(None))
 
@@ -196,7 +198,7 @@ class FindingThis(unittest.TestCase):
         holder = type("Holder", (object,), {})()
         holder.this = wrapper
         self.assertIs(_Device.RunningInstance_IsAnotherInstanceRunning(holder), False)
-        with self.assertRaisesRegexp(TypeError, r"^in method 'MMer_Encode', argument 1 of type 'MMer \*'$"):
+        with self.assertRaisesRegex(TypeError, r"^in method 'MMer_Encode', argument 1 of type 'MMer \*'$"):
             _Device.MMer_Encode(holder, "x")
         _Device.delete_RunningInstance(wrapper)
 
@@ -207,7 +209,7 @@ class EndOfAWrapper(unittest.TestCase):
             import _Device
             w = _Device.new_RunningInstance(u"leaky")
             del w
-            print "after"
+            print("after")
         """)
         self.assertEqual(status, 0, err)
         self.assertEqual(out, "swig/python detected a memory leak of type 'RunningInstance *', "
@@ -240,7 +242,7 @@ class EndOfAWrapper(unittest.TestCase):
             _Device.RunningInstance_swigregister(Builtin)
             w = _Device.new_RunningInstance(u"builtin")
             del w
-            print "ok"
+            print("ok")
         """)
         self.assertEqual((status, out), (0, "ok\n"), err)
 
@@ -257,7 +259,7 @@ class EndOfAWrapper(unittest.TestCase):
             except KeyError:
                 w = _Device.new_RunningInstance(u"raising")
                 del w
-            print "survived"
+            print("survived")
         """)
         self.assertEqual(status, 0, err)
         self.assertIn("survived", out)
