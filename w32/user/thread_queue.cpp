@@ -222,7 +222,8 @@ bool ThreadQueue::HasMessageLocked(const MessageFilter& filter, Clock::time_poin
   return next != nullptr && next->due <= now;
 }
 
-bool ThreadQueue::WaitForMessage(const MessageFilter& filter, Clock::time_point deadline) {
+bool ThreadQueue::WaitForMessage(Clock::time_point deadline) {
+  const MessageFilter filter{};
   std::unique_lock<std::mutex> guard(lock_);
   while (true) {
     const Clock::time_point now = Clock::now();

@@ -73,9 +73,9 @@ class ThreadQueue {
   // On the owning thread: the next message the filter takes, sent messages
   // run first; posted messages, then WM_QUIT, then a due timer.
   bool Retrieve(const MessageFilter& filter, bool remove, MSG* message);
-  // Blocks until Retrieve may find something or the deadline passes.
+  // Blocks until Retrieve may find any message or the deadline passes.
   // Returns false on the deadline.
-  bool WaitForMessage(const MessageFilter& filter, Clock::time_point deadline);
+  bool WaitForMessage(Clock::time_point deadline);
   // Posted messages, due timers and a quit request: what one dispatch run takes.
   size_t Pending();
 

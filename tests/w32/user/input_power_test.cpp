@@ -1,68 +1,14 @@
-// Simulated input, system parameters and the thread execution state.
+// Simulated input, system parameters and the thread execution state of each thread.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "host/host.h"
 
 namespace {
-
-TEST(SendInput, KeepsTheRecordsItIsGiven) {
-  w32::host::TakeSentInput();
-  INPUT inputs[2] = {};
-  inputs[0].type = INPUT_MOUSE;
-  inputs[0].mi.dx = 3;
-  inputs[0].mi.dwFlags = MOUSEEVENTF_MOVE;
-  inputs[1].type = INPUT_KEYBOARD;
-  inputs[1].ki.wVk = 0x41;
-  EXPECT_EQ(SendInput(2, inputs, sizeof(INPUT)), 2u);
-  const std::vector<INPUT> taken = w32::host::TakeSentInput();
-  ASSERT_EQ(taken.size(), 2u);
-  EXPECT_EQ(taken[0].mi.dx, 3);
-  EXPECT_EQ(taken[0].mi.dwFlags, static_cast<DWORD>(MOUSEEVENTF_MOVE));
-  EXPECT_EQ(taken[1].ki.wVk, 0x41);
-  EXPECT_TRUE(w32::host::TakeSentInput().empty());
-}
-
-TEST(SendInput, RefusesBadRecordsWholly) {
-  INPUT good{};
-  INPUT bad[2] = {};
-  bad[1].type = 3;
-  struct Case {
-    const char* what;
-    UINT count;
-    INPUT* inputs;
-    int size;
-  };
-  const Case cases[] = {
-      {"32-bit record size", 1, &good, 28},
-      {"no records", 1, nullptr, sizeof(INPUT)},
-      {"unknown type", 2, bad, sizeof(INPUT)},
-  };
-  for (const Case& c : cases) {
-    SetLastError(0);
-    EXPECT_EQ(SendInput(c.count, c.inputs, c.size), 0u) << c.what;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << c.what;
-  }
-  EXPECT_TRUE(w32::host::TakeSentInput().empty());
-}
-
-TEST(SystemParametersInfo, KeepsWhetherSimulatedInputResetsIdle) {
-  BOOL blocked = -1;
-  for (UINT value : {1u, 0u}) {
-    EXPECT_TRUE(SystemParametersInfoW(SPI_SETBLOCKSENDINPUTRESETS, value, nullptr, 0));
-    EXPECT_TRUE(SystemParametersInfoW(SPI_GETBLOCKSENDINPUTRESETS, 0, &blocked, 0));
-    EXPECT_EQ(blocked, static_cast<BOOL>(value));
-  }
-  SetLastError(0);
-  EXPECT_FALSE(SystemParametersInfoW(SPI_GETBLOCKSENDINPUTRESETS, 0, nullptr, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  SetLastError(0);
-  EXPECT_FALSE(SystemParametersInfoW(0xFFFF, 0, &blocked, 0));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-}
 
 TEST(SetThreadExecutionState, ReturnsThePreviousStateOfTheThread) {
   std::thread([] {
@@ -92,12 +38,32 @@ TEST(SetThreadExecutionState, RequirementsOfAllThreadsHoldTogetherAndEndWithThei
   EXPECT_EQ(w32::host::HeldExecutionState(), 0u);
 }
 
-TEST(SetThreadExecutionState, RefusesUnknownFlags) {
-  for (EXECUTION_STATE flags : {ES_CONTINUOUS | ES_USER_PRESENT, 0x100u, static_cast<DWORD>(ES_AWAYMODE_REQUIRED)}) {
+// What each keeps as the application calls them is in tests/python/test_power.py;
+// a bad argument is refused whole, with nothing kept.
+TEST(InputAndPower, RefuseBadArgumentsWhole) {
+  INPUT good{};
+  INPUT bad[2] = {};
+  bad[1].type = 3;
+  BOOL blocked = -1;
+  const struct {
+    const char* what;
+    std::function<bool()> call;  // true when it failed
+  } cases[] = {
+      {"32-bit input record size", [&] { return SendInput(1, &good, 28) == 0; }},
+      {"no input records", [&] { return SendInput(1, nullptr, sizeof(INPUT)) == 0; }},
+      {"unknown input type", [&] { return SendInput(2, bad, sizeof(INPUT)) == 0; }},
+      {"no parameter buffer", [&] { return !SystemParametersInfoW(SPI_GETBLOCKSENDINPUTRESETS, 0, nullptr, 0); }},
+      {"unknown parameter", [&] { return !SystemParametersInfoW(0xFFFF, 0, &blocked, 0); }},
+      {"user present", [&] { return SetThreadExecutionState(ES_CONTINUOUS | ES_USER_PRESENT) == 0; }},
+      {"unknown state", [&] { return SetThreadExecutionState(0x100u) == 0; }},
+      {"away mode", [&] { return SetThreadExecutionState(ES_AWAYMODE_REQUIRED) == 0; }},
+  };
+  for (const auto& c : cases) {
     SetLastError(0);
-    EXPECT_EQ(SetThreadExecutionState(flags), 0u) << flags;
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << flags;
+    EXPECT_TRUE(c.call()) << c.what;
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << c.what;
   }
+  EXPECT_TRUE(w32::host::TakeSentInput().empty());
   EXPECT_EQ(w32::host::HeldExecutionState(), 0u);
 }
 

@@ -27,8 +27,7 @@ TEST(ThreadTimer, FiresOnlyWhileTheCreatingThreadRetrievesAndDispatches) {
   ASSERT_NE(id, 0u);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // intervals pass; nobody retrieves
   EXPECT_TRUE(ticks.empty());
-  MSG message;
-  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), TRUE);
+  MSG message = w32_test::NextMessage();
   EXPECT_EQ(message.message, static_cast<UINT>(WM_TIMER));
   EXPECT_EQ(message.wParam, id);
   EXPECT_EQ(message.lParam, reinterpret_cast<LPARAM>(&OnTick));
@@ -46,8 +45,7 @@ TEST(ThreadTimer, FiresOnlyWhileTheCreatingThreadRetrievesAndDispatches) {
 TEST(ThreadTimer, ATickOfAKilledTimerIsNotDispatched) {
   ticks.clear();
   const UINT_PTR id = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTick);
-  MSG message;
-  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), TRUE);
+  MSG message = w32_test::NextMessage();
   ASSERT_EQ(message.message, static_cast<UINT>(WM_TIMER));
   KillTimer(nullptr, id);
   DispatchMessageW(&message);
@@ -84,8 +82,7 @@ TEST(ThreadTimer, AnExistingIdIsReplacedAndOthersAreNew) {
   const UINT_PTR fresh = SetTimer(nullptr, unknown, 100000, OnTick);
   EXPECT_NE(fresh, unknown);
   EXPECT_NE(fresh, slow);
-  MSG message;
-  ASSERT_EQ(GetMessageW(&message, nullptr, 0, 0), TRUE);  // the replaced timer ticks soon
+  MSG message = w32_test::NextMessage();  // the replaced timer ticks soon
   EXPECT_EQ(message.wParam, slow);
   KillTimer(nullptr, slow);
   KillTimer(nullptr, fresh);
@@ -94,8 +91,7 @@ TEST(ThreadTimer, AnExistingIdIsReplacedAndOthersAreNew) {
 TEST(WindowTimer, TicksGoToTheWindowProcedureUntilTheWindowEnds) {
   HWND window = w32_test::MakeRecordingWindow();
   EXPECT_NE(SetTimer(window, 5, USER_TIMER_MINIMUM, nullptr), 0u);
-  MSG message;
-  ASSERT_EQ(GetMessageW(&message, window, 0, 0), TRUE);
+  MSG message = w32_test::NextMessage(window);
   EXPECT_EQ(message.message, static_cast<UINT>(WM_TIMER));
   EXPECT_EQ(message.wParam, 5u);
   EXPECT_EQ(message.lParam, 0);
