@@ -1,4 +1,4 @@
-// A fresh folder under /tmp (or `base`), removed with everything in it.
+// A fresh folder under /tmp (or `base`), readable by all, removed with everything in it.
 #pragma once
 #include <ftw.h>
 #include <stdlib.h>
@@ -13,6 +13,7 @@ class TempFolder {
   explicit TempFolder(const std::string& base = "/tmp") {
     std::string pattern = base + "/w32-test-XXXXXX";
     path_ = ::mkdtemp(pattern.data());
+    ::chmod(path_.c_str(), 0755);  // tests that act as another user read it
   }
   ~TempFolder() {
     ::nftw(path_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,

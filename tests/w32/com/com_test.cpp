@@ -28,6 +28,7 @@ TEST(Com, InitialisationResults) {
   } steps[] = {
       {kInit, 0, S_OK},
       {kInit, 0, S_FALSE},
+      {kInitEx, 0x100, E_INVALIDARG},  // an unknown flag
       {kInitEx, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE, S_FALSE},
       {kInitEx, COINIT_MULTITHREADED, RPC_E_CHANGED_MODE},
       {kUninit, 0, S_OK},
@@ -47,6 +48,8 @@ TEST(Com, InitialisationResults) {
       EXPECT_EQ(result, step.expected) << "step " << index;
       ++index;
     }
+    int reserved = 0;
+    EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
   });
 }
 
