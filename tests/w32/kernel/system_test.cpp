@@ -162,33 +162,9 @@ std::u16string Field(LCID lcid, LCTYPE type, DWORD* error = nullptr) {
   return text;
 }
 
-TEST(Locale, FieldsOfKnownLocales) {
-  setenv("LC_ALL", "en_US.UTF-8", 1);
-  struct Case {
-    LCID lcid;
-    const char16_t* language;
-    const char16_t* abbreviation;
-    const char16_t* country;
-    const char16_t* code;
-  } cases[] = {
-      {0x0409, u"English (United States)", u"ENU", u"USA", u"1"},
-      {0x0407, u"German (Germany)", u"DEU", u"DEU", u"49"},
-      {0x0C07, u"German (Austria)", u"DEA", u"AUT", u"43"},
-      {0x040C, u"French (France)", u"FRA", u"FRA", u"33"},
-      {0x0C0C, u"French (Canada)", u"FRC", u"CAN", u"2"},
-      {0x0809, u"English (United Kingdom)", u"ENG", u"GBR", u"44"},
-      {0x0411, u"Japanese (Japan)", u"JPN", u"JPN", u"81"},
-      {0x0007, u"German", u"DEU", u"DEU", u"49"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Field(c.lcid, LOCALE_SLANGUAGE), c.language) << std::hex << c.lcid;
-    EXPECT_EQ(Field(c.lcid, LOCALE_SABBREVLANGNAME), c.abbreviation) << std::hex << c.lcid;
-    EXPECT_EQ(Field(c.lcid, LOCALE_SABBREVCTRYNAME), c.country) << std::hex << c.lcid;
-    EXPECT_EQ(Field(c.lcid, LOCALE_ICOUNTRY | LOCALE_NOUSEROVERRIDE), c.code) << std::hex << c.lcid;
-  }
-  unsetenv("LC_ALL");
-}
-
+// Locale fields, the enumeration and the user's nation as the module gives them
+// are in tests/python/test_system_locale.py; the buffer contract and the codes
+// the module swallows are here.
 TEST(Locale, BufferContractAndRefusals) {
   setenv("LC_ALL", "de_DE.UTF-8", 1);
   EXPECT_EQ(GetLocaleInfoW(0x0407, LOCALE_SLANGUAGE, nullptr, 0), 22);  // "Deutsch (Deutschland)" and its zero
@@ -214,61 +190,6 @@ TEST(Locale, BufferContractAndRefusals) {
   EXPECT_EQ(GetLocaleInfoW(0x0409, LOCALE_SLANGUAGE, nullptr, 5), 0);
   EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
   unsetenv("LC_ALL");
-}
-
-TEST(Locale, EnumerationGivesEveryLocaleAsHexDigits) {
-  static std::u16string first;
-  static int count = 0;
-  count = 0;
-  first.clear();
-  ASSERT_TRUE(EnumSystemLocalesW(
-      [](LPWSTR text) -> BOOL {
-        if (count++ == 0) first = text;
-        return TRUE;
-      },
-      LCID_SUPPORTED));
-  EXPECT_GT(count, 300);
-  EXPECT_EQ(first.size(), 8u);
-  count = 0;
-  EXPECT_TRUE(EnumSystemLocalesW([](LPWSTR) -> BOOL { return ++count < 3; }, LCID_INSTALLED));
-  EXPECT_EQ(count, 3);  // FALSE from the callback stops the enumeration
-  EXPECT_FALSE(EnumSystemLocalesW([](LPWSTR) -> BOOL { return TRUE; }, 0));
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_FLAGS});
-}
-
-TEST(Geo, NationFromTheAddressLocaleAndItsCodes) {
-  struct Case {
-    const char* lang;
-    const char* address;
-    GEOID nation;
-    const char16_t* iso3;
-  } cases[] = {
-      {"de_DE.UTF-8", nullptr, 94, u"DEU"},
-      {"en_US.UTF-8", "fr_CH.UTF-8", 223, u"CHE"},
-      {"en_GB", nullptr, 242, u"GBR"},
-      {"C.UTF-8", nullptr, GEOID_NOT_AVAILABLE, nullptr},
-      {"de", nullptr, GEOID_NOT_AVAILABLE, nullptr},
-      {"!!garbage", nullptr, GEOID_NOT_AVAILABLE, nullptr},
-  };
-  for (const Case& c : cases) {
-    setenv("LANG", c.lang, 1);
-    if (c.address != nullptr) setenv("LC_ADDRESS", c.address, 1);
-    const GEOID nation = GetUserGeoID(GEOCLASS_NATION);
-    EXPECT_EQ(nation, c.nation) << c.lang;
-    EXPECT_EQ(GetUserGeoID(GEOCLASS_REGION), GEOID_NOT_AVAILABLE);
-    if (c.iso3 != nullptr) {
-      WCHAR iso3[100] = {};
-      EXPECT_EQ(GetGeoInfoW(nation, GEO_ISO3, iso3, 100, 0), 4);
-      EXPECT_EQ(std::u16string(iso3), c.iso3);
-    }
-    unsetenv("LC_ADDRESS");
-  }
-  unsetenv("LANG");
-  WCHAR text[100];
-  EXPECT_EQ(GetGeoInfoW(12345, GEO_ISO3, text, 100, 0), 0);
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
-  EXPECT_EQ(GetGeoInfoW(94, GEO_LATITUDE, text, 100, 0), 0);
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_FLAGS});
 }
 
 }  // namespace
