@@ -55,21 +55,6 @@ class OtherThreadWindow {
   std::thread thread_;
 };
 
-TEST(PostMessage, MessagesFromAnotherThreadArriveInOrderOnTheOwningThread) {
-  HWND window = MakeRecordingWindow();
-  constexpr WPARAM kCount = 500;
-  std::thread worker([&] {
-    for (WPARAM i = 0; i < kCount; ++i) ASSERT_TRUE(PostMessageW(window, WM_APP, i, 0));
-  });
-  worker.join();
-  EXPECT_EQ(DispatchAll(), static_cast<int>(kCount));
-  std::vector<WPARAM> expected(kCount);
-  for (WPARAM i = 0; i < kCount; ++i) expected[i] = i;
-  EXPECT_EQ(AppParameters(window), expected);
-  for (const auto& r : Recorder::Instance().For(window)) EXPECT_EQ(r.thread, std::this_thread::get_id());
-  DestroyWindow(window);
-}
-
 TEST(PostMessage, NothingQueuedForADestroyedWindowIsDeliveredAndNothingMoreReachesIt) {
   HWND window = MakeRecordingWindow();
   ASSERT_TRUE(PostMessageW(window, WM_APP, 1, 0));
