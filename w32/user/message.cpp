@@ -156,10 +156,10 @@ LRESULT WINAPI DispatchMessageW(const MSG* message) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (message->message == WM_TIMER && message->lParam != 0) {
+  if (message->message == WM_TIMER && message->lParam != 0 && message->hwnd == nullptr) {
     const auto proc = reinterpret_cast<TIMERPROC>(message->lParam);
     const std::shared_ptr<ThreadQueue> queue = ThreadQueue::Current();
-    if (!queue->HasTimer(message->hwnd, message->wParam, proc)) return 0;
+    if (!queue->HasTimer(message->wParam, proc)) return 0;
     proc(message->hwnd, WM_TIMER, message->wParam, w32::user::TickNow());
     return 0;
   }

@@ -92,11 +92,11 @@ inline int DispatchAll() {
   return count;
 }
 
-// Waits for the next message of the calling thread's queue (of `hwnd`, if
-// given) and takes it, as the host's loop would.
-inline MSG NextMessage(HWND hwnd = nullptr) {
+// Waits for the next message of the calling thread's queue and takes it, as
+// the host's loop would.
+inline MSG NextMessage() {
   MSG message{};
-  while (!PeekMessageW(&message, hwnd, 0, 0, PM_REMOVE)) w32::host::WaitForMessages(INFINITE);
+  while (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) w32::host::WaitForMessages(INFINITE);
   return message;
 }
 

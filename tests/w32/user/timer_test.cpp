@@ -1,4 +1,4 @@
-// Thread and window timers. Ticks made and dispatched only while the creating
+// Thread timers. Ticks made and dispatched only while the creating
 // thread pumps, as the module's keeper meets them, are in tests/python/test_power.py.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -57,33 +57,21 @@ TEST(ThreadTimer, BelongsToItsThreadOnly) {
   EXPECT_TRUE(ticks.empty());
 }
 
-TEST(ThreadTimer, AnExistingIdIsReplacedAndOthersAreNew) {
-  const UINT_PTR slow = SetTimer(nullptr, 0, 100000, OnTick);
-  EXPECT_EQ(SetTimer(nullptr, slow, USER_TIMER_MINIMUM, OnTick), slow);
-  const UINT_PTR unknown = slow + 1000;
-  const UINT_PTR fresh = SetTimer(nullptr, unknown, 100000, OnTick);
-  EXPECT_NE(fresh, unknown);
-  EXPECT_NE(fresh, slow);
-  MSG message = w32_test::NextMessage();  // the replaced timer ticks soon
-  EXPECT_EQ(message.wParam, slow);
-  KillTimer(nullptr, slow);
-  KillTimer(nullptr, fresh);
-}
-
-TEST(WindowTimer, TicksGoToTheWindowProcedureUntilTheWindowEnds) {
+TEST(SetTimer, WindowTimersAndReplacingByIdAreNotSupported) {
   HWND window = w32_test::MakeRecordingWindow();
-  EXPECT_NE(SetTimer(window, 5, USER_TIMER_MINIMUM, nullptr), 0u);
-  MSG message = w32_test::NextMessage(window);
-  EXPECT_EQ(message.message, static_cast<UINT>(WM_TIMER));
-  EXPECT_EQ(message.wParam, 5u);
-  EXPECT_EQ(message.lParam, 0);
-  DispatchMessageW(&message);
-  EXPECT_EQ(w32_test::Recorder::Instance().For(window).back().message, static_cast<UINT>(WM_TIMER));
-  DestroyWindow(window);
+  const UINT_PTR id = SetTimer(nullptr, 0, 100000, OnTick);
+  ASSERT_NE(id, 0u);
   SetLastError(0);
   EXPECT_EQ(SetTimer(window, 5, USER_TIMER_MINIMUM, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  SetLastError(0);
+  EXPECT_EQ(SetTimer(nullptr, id, USER_TIMER_MINIMUM, OnTick), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  SetLastError(0);
   EXPECT_FALSE(KillTimer(window, 5));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+  EXPECT_TRUE(KillTimer(nullptr, id));
+  DestroyWindow(window);
 }
 
 }  // namespace
