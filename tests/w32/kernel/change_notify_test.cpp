@@ -181,16 +181,12 @@ TEST(CreateFile, ShareModesAmongW32Handles) {
   } cases[] = {
       {GENERIC_READ, kReadWrite, DELETE, kAll, false},  // a watched folder cannot be deleted
       {GENERIC_READ, kReadWrite, GENERIC_READ, kReadWrite, true},
-      {GENERIC_READ, kReadWrite, GENERIC_WRITE, kAll, true},
-      {GENERIC_READ, kReadWrite, GENERIC_READ, FILE_SHARE_READ, true},
       {GENERIC_READ, kReadWrite, FILE_READ_ATTRIBUTES, 0, true},  // no data access: no part in sharing
       {FILE_READ_ATTRIBUTES, 0, GENERIC_READ | DELETE, 0, true},
       {GENERIC_READ, kReadWrite, GENERIC_READ, 0, false},  // would refuse the first's reads
-      {GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE, kAll, false},
       {GENERIC_WRITE, kAll, GENERIC_READ, FILE_SHARE_READ, false},  // the second would refuse the first's writes
       {DELETE, kAll, GENERIC_READ, kReadWrite, false},
       {DELETE, kAll, GENERIC_READ, kAll, true},
-      {GENERIC_READ, 0, GENERIC_READ, kAll, false},
   };
   for (const auto& c : cases) {
     Handle first(Open(temp.path(), c.first_access, c.first_share));
