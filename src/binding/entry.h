@@ -17,7 +17,7 @@
 #include "binding/live_objects.h"
 #include "binding/wrapper.h"
 #include "callback/thread_bound.h"
-#include "common/py_unicode.h"
+#include "python/unicode.h"
 
 namespace device::binding {
 
@@ -155,7 +155,7 @@ PyObject* MakeResult(R value) {
   } else if constexpr (std::is_same_v<R, NewObject>) {
     return MakeWrapper(value.address, value.type, kOwn, value.serial);
   } else if constexpr (std::is_same_v<R, std::u16string>) {
-    return UnicodeFromUtf16(value);
+    return w32::python::UnicodeFromUtf16(value);
   } else if constexpr (IsOptional<R>::value) {  // no value: None
     if (!value) Py_RETURN_NONE;
     return MakeResult(*value);

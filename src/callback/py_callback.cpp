@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "callback/gil.h"
+#include "python/unicode.h"
 
 namespace device {
 namespace {
@@ -19,12 +20,7 @@ PyObject* NewNone() {
 }
 
 PyObject* FromUtf16(const WCHAR* text) {
-  if (text == nullptr) return NewNone();
-  size_t length = 0;
-  while (text[length] != 0) ++length;
-  int byteorder = -1;  // little-endian, as char16_t is in memory here
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text), static_cast<Py_ssize_t>(length * 2), "replace",
-                               &byteorder);
+  return text == nullptr ? NewNone() : w32::python::UnicodeFromUtf16(text);
 }
 
 PyObject* FromUnsigned(unsigned long value) {

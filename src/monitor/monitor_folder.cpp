@@ -10,8 +10,7 @@ MonitorFolder::MonitorFolder(PyObject* callable) : changes_event_(CreateEventW(n
 }
 
 MonitorFolder::~MonitorFolder() {
-  Close();
-  RemoveAllWatches();
+  Close();  // the worker drops every watch as it ends
   CloseHandle(changes_event_);
 }
 
@@ -67,7 +66,7 @@ DWORD MonitorFolder::ThreadBody() {
     const auto* request = reinterpret_cast<const WorkerRequest*>(TakeRequest());
     switch (request->code) {
       case WorkerRequest::kExit:
-        RemoveAllWatches();
+        watch_set_.clear();
         Answer(0);
         return 0;
       case WorkerRequest::kAdd:
@@ -96,10 +95,6 @@ DWORD MonitorFolder::RemoveWatch(const std::u16string& path) {
   if (found == watch_set_.end()) return 0;
   watch_set_.erase(found);  // the watch cancels its read as it ends
   return 1;
-}
-
-void MonitorFolder::RemoveAllWatches() {
-  while (!watch_set_.empty()) watch_set_.erase(watch_set_.begin());
 }
 
 bool MonitorFolder::AnyReadFinished() const {

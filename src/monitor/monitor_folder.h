@@ -39,7 +39,6 @@ class MonitorFolder : public PyCallbackWnd, public CAMThread {
   // Worker side, each giving the answer to its request.
   DWORD AddWatch(const std::u16string& path);
   DWORD RemoveWatch(const std::u16string& path);
-  void RemoveAllWatches();
   bool AnyReadFinished() const;
 
   // The set's keys: the path with A to Z lower-cased, nothing else changed.

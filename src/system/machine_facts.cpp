@@ -9,51 +9,17 @@
 #include <initializer_list>
 #include <vector>
 
-#include "common/py_unicode.h"
+#include "common/com_holders.h"
+#include "python/unicode.h"
 
 namespace device {
 namespace {
-
-// Releases a COM interface when it goes.
-template <class Interface>
-class Released {
- public:
-  Released() = default;
-  ~Released() {
-    if (pointer_ != nullptr) pointer_->Release();
-  }
-  Released(const Released&) = delete;
-  Released& operator=(const Released&) = delete;
-
-  Interface* get() const { return pointer_; }
-  Interface** out() { return &pointer_; }
-  Interface* operator->() const { return pointer_; }
-
- private:
-  Interface* pointer_ = nullptr;
-};
-
-// A BSTR made from narrow (ASCII) text, freed when it goes.
-class NarrowBstr {
- public:
-  explicit NarrowBstr(const char* text) {
-    std::u16string wide(text, text + std::char_traits<char>::length(text));
-    bstr_ = SysAllocString(wide.c_str());
-  }
-  ~NarrowBstr() { SysFreeString(bstr_); }
-  NarrowBstr(const NarrowBstr&) = delete;
-  NarrowBstr& operator=(const NarrowBstr&) = delete;
-  BSTR get() const { return bstr_; }
-
- private:
-  BSTR bstr_;
-};
 
 // The WMI steps: the locator, root\cimv2, the proxy blanket, the query, its
 // first object and the text of each property. False on any failure, or when
 // a property's value is not text. The object, the enumerator, the services and
 // the locator are released in that order (members go in reverse).
-bool QueryFirstObject(const char* query, std::initializer_list<const WCHAR*> properties,
+bool QueryFirstObject(const WCHAR* query, std::initializer_list<const WCHAR*> properties,
                       std::vector<std::u16string>* values) {
   Released<IWbemLocator> locator;
   Released<IWbemServices> services;
@@ -64,8 +30,8 @@ bool QueryFirstObject(const char* query, std::initializer_list<const WCHAR*> pro
     return false;
   }
   {
-    const NarrowBstr space("ROOT\\CIMV2");
-    if (FAILED(locator->ConnectServer(space.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.out()))) {
+    const Bstr space(u"ROOT\\CIMV2");
+    if (FAILED(locator->ConnectServer(space, nullptr, nullptr, nullptr, 0, nullptr, nullptr, services.out()))) {
       return false;
     }
   }
@@ -74,9 +40,9 @@ bool QueryFirstObject(const char* query, std::initializer_list<const WCHAR*> pro
     return false;
   }
   {
-    const NarrowBstr language("WQL");
-    const NarrowBstr text(query);
-    if (FAILED(services->ExecQuery(language.get(), text.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
+    const Bstr language(u"WQL");
+    const Bstr text(query);
+    if (FAILED(services->ExecQuery(language, text, WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY,
                                    nullptr, enumerator.out()))) {
       return false;
     }
@@ -132,7 +98,7 @@ int GetLogicalCpuNumber() {
 
 std::optional<int> GetTotalMemorySize() {
   std::vector<std::u16string> values;
-  if (!QueryFirstObject("SELECT TotalPhysicalMemory FROM Win32_ComputerSystem", {u"TotalPhysicalMemory"}, &values)) {
+  if (!QueryFirstObject(u"SELECT TotalPhysicalMemory FROM Win32_ComputerSystem", {u"TotalPhysicalMemory"}, &values)) {
     return std::nullopt;
   }
   return SaturatedDecimal(values[0]);
@@ -140,12 +106,12 @@ std::optional<int> GetTotalMemorySize() {
 
 PyObject* GetDisplayAdapterNames() {
   std::vector<std::u16string> values;
-  if (!QueryFirstObject("SELECT Caption,Description FROM Win32_VideoController", {u"Caption", u"Description"},
+  if (!QueryFirstObject(u"SELECT Caption,Description FROM Win32_VideoController", {u"Caption", u"Description"},
                         &values)) {
     Py_RETURN_NONE;
   }
-  PyObject* caption = UnicodeFromUtf16(values[0]);
-  PyObject* description = caption != nullptr ? UnicodeFromUtf16(values[1]) : nullptr;
+  PyObject* caption = w32::python::UnicodeFromUtf16(values[0]);
+  PyObject* description = caption != nullptr ? w32::python::UnicodeFromUtf16(values[1]) : nullptr;
   PyObject* names = description != nullptr ? PyTuple_Pack(2, caption, description) : nullptr;
   Py_XDECREF(caption);
   Py_XDECREF(description);
@@ -154,7 +120,7 @@ PyObject* GetDisplayAdapterNames() {
 
 std::optional<bool> IsIronLake() {
   std::vector<std::u16string> values;
-  if (!QueryFirstObject("SELECT PNPDeviceID FROM Win32_VideoController", {u"PNPDeviceID"}, &values)) {
+  if (!QueryFirstObject(u"SELECT PNPDeviceID FROM Win32_VideoController", {u"PNPDeviceID"}, &values)) {
     return std::nullopt;
   }
   const std::u16string& device = values[0];

@@ -193,19 +193,6 @@ TEST(RijndaelCipherTest, SetKeyAgainReplacesBothSchedules) {
   }
 }
 
-TEST(RijndaelCipherTest, VectorIsReadButNeverAdvanced) {
-  std::mt19937 random(4);
-  const Bytes key = RandomBytes(16, random);
-  const Bytes vector = RandomBytes(16, random);
-  const Bytes data = RandomBytes(64, random);
-  auto cipher = MakeCipher(kCbc + 1, Path::kChosen);
-  ASSERT_EQ(cipher->SetIV(vector.data()), S_OK);  // the vector may come before the key
-  ASSERT_EQ(cipher->SetKey(key.data(), 128), S_OK);
-  const Bytes first = Apply(*cipher, data, true);
-  EXPECT_EQ(Apply(*cipher, data, true), first);
-  EXPECT_EQ(first, Apply(*Keyed(kCbc + 1, key, vector, Path::kTable), data, true));
-}
-
 TEST(RijndaelCipherTest, NullPointersAndBadKeyLengthsChangeNothing) {
   std::mt19937 random(5);
   const Bytes key = RandomBytes(16, random);
@@ -259,21 +246,6 @@ TEST(RijndaelCipherTest, RefusesUnknownTypeCodes) {
   }
   for (int code : {1, 2, 3, 17, 18, 19, 33, 34, 35}) {
     EXPECT_NO_THROW(RijndaelCipher{code}) << code;
-  }
-}
-
-// Before any key the object still runs, on its all-zero schedules, and both
-// paths agree on what it does.
-TEST(RijndaelCipherTest, UnkeyedObjectRunsOnZeroSchedules) {
-  std::mt19937 random(6);
-  const Bytes data = RandomBytes(160, random);
-  for (int block_code : {1, 2, 3}) {
-    auto table = MakeCipher(kCbc + block_code, Path::kTable);
-    auto chosen = MakeCipher(kCbc + block_code, Path::kChosen);
-    const Bytes size_fit(data.begin(), data.begin() + (8 + 8 * block_code) * 5);
-    const Bytes encrypted = Apply(*table, size_fit, true);
-    EXPECT_EQ(Apply(*chosen, size_fit, true), encrypted);
-    EXPECT_EQ(Apply(*chosen, encrypted, false), size_fit);
   }
 }
 

@@ -34,13 +34,12 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "support/delay_load.h"
+#include "support/sysroot.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -84,19 +83,10 @@ struct Secret {
   ~Secret() { explicit_bzero(bytes, sizeof bytes); }
 };
 
-// The machine identity: the contents of etc/machine-id below W32_SYSROOT,
+// The machine identity: the start of /etc/machine-id below W32_SYSROOT,
 // without surrounding white space. Empty when the file is missing or blank.
 std::string ReadMachineId() {
-  const char* root = std::getenv("W32_SYSROOT");
-  std::string path = root != nullptr && *root != 0 ? root : "/";
-  if (path.back() != '/') path += '/';
-  path += "etc/machine-id";
-  std::string id;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char buffer[kMachineIdLimit];
-    id.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
-    std::fclose(file);
-  }
+  const std::string id = ReadSysText("/etc/machine-id").substr(0, kMachineIdLimit);
   const size_t first = id.find_first_not_of(" \t\r\n");
   const size_t last = id.find_last_not_of(" \t\r\n");
   return first == std::string::npos ? std::string() : id.substr(first, last - first + 1);

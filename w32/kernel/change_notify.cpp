@@ -272,11 +272,13 @@ class ChangeService {
   std::mutex lock;
 
   // With the lock held.
-  int AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user);
-  void DropWatch(int wd, ChangeWatch* user);
+  int AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user) { return Enlist(users_, path, mask, user); }
+  void DropWatch(int wd, ChangeWatch* user) { Unlist(users_, wd, user); }
   // The watch on a watched folder's parent.
-  int AddGuard(const std::string& path, ChangeWatch* guarded);
-  void DropGuard(int wd, ChangeWatch* guarded);
+  int AddGuard(const std::string& path, ChangeWatch* guarded) {
+    return Enlist(guards_, path, IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD, guarded);
+  }
+  void DropGuard(int wd, ChangeWatch* guarded) { Unlist(guards_, wd, guarded); }
   void AddUser(ChangeWatch* watch) { watches_.insert(watch); }
   bool HasInstance() const { return fd_ >= 0; }
   void RemoveUser(ChangeWatch* watch) { watches_.erase(watch); }
@@ -293,6 +295,10 @@ class ChangeService {
   void Dispatch(const Change& change);
   void DispatchMove(const Change& from, const Change* to);
   std::vector<ChangeWatch*> UsersOf(int wd) const;
+  using Lists = std::unordered_map<int, std::vector<ChangeWatch*>>;
+  // Adds a kernel watch and lists the handle under it once; -1 on failure.
+  int Enlist(Lists& lists, const std::string& path, uint32_t mask, ChangeWatch* watch);
+  void Unlist(Lists& lists, int wd, ChangeWatch* watch);
   // Removes the kernel's watch once neither a handle nor a guard uses it.
   void ReleaseWatch(int wd);
   void CheckGuards(const Change& change);
@@ -300,8 +306,8 @@ class ChangeService {
   int fd_;  // written only by the service thread, with the lock held; -1 once no instance could be had
   int read_error_ = 0;  // of the last failed read
   const int mounts_fd_;  // the mount table, -1 when it cannot be read
-  std::unordered_map<int, std::vector<ChangeWatch*>> users_;  // watch descriptor -> handles using it
-  std::unordered_map<int, std::vector<ChangeWatch*>> guards_;  // watch descriptor -> handles of its subfolders
+  Lists users_;   // watch descriptor -> handles using it
+  Lists guards_;  // watch descriptor -> handles of its subfolders
   std::unordered_set<ChangeWatch*> watches_;
   // An old-name event waiting for its new-name partner.
   std::optional<Change> move_from_;
@@ -678,42 +684,21 @@ ChangeService* ChangeService::Get() {
   return the_service;
 }
 
-int ChangeService::AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user) {
+int ChangeService::Enlist(Lists& lists, const std::string& path, uint32_t mask, ChangeWatch* watch) {
   const int wd = ::inotify_add_watch(fd_, path.c_str(), mask);
   if (wd < 0) return -1;
-  std::vector<ChangeWatch*>& users = users_[wd];
-  if (std::find(users.begin(), users.end(), user) == users.end()) users.push_back(user);
+  std::vector<ChangeWatch*>& listed = lists[wd];
+  if (std::find(listed.begin(), listed.end(), watch) == listed.end()) listed.push_back(watch);
   return wd;
 }
 
-void ChangeService::DropWatch(int wd, ChangeWatch* user) {
-  auto it = users_.find(wd);
-  if (it == users_.end()) return;
-  std::vector<ChangeWatch*>& users = it->second;
-  users.erase(std::remove(users.begin(), users.end(), user), users.end());
-  if (users.empty()) {
-    users_.erase(it);
-    ReleaseWatch(wd);
-  }
-}
-
-int ChangeService::AddGuard(const std::string& path, ChangeWatch* guarded) {
-  const int wd = ::inotify_add_watch(fd_, path.c_str(), IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD);
-  if (wd < 0) return -1;
-  std::vector<ChangeWatch*>& guarded_watches = guards_[wd];
-  if (std::find(guarded_watches.begin(), guarded_watches.end(), guarded) == guarded_watches.end()) {
-    guarded_watches.push_back(guarded);
-  }
-  return wd;
-}
-
-void ChangeService::DropGuard(int wd, ChangeWatch* guarded) {
-  auto it = guards_.find(wd);
-  if (it == guards_.end()) return;
-  std::vector<ChangeWatch*>& guarded_watches = it->second;
-  guarded_watches.erase(std::remove(guarded_watches.begin(), guarded_watches.end(), guarded), guarded_watches.end());
-  if (guarded_watches.empty()) {
-    guards_.erase(it);
+void ChangeService::Unlist(Lists& lists, int wd, ChangeWatch* watch) {
+  auto it = lists.find(wd);
+  if (it == lists.end()) return;
+  std::vector<ChangeWatch*>& listed = it->second;
+  listed.erase(std::remove(listed.begin(), listed.end(), watch), listed.end());
+  if (listed.empty()) {
+    lists.erase(it);
     ReleaseWatch(wd);
   }
 }
