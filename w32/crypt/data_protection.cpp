@@ -143,8 +143,6 @@ CipherContext StartGcm(const CryptoApi& api, bool encrypt, const Secret& key, co
 
 bool BadBlob(const DATA_BLOB* blob) { return blob != nullptr && blob->cbData != 0 && blob->pbData == nullptr; }
 
-bool HasEntropy(const DATA_BLOB* entropy) { return entropy != nullptr && entropy->cbData != 0; }
-
 // The key and libcrypto for one call, or false with the last error set.
 bool LoadKey(const CryptoApi** api, Secret& key) {
   *api = libcrypto.Get();
@@ -167,11 +165,11 @@ struct LocalBlock {
 BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB* pOptionalEntropy, PVOID,
                              CRYPTPROTECT_PROMPTSTRUCT*, DWORD dwFlags, DATA_BLOB* pDataOut) {
   using namespace w32;
-  if (pDataIn == nullptr || pDataOut == nullptr || BadBlob(pDataIn) || BadBlob(pOptionalEntropy)) {
+  if (pDataIn == nullptr || pDataOut == nullptr || BadBlob(pDataIn)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *pDataOut = {0, nullptr};
-  if ((dwFlags & CRYPTPROTECT_LOCAL_MACHINE) == 0 || HasEntropy(pOptionalEntropy)) return Fail(ERROR_NOT_SUPPORTED);
+  if ((dwFlags & CRYPTPROTECT_LOCAL_MACHINE) == 0 || pOptionalEntropy != nullptr) return Fail(ERROR_NOT_SUPPORTED);
   const size_t description_bytes = szDataDescr != nullptr ? 2 * WideLength(szDataDescr) : 0;
   const size_t prefix = kHeaderBytes + description_bytes + kNonceBytes;
   const size_t total = prefix + pDataIn->cbData + kTagBytes;
@@ -211,12 +209,12 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
 BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_BLOB* pOptionalEntropy, PVOID,
                                CRYPTPROTECT_PROMPTSTRUCT*, DWORD, DATA_BLOB* pDataOut) {
   using namespace w32;
-  if (pDataIn == nullptr || pDataOut == nullptr || BadBlob(pDataIn) || BadBlob(pOptionalEntropy)) {
+  if (pDataIn == nullptr || pDataOut == nullptr || BadBlob(pDataIn)) {
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *pDataOut = {0, nullptr};
   if (ppszDataDescr != nullptr) *ppszDataDescr = nullptr;
-  if (HasEntropy(pOptionalEntropy)) return Fail(ERROR_NOT_SUPPORTED);
+  if (pOptionalEntropy != nullptr) return Fail(ERROR_NOT_SUPPORTED);
 
   const size_t size = pDataIn->cbData;
   const BYTE* at = pDataIn->pbData;

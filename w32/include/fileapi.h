@@ -9,24 +9,9 @@
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 
-typedef struct _BY_HANDLE_FILE_INFORMATION {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD dwVolumeSerialNumber;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD nNumberOfLinks;
-  DWORD nFileIndexHigh;
-  DWORD nFileIndexLow;
-} BY_HANDLE_FILE_INFORMATION, *PBY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
-
 WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
-WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
-                                                  LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 
 #define DRIVE_UNKNOWN 0
 #define DRIVE_NO_ROOT_DIR 1

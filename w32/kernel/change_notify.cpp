@@ -3,7 +3,7 @@
 // One inotify instance serves the whole process, read by one service thread
 // that sleeps in poll(2) between changes. Each directory handle gets a
 // ChangeWatch at its first ReadDirectoryChangesW: the inotify watches of its
-// folder and (for a subtree read) of every folder below, the folder path of
+// folder and of every folder below, the folder path of
 // each relative to the handle's folder, and the records that wait for a read.
 // Records are kept from the first read on, also while no read is armed, up to
 // a bound; past it, or when the kernel's queue overflows, they are dropped and
@@ -63,7 +63,7 @@ constexpr ULONG_PTR kStatusObjectPathNotFound = 0xC000003A;
 constexpr ULONG_PTR kStatusNetworkNameDeleted = 0xC00000C9;
 constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 
-constexpr size_t kMaxPendingRecords = size_t{1} << 20;
+constexpr size_t kMaxPendingRecords = size_t{1} << 15;
 // How long an old-name event waits for its new-name partner before it counts as a move out.
 constexpr int kMovePairMilliseconds = 10;
 
@@ -176,10 +176,9 @@ class ChangeService;
 
 class ChangeWatch {
  public:
-  ChangeWatch(ChangeService& service, File& file, bool subtree, DWORD filter)
+  ChangeWatch(ChangeService& service, File& file, DWORD filter)
       : service_(service),
         file_(file),
-        subtree_(subtree),
         filter_(filter),
         compares_((filter & (FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE)) != 0) {}
   ~ChangeWatch();
@@ -229,7 +228,7 @@ class ChangeWatch {
   // Opens `path` (relative to the watched folder), entry `name` of the folder
   // under `parent`, and watches it; -1 with errno on failure.
   int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd);
-  // Watches `path` and, for a subtree read, every folder below it; with
+  // Watches `path` and every folder below it; with
   // `report`, each entry found is reported as added.
   void AddTree(const std::string& path, int parent, const std::string& name, bool report);
   // An entry of the folder under `wd` came, went or was renamed: the folder's
@@ -247,7 +246,6 @@ class ChangeWatch {
 
   ChangeService& service_;
   File& file_;
-  const bool subtree_;
   const DWORD filter_;  // the first read's; later reads cannot change what is watched
   const bool compares_;  // the filter tells attribute and last-write changes from others
   int root_wd_ = -1;
@@ -351,7 +349,7 @@ DWORD ChangeWatch::Start() {
   }
   ::close(fd);
   GuardRoot();
-  if (subtree_) AddTree("", -1, "", false);
+  AddTree("", -1, "", false);
   return ERROR_SUCCESS;
 }
 
@@ -415,7 +413,7 @@ void ChangeWatch::AddTree(const std::string& top, int parent, const std::string&
         scanned_[wd].insert(name);
         Touched(wd);
       }
-      if (folder && subtree_) folders.push_back({child, wd, name});
+      if (folder) folders.push_back({child, wd, name});
     }
     ::closedir(listing);
   }
@@ -455,7 +453,7 @@ void ChangeWatch::OnCreated(int wd, const std::string& name, bool folder) {
   Queue(FILE_ACTION_ADDED, path, NameFilter(folder));
   Refresh(wd, name);
   Touched(wd);
-  if (folder && subtree_) AddTree(path, wd, name, true);
+  if (folder) AddTree(path, wd, name, true);
 }
 
 void ChangeWatch::OnRemoved(int wd, const std::string& name, bool folder, bool moved) {
@@ -482,7 +480,7 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
   Refresh(to_wd, to);
   Touched(from_wd);
   if (to_wd != from_wd) Touched(to_wd);
-  if (!folder || !subtree_) return;
+  if (!folder) return;
   bool moved_watches = false;
   for (auto& entry : folders_) {
     Folder& moved = entry.second;
@@ -889,22 +887,22 @@ void ChangeService::DispatchMove(const Change& from, const Change* to) {
 
 // ReadDirectoryChangesW: the handle's ChangeWatch gives the records queued
 // since the last read, at once when there are some, else when the next change
-// arrives. The filter and subtree choice of the first read hold for the
-// handle's life. Completion routines are not supported.
+// arrives. The first read's filter holds for the handle's life. Only
+// overlapped subtree reads are supported: synchronous
+// reads, single-folder reads and completion routines are not.
 BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length, BOOL watch_subtree, DWORD filter,
-                                  LPDWORD bytes_returned, LPOVERLAPPED overlapped,
+                                  LPDWORD /*bytes_returned: overlapped reads only*/, LPOVERLAPPED overlapped,
                                   LPOVERLAPPED_COMPLETION_ROUTINE completion_routine) {
   std::shared_ptr<w32::File> file = w32::LookupHandleAs<w32::File>(directory);
   if (!file) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (completion_routine != nullptr) {
+  if (completion_routine != nullptr || !watch_subtree || !file->overlapped()) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
-  if (!file->directory() || filter == 0 || (filter & ~w32::kKnownFilter) != 0 ||
-      (file->overlapped() ? overlapped == nullptr : bytes_returned == nullptr)) {
+  if (!file->directory() || filter == 0 || (filter & ~w32::kKnownFilter) != 0 || overlapped == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -917,7 +915,7 @@ BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length,
     return FALSE;
   }
   std::shared_ptr<w32::Event> event;
-  if (overlapped != nullptr && overlapped->hEvent != nullptr && file->overlapped()) {
+  if (overlapped->hEvent != nullptr) {
     event = w32::LookupHandleAs<w32::Event>(overlapped->hEvent);
     if (!event) {
       SetLastError(ERROR_INVALID_HANDLE);
@@ -926,34 +924,25 @@ BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length,
   }
   w32::ChangeService* service = w32::ChangeService::Get();
   if (service == nullptr) return FALSE;
-  OVERLAPPED own{};  // a synchronous read's
-  OVERLAPPED* target = file->overlapped() ? overlapped : &own;
   std::shared_ptr<w32::ChangeWatch> failed;  // ends after the lock is let go, as its end takes the lock
-  {
-    std::lock_guard<std::mutex> guard(service->lock);
-    if (!file->change_watch) {
-      auto watch = std::make_shared<w32::ChangeWatch>(*service, *file, watch_subtree != FALSE, filter);
-      const DWORD error = watch->Start();
-      if (error != ERROR_SUCCESS) {
-        failed = std::move(watch);
-        SetLastError(error);
-        return FALSE;
-      }
-      file->change_watch = std::move(watch);
-    }
-    const DWORD error = file->change_watch->Arm(
-        w32::PendingRead{static_cast<BYTE*>(buffer), length, target, std::move(event), GetCurrentThreadId()});
+  std::lock_guard<std::mutex> guard(service->lock);
+  if (!file->change_watch) {
+    auto watch = std::make_shared<w32::ChangeWatch>(*service, *file, filter);
+    const DWORD error = watch->Start();
     if (error != ERROR_SUCCESS) {
+      failed = std::move(watch);
       SetLastError(error);
       return FALSE;
     }
+    file->change_watch = std::move(watch);
   }
-  if (file->overlapped()) return TRUE;
-  w32::WaitUntil(*file, [&] { return w32::OverlappedStatus(&own) != STATUS_PENDING; });
-  *bytes_returned = static_cast<DWORD>(own.InternalHigh);
-  const DWORD error = w32::ErrorFromStatus(w32::OverlappedStatus(&own));
-  SetLastError(error != ERROR_SUCCESS ? error : own.InternalHigh == 0 ? ERROR_NOTIFY_ENUM_DIR : ERROR_SUCCESS);
-  return error == ERROR_SUCCESS;
+  const DWORD error = file->change_watch->Arm(
+      w32::PendingRead{static_cast<BYTE*>(buffer), length, overlapped, std::move(event), GetCurrentThreadId()});
+  if (error != ERROR_SUCCESS) {
+    SetLastError(error);
+    return FALSE;
+  }
+  return TRUE;
 }
 
 // GetOverlappedResult: the status and byte count that the finished I/O left in

@@ -54,20 +54,6 @@ void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
   TakeOwnership(section);
 }
 
-// TryEnterCriticalSection: takes the lock only when that needs no wait.
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION section) {
-  if (OwnedByCaller(section)) {
-    ++section->RecursionCount;
-    return TRUE;
-  }
-  LONG state = 0;
-  if (!__atomic_compare_exchange_n(&section->LockCount, &state, 1, false, __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
-    return FALSE;
-  }
-  TakeOwnership(section);
-  return TRUE;
-}
-
 // LeaveCriticalSection: the last leave of the owner frees the lock and wakes one waiter.
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
   if (--section->RecursionCount > 0) return;

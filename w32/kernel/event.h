@@ -1,14 +1,13 @@
 #pragma once
 #include <memory>
 
-#include "kernel/named_objects.h"
 #include "kernel/waitable.h"
 
 namespace w32 {
 
 class Event : public Waitable {
  public:
-  Event(bool manual_reset, bool initial_state, std::unique_ptr<NamedObjectEntry> name);
+  Event(bool manual_reset, bool initial_state);
 
   void Set();
   void Reset();
@@ -19,7 +18,6 @@ class Event : public Waitable {
  private:
   const bool manual_reset_;
   bool signalled_;  // guarded by WaitLock
-  std::unique_ptr<NamedObjectEntry> name_;
 };
 
 }  // namespace w32

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,13 +153,6 @@ int OpenFound(int found, const struct stat& status, DWORD access) {
   return fd;
 }
 
-// Filetime ticks (100 ns since 1601) of a Linux time.
-FILETIME ToFileTime(const struct statx_timestamp& time) {
-  constexpr ULONGLONG kEpochDifference = 11644473600ULL;
-  const ULONGLONG ticks = (static_cast<ULONGLONG>(time.tv_sec) + kEpochDifference) * 10000000ULL + time.tv_nsec / 100;
-  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-}
-
 }  // namespace
 }  // namespace w32
 
@@ -220,37 +212,4 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
       std::make_shared<w32::File>(fd, folder, access, flags_and_attributes, std::move(share)));
   SetLastError(ERROR_SUCCESS);
   return handle;
-}
-
-// GetFileInformationByHandle: statx of the descriptor; hidden is a name that
-// starts with a dot, which a handle does not know, so it is never reported.
-BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATION information) {
-  std::shared_ptr<w32::File> file = w32::LookupHandleAs<w32::File>(handle);
-  if (!file) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (information == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  struct statx status;
-  if (::statx(file->fd(), "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &status) != 0) {
-    SetLastError(w32::ErrorFromErrno(errno));
-    return FALSE;
-  }
-  DWORD attributes = S_ISDIR(status.stx_mode) ? FILE_ATTRIBUTE_DIRECTORY : 0;
-  if ((status.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
-  if (attributes == 0) attributes = FILE_ATTRIBUTE_NORMAL;
-  information->dwFileAttributes = attributes;
-  information->ftCreationTime = w32::ToFileTime((status.stx_mask & STATX_BTIME) ? status.stx_btime : status.stx_mtime);
-  information->ftLastAccessTime = w32::ToFileTime(status.stx_atime);
-  information->ftLastWriteTime = w32::ToFileTime(status.stx_mtime);
-  information->dwVolumeSerialNumber = static_cast<DWORD>(makedev(status.stx_dev_major, status.stx_dev_minor));
-  information->nFileSizeHigh = static_cast<DWORD>(status.stx_size >> 32);
-  information->nFileSizeLow = static_cast<DWORD>(status.stx_size);
-  information->nNumberOfLinks = status.stx_nlink;
-  information->nFileIndexHigh = static_cast<DWORD>(status.stx_ino >> 32);
-  information->nFileIndexLow = static_cast<DWORD>(status.stx_ino);
-  return TRUE;
 }

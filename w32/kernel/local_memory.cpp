@@ -19,20 +19,17 @@ LocalBlocks& TheLocalBlocks() {
   return *blocks;
 }
 
-constexpr UINT kKnownFlags = LMEM_ZEROINIT | LMEM_NOCOMPACT | LMEM_NODISCARD;
-
 }  // namespace
 }  // namespace w32
 
-// LocalAlloc: fixed memory from malloc, the handle being the address; moveable
-// memory is not provided (ERROR_INVALID_PARAMETER).
+// LocalAlloc: fixed memory from malloc, the handle being the address; any
+// other kind (moveable, zeroed) is not provided.
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
-  if ((uFlags & ~w32::kKnownFlags) != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  if (uFlags != LMEM_FIXED) {
+    SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
   }
-  const size_t size = uBytes != 0 ? uBytes : 1;  // a zero-byte block is still a distinct block
-  void* block = (uFlags & LMEM_ZEROINIT) != 0 ? std::calloc(1, size) : std::malloc(size);
+  void* block = std::malloc(uBytes != 0 ? uBytes : 1);  // a zero-byte block is still a distinct block
   if (block == nullptr) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;

@@ -18,16 +18,13 @@ class Thread : public Waitable {
   bool IsSignalled() const override { return finished_; }
 
   // With WaitLock held.
-  void Finish(DWORD exit_code) {
-    exit_code_ = exit_code;
+  void Finish() {
     finished_ = true;
     WakeWaiters();
   }
-  DWORD ExitCode() const { return finished_ ? exit_code_ : STILL_ACTIVE; }
 
  private:
   bool finished_ = false;  // guarded by WaitLock
-  DWORD exit_code_ = 0;
 };
 
 struct ThreadStart {
@@ -40,9 +37,9 @@ struct ThreadStart {
 void* RunThread(void* argument) {
   std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(argument));
   start->id.set_value(GetCurrentThreadId());
-  const DWORD exit_code = start->routine(start->parameter);
+  start->routine(start->parameter);
   std::lock_guard<std::mutex> guard(WaitLock());
-  start->thread->Finish(exit_code);
+  start->thread->Finish();
   return nullptr;
 }
 
@@ -90,16 +87,4 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T stack_size, LPTHREAD_ST
   const DWORD new_id = id.get();
   if (thread_id != nullptr) *thread_id = new_id;
   return handle;
-}
-
-// GetExitCodeThread: STILL_ACTIVE until the start routine has returned.
-BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exit_code) {
-  std::shared_ptr<w32::Thread> thread = w32::LookupHandleAs<w32::Thread>(handle);
-  if (!thread || exit_code == nullptr) {
-    SetLastError(thread ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  std::lock_guard<std::mutex> guard(w32::WaitLock());
-  *exit_code = thread->ExitCode();
-  return TRUE;
 }

@@ -40,14 +40,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // The index of the object that satisfied the wait, WAIT_TIMEOUT, with WaitLock held.
-DWORD TrySatisfy(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all) {
-  if (wait_all) {
-    for (const auto& object : objects) {
-      if (!object->IsSignalled()) return WAIT_TIMEOUT;
-    }
-    for (const auto& object : objects) object->Satisfy();
-    return WAIT_OBJECT_0;
-  }
+DWORD TrySatisfy(const std::vector<std::shared_ptr<Waitable>>& objects) {
   for (size_t i = 0; i < objects.size(); ++i) {
     if (objects[i]->IsSignalled()) {
       objects[i]->Satisfy();
@@ -57,10 +50,10 @@ DWORD TrySatisfy(const std::vector<std::shared_ptr<Waitable>>& objects, bool wai
   return WAIT_TIMEOUT;
 }
 
-DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wait_all, DWORD milliseconds) {
+DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, DWORD milliseconds) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
   std::unique_lock<std::mutex> lock(WaitLock());
-  DWORD result = TrySatisfy(objects, wait_all);
+  DWORD result = TrySatisfy(objects);
   if (result != WAIT_TIMEOUT || milliseconds == 0) return result;
   std::condition_variable waiter;
   for (const auto& object : objects) object->AddWaiter(&waiter);
@@ -68,10 +61,10 @@ DWORD WaitForObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool
     if (milliseconds == INFINITE) {
       waiter.wait(lock);
     } else if (waiter.wait_until(lock, deadline) == std::cv_status::timeout) {
-      result = TrySatisfy(objects, wait_all);
+      result = TrySatisfy(objects);
       break;
     }
-    result = TrySatisfy(objects, wait_all);
+    result = TrySatisfy(objects);
   }
   for (const auto& object : objects) object->RemoveWaiter(&waiter);
   return result;
@@ -87,7 +80,12 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 
 // WaitForMultipleObjects: one condition variable registered with every object;
 // any signal wakes the waiter, which looks at all of them under the wait lock.
+// Waiting for all of them at once is not supported.
 DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds) {
+  if (wait_all) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return WAIT_FAILED;
+  }
   if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || handles == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
@@ -100,12 +98,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wai
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
-    // A wait-all on one object twice could never be satisfied as the platform defines it.
-    if (wait_all && std::find(objects.begin(), objects.end(), object) != objects.end()) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return WAIT_FAILED;
-    }
     objects.push_back(std::move(object));
   }
-  return w32::WaitForObjects(objects, wait_all != FALSE, milliseconds);
+  return w32::WaitForObjects(objects, milliseconds);
 }

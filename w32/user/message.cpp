@@ -131,24 +131,7 @@ LRESULT WINAPI SendMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
   return result;
 }
 
-// GetMessageW: blocks on the calling thread's queue (a condition variable)
-// until a message the filter takes arrives; 0 for WM_QUIT, -1 on bad arguments.
-BOOL WINAPI GetMessageW(LPMSG message, HWND hwnd, UINT first, UINT last) {
-  w32::user::MessageFilter filter;
-  if (message == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return -1;
-  }
-  if (!w32::user::MakeFilter(hwnd, first, last, &filter)) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return -1;
-  }
-  const std::shared_ptr<ThreadQueue> queue = ThreadQueue::Current();
-  while (!queue->Retrieve(filter, true, message)) queue->WaitForMessage(filter, w32::user::Clock::time_point::max());
-  return message->message == WM_QUIT ? FALSE : TRUE;
-}
-
-// PeekMessageW: the same without waiting.
+// PeekMessageW: takes (or looks at) the first message the filter takes, without waiting.
 BOOL WINAPI PeekMessageW(LPMSG message, HWND hwnd, UINT first, UINT last, UINT remove) {
   w32::user::MessageFilter filter;
   if (message == nullptr) {
@@ -173,10 +156,10 @@ LRESULT WINAPI DispatchMessageW(const MSG* message) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  if (message->message == WM_TIMER && message->lParam != 0) {
+  if (message->message == WM_TIMER && message->lParam != 0 && message->hwnd == nullptr) {
     const auto proc = reinterpret_cast<TIMERPROC>(message->lParam);
     const std::shared_ptr<ThreadQueue> queue = ThreadQueue::Current();
-    if (!queue->HasTimer(message->hwnd, message->wParam, proc)) return 0;
+    if (!queue->HasTimer(message->wParam, proc)) return 0;
     proc(message->hwnd, WM_TIMER, message->wParam, w32::user::TickNow());
     return 0;
   }
@@ -212,7 +195,7 @@ WaitResult WaitForMessages(DWORD timeout_ms) {
     if (count == 0) return WaitResult::kTimeout;
     if (errno == EINTR) return WaitResult::kInterrupted;
   }
-  return queue->WaitForMessage(user::MessageFilter{}, deadline) ? WaitResult::kReady : WaitResult::kTimeout;
+  return queue->WaitForMessage(deadline) ? WaitResult::kReady : WaitResult::kTimeout;
 }
 
 Dispatched DispatchQueued(bool keep_quit) {

@@ -204,7 +204,7 @@ bool ThreadQueue::Retrieve(const MessageFilter& filter, bool remove, MSG* messag
   Timer* next = NextTimerLocked(filter);
   const Clock::time_point now = Clock::now();
   if (next == nullptr || next->due > now) return false;
-  *message = MSG{next->window, WM_TIMER, next->id, reinterpret_cast<LPARAM>(next->proc), TickNow(), POINT{0, 0}};
+  *message = MSG{nullptr, WM_TIMER, next->id, reinterpret_cast<LPARAM>(next->proc), TickNow(), POINT{0, 0}};
   if (remove) {
     // The platform makes one WM_TIMER per tick taken: the next is an interval away.
     next->due = now + next->interval;
@@ -222,7 +222,8 @@ bool ThreadQueue::HasMessageLocked(const MessageFilter& filter, Clock::time_poin
   return next != nullptr && next->due <= now;
 }
 
-bool ThreadQueue::WaitForMessage(const MessageFilter& filter, Clock::time_point deadline) {
+bool ThreadQueue::WaitForMessage(Clock::time_point deadline) {
+  const MessageFilter filter{};
   std::unique_lock<std::mutex> guard(lock_);
   while (true) {
     const Clock::time_point now = Clock::now();
@@ -273,44 +274,33 @@ void ThreadQueue::Complete(SentMessage& sent, LRESULT result) {
   changed_.notify_all();
 }
 
-UINT_PTR ThreadQueue::SetTimer(const Window* window, UINT_PTR id, UINT elapse, TIMERPROC proc) {
+UINT_PTR ThreadQueue::SetTimer(UINT elapse, TIMERPROC proc) {
   const UINT clamped = std::clamp<UINT>(elapse, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
   const Clock::duration interval = std::chrono::milliseconds(clamped);
-  const HWND hwnd = window == nullptr ? nullptr : window->handle;
+  const UINT_PTR id = next_thread_timer.fetch_add(1);
   {
     std::lock_guard<std::mutex> guard(lock_);
-    if (retired_ || (window != nullptr && window->destroyed)) return 0;
-    auto it = std::find_if(timers_.begin(), timers_.end(),
-                           [&](const Timer& timer) { return timer.window == hwnd && timer.id == id; });
-    // A thread timer is replaced only when its id names one; otherwise it is new.
-    if (it == timers_.end() && window == nullptr) id = next_thread_timer.fetch_add(1);
-    const Timer timer{hwnd, id, interval, proc, Clock::now() + interval};
-    if (it == timers_.end()) {
-      timers_.push_back(timer);
-    } else {
-      *it = timer;
-    }
+    if (retired_) return 0;
+    timers_.push_back(Timer{id, interval, proc, Clock::now() + interval});
     ArmTimerLocked();
   }
   changed_.notify_all();
-  return window == nullptr ? id : 1;
+  return id;
 }
 
-bool ThreadQueue::KillTimer(HWND window, UINT_PTR id) {
+bool ThreadQueue::KillTimer(UINT_PTR id) {
   std::lock_guard<std::mutex> guard(lock_);
-  auto it = std::find_if(timers_.begin(), timers_.end(),
-                         [&](const Timer& timer) { return timer.window == window && timer.id == id; });
+  auto it = std::find_if(timers_.begin(), timers_.end(), [&](const Timer& timer) { return timer.id == id; });
   if (it == timers_.end()) return false;
   timers_.erase(it);
   ArmTimerLocked();
   return true;
 }
 
-bool ThreadQueue::HasTimer(HWND window, UINT_PTR id, TIMERPROC proc) {
+bool ThreadQueue::HasTimer(UINT_PTR id, TIMERPROC proc) {
   std::lock_guard<std::mutex> guard(lock_);
-  return std::any_of(timers_.begin(), timers_.end(), [&](const Timer& timer) {
-    return timer.window == window && timer.id == id && timer.proc == proc;
-  });
+  return std::any_of(timers_.begin(), timers_.end(),
+                     [&](const Timer& timer) { return timer.id == id && timer.proc == proc; });
 }
 
 void ThreadQueue::ForgetWindow(Window& window) {
@@ -321,9 +311,6 @@ void ThreadQueue::ForgetWindow(Window& window) {
     const HWND handle = window.handle;
     posted_.erase(std::remove_if(posted_.begin(), posted_.end(), [&](const MSG& m) { return m.hwnd == handle; }),
                   posted_.end());
-    timers_.erase(
-        std::remove_if(timers_.begin(), timers_.end(), [&](const Timer& timer) { return timer.window == handle; }),
-        timers_.end());
     for (auto it = sent_.begin(); it != sent_.end();) {
       if ((*it)->hwnd == handle) {
         unanswered.push_back(std::move(*it));
@@ -333,7 +320,6 @@ void ThreadQueue::ForgetWindow(Window& window) {
       }
     }
     SignalLocked();
-    ArmTimerLocked();
   }
   for (const auto& sent : unanswered) sent->sender->Complete(*sent, 0);
 }
@@ -341,7 +327,7 @@ void ThreadQueue::ForgetWindow(Window& window) {
 ThreadQueue::Timer* ThreadQueue::NextTimerLocked(const MessageFilter& filter) {
   Timer* next = nullptr;
   for (Timer& timer : timers_) {
-    if (!filter.Matches(timer.window, WM_TIMER)) continue;
+    if (!filter.Matches(nullptr, WM_TIMER)) continue;
     if (next == nullptr || timer.due < next->due) next = &timer;
   }
   return next;

@@ -73,9 +73,9 @@ class ThreadQueue {
   // On the owning thread: the next message the filter takes, sent messages
   // run first; posted messages, then WM_QUIT, then a due timer.
   bool Retrieve(const MessageFilter& filter, bool remove, MSG* message);
-  // Blocks until Retrieve may find something or the deadline passes.
+  // Blocks until Retrieve may find any message or the deadline passes.
   // Returns false on the deadline.
-  bool WaitForMessage(const MessageFilter& filter, Clock::time_point deadline);
+  bool WaitForMessage(Clock::time_point deadline);
   // Posted messages, due timers and a quit request: what one dispatch run takes.
   size_t Pending();
 
@@ -85,10 +85,10 @@ class ThreadQueue {
   bool WaitForReply(const SentMessage& sent, bool run_sent, Clock::time_point deadline, LRESULT* result);
   void Complete(SentMessage& sent, LRESULT result);
 
-  // A timer of the window (null: a thread timer); 0 when the window is destroyed.
-  UINT_PTR SetTimer(const Window* window, UINT_PTR id, UINT elapse, TIMERPROC proc);
-  bool KillTimer(HWND window, UINT_PTR id);
-  bool HasTimer(HWND window, UINT_PTR id, TIMERPROC proc);
+  // A new thread timer; its id, 0 once the queue is retired.
+  UINT_PTR SetTimer(UINT elapse, TIMERPROC proc);
+  bool KillTimer(UINT_PTR id);
+  bool HasTimer(UINT_PTR id, TIMERPROC proc);
 
   // The window is being destroyed: nothing more is queued for it.
   void ForgetWindow(Window& window);
@@ -103,7 +103,6 @@ class ThreadQueue {
 
  private:
   struct Timer {
-    HWND window;
     UINT_PTR id;
     Clock::duration interval;
     TIMERPROC proc;

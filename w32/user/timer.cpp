@@ -2,29 +2,26 @@
 
 #include "user/window_table.h"
 
-// SetTimer: a timer of the queue of the window's thread, or without a window
-// of the calling thread; WM_TIMER is made when the thread retrieves messages
-// and nothing else is queued, and its TIMERPROC runs during dispatch.
+// SetTimer: a new timer of the calling thread's queue; WM_TIMER is made when
+// the thread retrieves messages and nothing else is queued, and its TIMERPROC
+// runs during dispatch. Window timers and replacing a timer by its id are not
+// supported.
 UINT_PTR WINAPI SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
-  if (hwnd == nullptr) return w32::user::ThreadQueue::Current()->SetTimer(nullptr, id, elapse, proc);
-  const std::shared_ptr<w32::user::Window> window = w32::user::LookupWindow(hwnd);
-  const UINT_PTR made = window == nullptr ? 0 : window->queue->SetTimer(window.get(), id, elapse, proc);
-  if (made == 0) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-  return made;
+  if (hwnd != nullptr || id != 0) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return 0;
+  }
+  return w32::user::ThreadQueue::Current()->SetTimer(elapse, proc);
 }
 
-// KillTimer: removes the timer; a tick already retrieved is no longer dispatched.
+// KillTimer: removes a timer of the calling thread; a tick already retrieved
+// is no longer dispatched.
 BOOL WINAPI KillTimer(HWND hwnd, UINT_PTR id) {
-  std::shared_ptr<w32::user::ThreadQueue> queue;
-  if (hwnd == nullptr) {
-    queue = w32::user::ThreadQueue::Current();
-  } else if (const std::shared_ptr<w32::user::Window> window = w32::user::LookupWindow(hwnd)) {
-    queue = window->queue;
-  } else {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  if (hwnd != nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
-  if (!queue->KillTimer(hwnd, id)) {
+  if (!w32::user::ThreadQueue::Current()->KillTimer(id)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }

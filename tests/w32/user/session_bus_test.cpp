@@ -25,27 +25,10 @@ constexpr dbus_uint32_t kCookie = 77;
 // Owns org.freedesktop.ScreenSaver on the bus and records the calls.
 class StandInScreenSaver {
  public:
-  explicit StandInScreenSaver(const std::string& address) {
-    DBusError error;
-    dbus_error_init(&error);
-    connection_ = dbus_connection_open_private(address.c_str(), &error);
-    if (connection_ == nullptr || !dbus_bus_register(connection_, &error) ||
-        dbus_bus_request_name(connection_, "org.freedesktop.ScreenSaver", DBUS_NAME_FLAG_DO_NOT_QUEUE, &error) !=
-            DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
-      dbus_error_free(&error);
-      return;
-    }
-    serving_ = std::thread([this] { Serve(); });
-  }
-  ~StandInScreenSaver() {
-    stop_ = true;
-    if (serving_.joinable()) serving_.join();
-    if (connection_ != nullptr) {
-      dbus_connection_close(connection_);
-      dbus_connection_unref(connection_);
-    }
-  }
-  bool serving() const { return serving_.joinable(); }
+  explicit StandInScreenSaver(const std::string& address)
+      : service_(address, "org.freedesktop.ScreenSaver",
+                 [this](DBusConnection* connection, DBusMessage* message) { Answer(connection, message); }) {}
+  bool serving() const { return service_.serving(); }
 
   std::vector<std::string> Calls() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -59,16 +42,7 @@ class StandInScreenSaver {
   }
 
  private:
-  void Serve() {
-    while (!stop_ && dbus_connection_read_write(connection_, 50)) {
-      while (DBusMessage* message = dbus_connection_pop_message(connection_)) {
-        Answer(message);
-        dbus_message_unref(message);
-      }
-    }
-  }
-
-  void Answer(DBusMessage* message) {
+  void Answer(DBusConnection* connection, DBusMessage* message) {
     if (dbus_message_get_type(message) != DBUS_MESSAGE_TYPE_METHOD_CALL) return;
     const std::string member = dbus_message_get_member(message);
     std::string call = member;
@@ -90,16 +64,14 @@ class StandInScreenSaver {
       calls_.push_back(call);  // before the reply: the caller looks once it has its answer
     }
     arrived_.notify_all();
-    if (!dbus_message_get_no_reply(message)) dbus_connection_send(connection_, reply, nullptr);
+    if (!dbus_message_get_no_reply(message)) dbus_connection_send(connection, reply, nullptr);
     dbus_message_unref(reply);
   }
 
-  DBusConnection* connection_ = nullptr;
-  std::thread serving_;
-  std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::condition_variable arrived_;
   std::vector<std::string> calls_;
+  w32_test::BusService service_;  // last: it ends first, before what it answers with
 };
 
 void MoveMouse() {

@@ -24,29 +24,13 @@ namespace {
 // of a pipe stays here, so the inhibitor is held while a write end lives.
 class StandInLogin {
  public:
-  explicit StandInLogin(const std::string& address) {
-    dbus_threads_init_default();
-    DBusError error;
-    dbus_error_init(&error);
-    connection_ = dbus_connection_open_private(address.c_str(), &error);
-    if (connection_ == nullptr || !dbus_bus_register(connection_, &error) ||
-        dbus_bus_request_name(connection_, "org.freedesktop.login1", DBUS_NAME_FLAG_DO_NOT_QUEUE, &error) !=
-            DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
-      dbus_error_free(&error);
-      return;
-    }
-    serving_ = std::thread([this] { Serve(); });
-  }
-  ~StandInLogin() {
-    stop_ = true;
-    if (serving_.joinable()) serving_.join();
-    for (int fd : held_) close(fd);
-    if (connection_ != nullptr) {
-      dbus_connection_close(connection_);
-      dbus_connection_unref(connection_);
-    }
-  }
-  bool serving() const { return serving_.joinable(); }
+  explicit StandInLogin(const std::string& address)
+      : service_(address, "org.freedesktop.login1", [this](DBusConnection* connection, DBusMessage* message) {
+          if (dbus_message_is_method_call(message, "org.freedesktop.login1.Manager", "Inhibit")) {
+            Inhibit(connection, message);
+          }
+        }) {}
+  bool serving() const { return service_.serving(); }
 
   std::vector<std::string> Inhibits() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -66,21 +50,13 @@ class StandInLogin {
         dbus_message_new_signal("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep");
     dbus_bool_t value = sleeping;
     dbus_message_append_args(signal, DBUS_TYPE_BOOLEAN, &value, DBUS_TYPE_INVALID);
-    dbus_connection_send(connection_, signal, nullptr);
-    dbus_connection_flush(connection_);
+    dbus_connection_send(service_.connection(), signal, nullptr);
+    dbus_connection_flush(service_.connection());
     dbus_message_unref(signal);
   }
 
  private:
-  void Serve() {
-    while (!stop_ && dbus_connection_read_write(connection_, 50)) {
-      while (DBusMessage* message = dbus_connection_pop_message(connection_)) {
-        if (dbus_message_is_method_call(message, "org.freedesktop.login1.Manager", "Inhibit")) Inhibit(message);
-        dbus_message_unref(message);
-      }
-    }
-  }
-  void Inhibit(DBusMessage* message) {
+  void Inhibit(DBusConnection* connection, DBusMessage* message) {
     const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
     dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &what, DBUS_TYPE_STRING, &who, DBUS_TYPE_STRING, &why,
                           DBUS_TYPE_STRING, &mode, DBUS_TYPE_INVALID);
@@ -94,16 +70,18 @@ class StandInLogin {
       inhibits_.push_back(std::string(what) + " " + mode);
       held_.push_back(ends[0]);
     }
-    dbus_connection_send(connection_, reply, nullptr);
+    dbus_connection_send(connection, reply, nullptr);
     dbus_message_unref(reply);
   }
 
-  DBusConnection* connection_ = nullptr;
-  std::thread serving_;
-  std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::vector<std::string> inhibits_;
-  std::vector<int> held_;
+  struct ReadEnds : std::vector<int> {
+    ~ReadEnds() {
+      for (int fd : *this) close(fd);
+    }
+  } held_;
+  w32_test::BusService service_;  // last: it ends first, before what it answers with
 };
 
 // Runs this thread's loop until `done` holds; false after 20 s.

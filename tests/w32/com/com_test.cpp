@@ -28,6 +28,7 @@ TEST(Com, InitialisationResults) {
   } steps[] = {
       {kInit, 0, S_OK},
       {kInit, 0, S_FALSE},
+      {kInitEx, 0x100, E_INVALIDARG},  // an unknown flag
       {kInitEx, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE, S_FALSE},
       {kInitEx, COINIT_MULTITHREADED, RPC_E_CHANGED_MODE},
       {kUninit, 0, S_OK},
@@ -47,6 +48,8 @@ TEST(Com, InitialisationResults) {
       EXPECT_EQ(result, step.expected) << "step " << index;
       ++index;
     }
+    int reserved = 0;
+    EXPECT_EQ(CoInitializeEx(&reserved, COINIT_MULTITHREADED), E_INVALIDARG);
   });
 }
 
@@ -174,44 +177,26 @@ TEST(Bstr, LengthPrefixedStrings) {
   EXPECT_EQ(SysAllocStringLen(u"", 0x7FFFFFFF), nullptr);
 }
 
-TEST(Variant, ChangeTypeToBstr) {
+// Only a string changes to a string; a null property, the one other kind the
+// module meets, is a type mismatch.
+TEST(Variant, OnlyAStringChangesToAString) {
   const struct {
     VARTYPE type;
-    LONGLONG bits;
-    USHORT flags;
     HRESULT expected;
-    std::u16string text;
   } cases[] = {
-      {VT_EMPTY, 0, 0, S_OK, u""},
-      {VT_I4, -2147483647 - 1, 0, S_OK, u"-2147483648"},
-      {VT_UI4, 4294967295u, 0, S_OK, u"4294967295"},
-      {VT_I2, -5, 0, S_OK, u"-5"},
-      {VT_I1, -7, 0, S_OK, u"-7"},
-      {VT_UI1, 200, 0, S_OK, u"200"},
-      {VT_I8, -9000000000LL, 0, S_OK, u"-9000000000"},
-      {VT_UI8, -1, 0, S_OK, u"18446744073709551615"},
-      {VT_BOOL, VARIANT_TRUE, 0, S_OK, u"-1"},
-      {VT_BOOL, VARIANT_FALSE, VARIANT_ALPHABOOL, S_OK, u"False"},
-      {VT_NULL, 0, 0, DISP_E_TYPEMISMATCH, u""},
-      {VT_ERROR, 0, 0, DISP_E_TYPEMISMATCH, u""},
-      {VT_VARIANT, 0, 0, DISP_E_BADVARTYPE, u""},
-      {0x7F, 0, 0, DISP_E_BADVARTYPE, u""},
+      {VT_NULL, DISP_E_TYPEMISMATCH},
+      {VT_I4, DISP_E_TYPEMISMATCH},
+      {VT_VARIANT, DISP_E_BADVARTYPE},
+      {0x7F, DISP_E_BADVARTYPE},
   };
   for (const auto& c : cases) {
     VARIANT source;
     VariantInit(&source);
     source.vt = c.type;
-    source.llVal = c.bits;
     VARIANT converted;
     VariantInit(&converted);
-    EXPECT_EQ(VariantChangeType(&converted, &source, c.flags, VT_BSTR), c.expected) << c.type;
-    if (SUCCEEDED(c.expected)) {
-      ASSERT_EQ(converted.vt, VT_BSTR);
-      EXPECT_EQ(std::u16string(converted.bstrVal, SysStringLen(converted.bstrVal)), c.text) << c.type;
-    } else {
-      EXPECT_EQ(converted.vt, VT_EMPTY);
-    }
-    EXPECT_EQ(VariantClear(&converted), S_OK);
+    EXPECT_EQ(VariantChangeType(&converted, &source, 0, VT_BSTR), c.expected) << c.type;
+    EXPECT_EQ(converted.vt, VT_EMPTY);
   }
 }
 

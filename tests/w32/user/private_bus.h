@@ -1,0 +1,97 @@
+#pragma once
+// A dbus-daemon of our own for the bus tests, and stand-in services on it.
+#include <dbus/dbus.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace w32_test {
+
+// A dbus-daemon of our own, stopped at the end.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    int out[2];
+    if (access("/usr/bin/dbus-daemon", X_OK) != 0 || pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that dies takes its bus with it
+      dup2(out[1], 1);
+      execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    char line[512] = {};
+    size_t used = 0;
+    while (used + 1 < sizeof line) {
+      const ssize_t got = read(out[0], line + used, 1);
+      if (got <= 0 || line[used] == '\n') break;
+      used += static_cast<size_t>(got);
+    }
+    close(out[0]);
+    line[used] = 0;
+    address_ = line;
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+};
+
+// Owns `name` on the bus at `address` and hands every message that comes to
+// `answer`, on a thread of its own, until it ends.
+class BusService {
+ public:
+  using Answer = std::function<void(DBusConnection*, DBusMessage*)>;
+  BusService(const std::string& address, const char* name, Answer answer) : answer_(std::move(answer)) {
+    dbus_threads_init_default();
+    DBusError error;
+    dbus_error_init(&error);
+    connection_ = dbus_connection_open_private(address.c_str(), &error);
+    if (connection_ == nullptr || !dbus_bus_register(connection_, &error) ||
+        dbus_bus_request_name(connection_, name, DBUS_NAME_FLAG_DO_NOT_QUEUE, &error) !=
+            DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
+      dbus_error_free(&error);
+      return;
+    }
+    serving_ = std::thread([this] {
+      while (!stop_ && dbus_connection_read_write(connection_, 50)) {
+        while (DBusMessage* message = dbus_connection_pop_message(connection_)) {
+          answer_(connection_, message);
+          dbus_message_unref(message);
+        }
+      }
+    });
+  }
+  ~BusService() {
+    stop_ = true;
+    if (serving_.joinable()) serving_.join();
+    if (connection_ != nullptr) {
+      dbus_connection_close(connection_);
+      dbus_connection_unref(connection_);
+    }
+  }
+  bool serving() const { return serving_.joinable(); }
+  DBusConnection* connection() const { return connection_; }
+
+ private:
+  Answer answer_;
+  DBusConnection* connection_ = nullptr;
+  std::atomic<bool> stop_{false};
+  std::thread serving_;
+};
+
+}  // namespace w32_test
