@@ -8,6 +8,7 @@
 #include "ioapiset.h"
 #include "processthreadsapi.h"
 #include "libloaderapi.h"
+#include "processenv.h"
 
 #define INFINITE 0xFFFFFFFF
 
