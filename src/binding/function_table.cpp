@@ -15,6 +15,7 @@
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/file_operations.h"
 
 namespace device::binding {
 namespace {
@@ -103,7 +104,7 @@ namespace {
   F(GetSampleMusicFolder,             NotBuilt)                                                      \
   F(GetSharedVideoFolder,             NotBuilt)                                                      \
   F(GetLocalAppDataFolder,            NotBuilt)                                                      \
-  F(GetArgvW,                         NotBuilt)                                                      \
+  F(GetArgvW,                         GetArgvW)                                                      \
   F(GetLinkFile,                      NotBuilt, ArgUnicode)                                          \
   F(CreateLink,                       NotBuilt, ArgUnicode, ArgUnicode, ArgUnicode)                  \
   F(CreateInternetShortcut,           NotBuilt, ArgUnicode, ArgUnicode)                              \
@@ -122,9 +123,9 @@ namespace {
   F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
   F(RegisterCancelAutoplay,           NotBuilt)                                                      \
   F(UnregisterCancelAutoplay,         NotBuilt)                                                      \
-  F(ListFile,                         NotBuilt, ArgUnicode)                                          \
-  F(ListFolder,                       NotBuilt, ArgUnicode)                                          \
-  F(RemoveFile,                       NotBuilt, ArgUnicode)                                          \
+  F(ListFile,                         ListFile, ArgUnicode)                                          \
+  F(ListFolder,                       ListFolder, ArgUnicode)                                        \
+  F(RemoveFile,                       RemoveFile, ArgUnicode)                                        \
   F(OpenExplorer,                     NotBuilt, ArgUnicode)
 
 // The Python names, as objects with linkage for the entry templates.

@@ -25,3 +25,10 @@ WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
                                                   LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+
+WINBASEAPI HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId, LPVOID lpFindFileData,
+                                          FINDEX_SEARCH_OPS fSearchOp, LPVOID lpSearchFilter,
+                                          DWORD dwAdditionalFlags);
+WINBASEAPI BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
+WINBASEAPI BOOL WINAPI FindClose(HANDLE hFindFile);
+WINBASEAPI DWORD WINAPI GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer);
