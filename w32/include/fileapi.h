@@ -7,6 +7,8 @@
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+
 typedef struct _BY_HANDLE_FILE_INFORMATION {
   DWORD dwFileAttributes;
   FILETIME ftCreationTime;
@@ -25,6 +27,10 @@ WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE hFile,
                                                   LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
+WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+WINBASEAPI BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                                           PULARGE_INTEGER lpTotalNumberOfBytes,
+                                           PULARGE_INTEGER lpTotalNumberOfFreeBytes);
 
 WINBASEAPI HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId, LPVOID lpFindFileData,
                                           FINDEX_SEARCH_OPS fSearchOp, LPVOID lpSearchFilter,

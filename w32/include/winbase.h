@@ -8,6 +8,7 @@
 #include "ioapiset.h"
 #include "processthreadsapi.h"
 #include "libloaderapi.h"
+#include "sysinfoapi.h"
 #include "processenv.h"
 
 #define INFINITE 0xFFFFFFFF
@@ -41,3 +42,5 @@ WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 
 WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags);
 
+
+WINADVAPI BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);

@@ -30,6 +30,14 @@ typedef HANDLE* PHANDLE, *LPHANDLE;
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
 
+typedef union _ULARGE_INTEGER {
+  struct {
+    DWORD LowPart;
+    DWORD HighPart;
+  };
+  ULONGLONG QuadPart;
+} ULARGE_INTEGER, *PULARGE_INTEGER;
+
 #define DECLARE_HANDLE(name) struct name##__; typedef struct name##__* name
 
 #define FALSE 0

@@ -33,6 +33,15 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
+DWORD MissingError(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ERROR_FILE_NOT_FOUND;
+  struct stat status;
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? ERROR_FILE_NOT_FOUND
+                                                                          : ERROR_PATH_NOT_FOUND;
+}
+
 File::File(int fd, bool directory, DWORD access, DWORD flags, std::shared_ptr<void> share_entry)
     : fd_(fd), directory_(directory), access_(access), flags_(flags), share_entry_(std::move(share_entry)) {}
 
@@ -110,16 +119,6 @@ std::shared_ptr<void> RegisterShare(const struct stat& status, DWORD access, DWO
     if (uses.empty()) table.files.erase(key);
     delete static_cast<ShareUse*>(entry);
   });
-}
-
-// ENOENT names the file when its folder exists, the path otherwise.
-DWORD MissingError(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ERROR_FILE_NOT_FOUND;
-  struct stat status;
-  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  return ::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                          : ERROR_PATH_NOT_FOUND;
 }
 
 int OpenFlags(DWORD access, bool folder) {

@@ -15,6 +15,10 @@ class ChangeWatch;
 // The last error the platform gives for a failed Linux call with `error`.
 DWORD ErrorFromErrno(int error);
 
+// The last error for a native path that does not exist: ERROR_FILE_NOT_FOUND
+// when its folder exists, ERROR_PATH_NOT_FOUND otherwise.
+DWORD MissingError(const std::string& path);
+
 class File : public Waitable {
  public:
   File(int fd, bool directory, DWORD access, DWORD flags, std::shared_ptr<void> share_entry);
