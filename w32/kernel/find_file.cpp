@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,11 +29,39 @@ FILETIME ToFileTime(const struct timespec& time) {
   return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
+// Whether the effective user may write an entry. On a writable mount the
+// mode bits answer for the common cases: root, or a file the user may write
+// by its owner or group bits (root's answer leaves out immutable files).
+// Every other case asks the kernel, which also knows access lists. Saves a
+// path lookup per entry of a large folder.
+class WriteCheck {
+ public:
+  explicit WriteCheck(int folder) : folder_(folder), user_(::geteuid()), group_(::getegid()) {
+    struct statvfs volume;
+    read_only_ = ::fstatvfs(folder, &volume) == 0 && (volume.f_flag & ST_RDONLY) != 0;
+  }
+
+  bool Writable(const struct stat& status, const char* name) const {
+    if (!read_only_) {
+      if (user_ == 0) return true;
+      const mode_t bit = status.st_uid == user_ ? S_IWUSR : status.st_gid == group_ ? S_IWGRP : 0;
+      if (bit != 0 && (status.st_mode & bit) != 0) return true;
+    }
+    return WritableAt(folder_, name);
+  }
+
+ private:
+  const int folder_;
+  const uid_t user_;
+  const gid_t group_;
+  bool read_only_ = false;
+};
+
 // One search: an open folder read entry by entry, the dot entries first.
 class FindSearch {
  public:
   FindSearch(DIR* folder, std::u16string_view pattern, bool root)
-      : folder_(folder), pattern_(pattern), dots_left_(root ? 0 : 2) {}
+      : folder_(folder), writes_(::dirfd(folder)), pattern_(pattern), dots_left_(root ? 0 : 2) {}
   ~FindSearch() { ::closedir(folder_); }
 
   // The next matching entry into `data`; false with the last error set.
@@ -50,7 +79,12 @@ class FindSearch {
         return false;
       }
       if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-      if (pattern_.Matches(ToUtf16(entry->d_name)) && Fill(entry->d_name, data)) return true;
+      if (pattern_.MatchesEverything()) {
+        if (Fill(entry->d_name, data)) return true;
+        continue;
+      }
+      const std::u16string name = ToUtf16(entry->d_name);
+      if (pattern_.Matches(name) && Fill(entry->d_name, data, &name)) return true;
     }
     SetLastError(ERROR_NO_MORE_FILES);
     return false;
@@ -70,29 +104,32 @@ class FindSearch {
 
  private:
   // False when the entry went away since it was read.
-  bool Fill(const char* name, WIN32_FIND_DATAW* data) {
+  bool Fill(const char* name, WIN32_FIND_DATAW* data, const std::u16string* wide_name = nullptr) {
     struct stat status;
     const int folder = ::dirfd(folder_);
     if (::fstatat(folder, name, &status, 0) != 0 && ::fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
       return false;
     }
-    std::memset(data, 0, sizeof *data);  // no short names here: cAlternateFileName stays empty
-    data->dwFileAttributes = FileAttributesOf(status, name, WritableAt(folder, name));
+    data->dwFileAttributes = FileAttributesOf(status, name, writes_.Writable(status, name));
     data->ftCreationTime = ToFileTime(status.st_mtim);
     data->ftLastAccessTime = ToFileTime(status.st_atim);
     data->ftLastWriteTime = ToFileTime(status.st_mtim);
-    if (!S_ISDIR(status.st_mode)) {
-      data->nFileSizeHigh = static_cast<DWORD>(static_cast<ULONGLONG>(status.st_size) >> 32);
-      data->nFileSizeLow = static_cast<DWORD>(status.st_size);
-    }
-    const std::u16string wide = ToUtf16(name);
+    const ULONGLONG size = S_ISDIR(status.st_mode) ? 0 : static_cast<ULONGLONG>(status.st_size);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(size);
+    data->dwReserved0 = 0;
+    data->dwReserved1 = 0;
+    const std::u16string wide = wide_name != nullptr ? *wide_name : ToUtf16(name);
     const size_t kept = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
     std::memcpy(data->cFileName, wide.data(), kept * sizeof(WCHAR));
+    data->cFileName[kept] = 0;
+    data->cAlternateFileName[0] = 0;  // no short names here
     return true;
   }
 
   std::mutex lock_;
   DIR* const folder_;
+  const WriteCheck writes_;
   const Wildcard pattern_;
   int dots_left_;
   bool done_ = false;

@@ -14,6 +14,8 @@ class Wildcard {
 
   bool Matches(std::u16string_view name) const;
   bool HasWildcards() const { return has_wildcards_; }
+  // A lone '*': no name needs looking at.
+  bool MatchesEverything() const { return tokens_.size() == 1 && tokens_[0].kind == Kind::kStar; }
 
  private:
   enum class Kind { kChar, kStar, kDosStar, kDosQm, kDosDot };
