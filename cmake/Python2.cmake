@@ -5,9 +5,12 @@ find_program(PYTHON2 NAMES python2.7
 if(NOT PYTHON2)
   message(FATAL_ERROR "python2.7 not found: install pyenv's 2.7.18 or set PYTHON2_PREFIX")
 endif()
-execute_process(COMMAND ${PYTHON2} -c "import sys; print(sys.prefix)"
-  OUTPUT_VARIABLE PYTHON2_PREFIX_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(PYTHON2_INCLUDE_DIR ${PYTHON2_PREFIX_DIR}/include/python2.7)
+# The interpreter's own headers, also when it runs inside a virtual environment.
+execute_process(COMMAND ${PYTHON2} -c "from distutils import sysconfig; print(sysconfig.get_python_inc())"
+  OUTPUT_VARIABLE PYTHON2_INCLUDE_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
+# Where libpython2.7.so lives, for the C++ units and benchmarks that embed the interpreter.
+execute_process(COMMAND ${PYTHON2} -c "from distutils import sysconfig; print(sysconfig.get_config_var('LIBDIR'))"
+  OUTPUT_VARIABLE PYTHON2_LIBRARY_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
 
 # Extension modules resolve interpreter symbols from the host at load time.
 add_library(python2_headers INTERFACE)

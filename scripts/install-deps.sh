@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build needs, only when something is missing.
+# The Debian packages the build needs. Installs what is missing; with --check,
+# only names what is missing, on one line, and fails.
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
+check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
+  --check) check_only=true ;;
 esac
 
 missing=()
@@ -13,12 +16,17 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
+  if $check_only; then
+    echo "error: the build needs these Debian packages: ${missing[*]} (apt-get install ${missing[*]}, or make deps)" >&2
+    exit 1
+  fi
   echo "Installing: ${missing[*]}"
   sudo_cmd=""
   [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
   $sudo_cmd apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
 fi
+$check_only && exit 0
 
 python2="${PYTHON2_PREFIX:-$HOME/.pyenv/versions/2.7.18}/bin/python2.7"
 if [ ! -x "$python2" ] && command -v pyenv >/dev/null; then

@@ -1,5 +1,8 @@
-#include <windows.h>
+#include "com/apartment.h"
+
 #include <objbase.h>
+
+#include <atomic>
 
 namespace {
 
@@ -11,7 +14,16 @@ struct Apartment {
 
 thread_local Apartment apartment;
 
+// Threads that hold the multithreaded apartment now.
+std::atomic<unsigned> multithreaded_members{0};
+
 }  // namespace
+
+namespace w32::com {
+
+bool ThreadHasCom() { return apartment.count > 0 || multithreaded_members.load() > 0; }
+
+}  // namespace w32::com
 
 // CoInitializeEx: counts the thread's initialisations; the first fixes the
 // apartment kind, a later call asking for the other kind is refused.
@@ -27,10 +39,15 @@ HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD flags) {
   }
   apartment.count = 1;
   apartment.single_threaded = single_threaded;
+  if (!single_threaded) ++multithreaded_members;
   return S_OK;
 }
 
+// CoInitialize: a single-threaded apartment, as CoInitializeEx gives it.
+HRESULT WINAPI CoInitialize(LPVOID reserved) { return CoInitializeEx(reserved, COINIT_APARTMENTTHREADED); }
+
 // CoUninitialize: undoes one successful CoInitializeEx of the calling thread.
 void WINAPI CoUninitialize(void) {
-  if (apartment.count > 0) --apartment.count;
+  if (apartment.count == 0) return;
+  if (--apartment.count == 0 && !apartment.single_threaded) --multithreaded_members;
 }

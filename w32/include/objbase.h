@@ -7,3 +7,5 @@ typedef enum tagCOINIT {
   COINIT_DISABLE_OLE1DDE = 0x4,
   COINIT_SPEED_OVER_MEMORY = 0x8
 } COINIT;
+
+WINOLEAPI CoInitialize(LPVOID pvReserved);

@@ -7,3 +7,4 @@
 #include "wincrypt.h"
 #include "wingdi.h"
 #include "winuser.h"
+#include "ole2.h"

@@ -160,6 +160,13 @@ PyObject* ExecutionState(PyObject*, PyObject*) {
 
 PyObject* TakeSentInput(PyObject*, PyObject*) { return ListOf(w32::host::TakeSentInput(), &FromInput); }
 
+PyObject* CoInitializeHost(PyObject*, PyObject*) { return PyInt_FromLong(CoInitialize(nullptr)); }
+
+PyObject* CoUninitializeHost(PyObject*, PyObject*) {
+  CoUninitialize();
+  Py_RETURN_NONE;
+}
+
 PyMethodDef kMethods[] = {
     {"PumpMessages", PumpMessages, METH_VARARGS,
      "PumpMessages(timeout_ms=0) -> int: dispatches the messages queued for this thread, waiting up to\n"
@@ -183,6 +190,10 @@ PyMethodDef kMethods[] = {
     {"TakeSentInput", TakeSentInput, METH_NOARGS,
      "TakeSentInput() -> list of tuples: the SendInput records since the last call; (type, dx, dy,\n"
      "mouseData, flags) for the mouse, (type, vk, scan, flags) for the keyboard."},
+    {"CoInitialize", CoInitializeHost, METH_NOARGS,
+     "CoInitialize() -> int: initialises COM on this thread (a single-threaded apartment); returns the HRESULT."},
+    {"CoUninitialize", CoUninitializeHost, METH_NOARGS,
+     "CoUninitialize(): undoes one successful CoInitialize of this thread."},
     {nullptr, nullptr, 0, nullptr},
 };
 
