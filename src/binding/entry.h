@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -14,6 +16,7 @@
 #include "binding/arguments.h"
 #include "binding/live_objects.h"
 #include "binding/wrapper.h"
+#include "common/py_unicode.h"
 
 namespace device::binding {
 
@@ -115,6 +118,11 @@ struct ArgumentMessage {
 };
 
 template <class R>
+struct IsOptional : std::false_type {};
+template <class R>
+struct IsOptional<std::optional<R>> : std::true_type {};
+
+template <class R>
 PyObject* MakeResult(R value) {
   if constexpr (std::is_same_v<R, PyObject*>) {
     return value;
@@ -126,6 +134,11 @@ PyObject* MakeResult(R value) {
     return value < 0x80000000u ? PyInt_FromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);
   } else if constexpr (std::is_same_v<R, NewObject>) {
     return MakeWrapper(value.address, value.type, kOwn);
+  } else if constexpr (std::is_same_v<R, std::u16string>) {
+    return UnicodeFromUtf16(value);
+  } else if constexpr (IsOptional<R>::value) {  // no value: None
+    if (!value) Py_RETURN_NONE;
+    return MakeResult(*value);
   } else {
     static_assert(!std::is_same_v<R, R>, "no Python result for this native type");
   }

@@ -16,6 +16,8 @@
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
 #include "system/file_operations.h"
+#include "system/locale_region.h"
+#include "system/machine_facts.h"
 
 namespace device::binding {
 namespace {
@@ -83,9 +85,9 @@ namespace {
   F(Detector_EnumWIACameraDevice,     NotBuilt, ArgObject<Detector>, ArgInt)                         \
   F(Detector_GetSysManufacturer,      NotBuilt, ArgObject<Detector>)                                 \
   R(Detector_swigregister,            Detector)                                                      \
-  F(GetUserLang,                      NotBuilt)                                                      \
-  F(GetSystemLang,                    NotBuilt)                                                      \
-  F(GetSystemCountryCode,             NotBuilt)                                                      \
+  F(GetUserLang,                      GetUserLang)                                                      \
+  F(GetSystemLang,                    GetSystemLang)                                                      \
+  F(GetSystemCountryCode,             GetSystemCountryCode)                                                      \
   F(GetSystemFolder,                  NotBuilt, ArgINT)                                              \
   F(GetUserFolder,                    NotBuilt)                                                      \
   F(GetAppFolder,                     NotBuilt)                                                      \
@@ -111,13 +113,13 @@ namespace {
   F(GetMyComputerName,                NotBuilt)                                                      \
   F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
   F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
-  F(GetUserName,                      NotBuilt)                                                      \
-  F(GetAvailableDiskSpaceMB,          NotBuilt, ArgUnicode)                                          \
+  F(GetUserName,                      GetUserName)                                                      \
+  F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                                          \
   F(GetTotalMemorySize,               NotBuilt)                                                      \
-  F(GetLogicalCpuNumber,              NotBuilt)                                                      \
+  F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                                      \
   F(GetDisplayAdapterNames,           NotBuilt)                                                      \
   F(IsIronLake,                       NotBuilt)                                                      \
-  F(getSystemLocales,                 NotBuilt)                                                      \
+  F(getSystemLocales,                 getSystemLocales)                                                      \
   F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
   F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
   F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \

@@ -43,4 +43,7 @@ WINBASEAPI HLOCAL WINAPI LocalFree(HLOCAL hMem);
 WINBASEAPI EXECUTION_STATE WINAPI SetThreadExecutionState(EXECUTION_STATE esFlags);
 
 
+WINBASEAPI DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
+                                                 LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName);
+
 WINADVAPI BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);

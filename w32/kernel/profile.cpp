@@ -1,0 +1,151 @@
+#include <windows.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kernel/drive_table.h"
+#include "support/text.h"
+
+namespace w32 {
+namespace {
+
+struct ProfileEntry {
+  std::u16string key;
+  std::u16string value;
+};
+
+struct ProfileSection {
+  std::u16string name;
+  std::vector<ProfileEntry> entries;
+};
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\r'; }
+
+std::u16string Trimmed(std::u16string_view text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  return std::u16string(text.substr(begin, end - begin));
+}
+
+// The file's text: UTF-16LE after its byte order mark, else UTF-8.
+std::optional<std::u16string> ReadProfileText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  if (file.bad()) return std::nullopt;
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    std::u16string text((bytes.size() - 2) / 2, u'\0');
+    std::memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(char16_t));
+    return text;
+  }
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  return ToUtf16(bytes);
+}
+
+// "[name]" opens a section; "key=value" lines belong to the last one opened.
+// Other lines, and lines before the first section, carry nothing.
+std::vector<ProfileSection> ParseProfile(std::u16string_view text) {
+  std::vector<ProfileSection> sections;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(u'\n', start);
+    if (end == std::u16string_view::npos) end = text.size();
+    const std::u16string line = Trimmed(text.substr(start, end - start));
+    start = end + 1;
+    if (!line.empty() && line[0] == u'[') {
+      const size_t close = line.find(u']');
+      sections.push_back({Trimmed(std::u16string_view(line).substr(1, close == std::u16string::npos ? std::u16string::npos
+                                                                                                     : close - 1)),
+                          {}});
+      continue;
+    }
+    const size_t equals = line.find(u'=');
+    if (sections.empty() || equals == std::u16string::npos) continue;
+    std::u16string value = Trimmed(std::u16string_view(line).substr(equals + 1));
+    if (value.size() >= 2 && (value[0] == u'"' || value[0] == u'\'') && value.back() == value[0]) {
+      value = value.substr(1, value.size() - 2);
+    }
+    sections.back().entries.push_back({Trimmed(std::u16string_view(line).substr(0, equals)), std::move(value)});
+  }
+  return sections;
+}
+
+bool SameName(std::u16string_view a, std::u16string_view b) { return AsciiLower(a) == AsciiLower(b); }
+
+// One string, cut to the buffer: the count copied.
+DWORD CopyString(std::u16string_view text, LPWSTR buffer, DWORD size) {
+  const size_t count = std::min<size_t>(text.size(), size - 1);
+  text.copy(buffer, count);
+  buffer[count] = 0;
+  return static_cast<DWORD>(count);
+}
+
+// Names, each zero-terminated, then one more zero. Cut short, the last name
+// kept is cut and followed by two zeros, and the count is size - 2.
+DWORD CopyList(const std::vector<std::u16string>& names, LPWSTR buffer, DWORD size) {
+  std::u16string list;
+  for (const std::u16string& name : names) {
+    list += name;
+    list += u'\0';
+  }
+  if (list.size() + 1 <= size) {
+    list.copy(buffer, list.size());
+    buffer[list.size()] = 0;
+    return static_cast<DWORD>(list.size());
+  }
+  if (size < 2) {
+    buffer[0] = 0;
+    return 0;
+  }
+  list.copy(buffer, size - 2);
+  buffer[size - 2] = 0;
+  buffer[size - 1] = 0;
+  return size - 2;
+}
+
+}  // namespace
+}  // namespace w32
+
+// GetPrivateProfileStringW: our reader of the platform's profile files.
+// Section and key names match without regard to case; the first match wins.
+// A null section lists the section names, a null key the section's keys.
+DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR buffer, DWORD size,
+                                      LPCWSTR file) {
+  if (buffer == nullptr || size == 0) return 0;
+  std::u16string default_text = fallback != nullptr ? fallback : u"";
+  while (!default_text.empty() && default_text.back() == u' ') default_text.pop_back();
+
+  std::string path;
+  std::optional<std::u16string> text;
+  if (file != nullptr && w32::ToNativePath(file, &path)) text = w32::ReadProfileText(path);
+  const std::vector<w32::ProfileSection> sections =
+      text.has_value() ? w32::ParseProfile(*text) : std::vector<w32::ProfileSection>();
+
+  std::vector<std::u16string> names;
+  if (section == nullptr) {
+    for (const w32::ProfileSection& each : sections) names.push_back(each.name);
+    return w32::CopyList(names, buffer, size);
+  }
+  for (const w32::ProfileSection& each : sections) {
+    if (!w32::SameName(each.name, section)) continue;
+    if (key == nullptr) {
+      for (const w32::ProfileEntry& entry : each.entries) names.push_back(entry.key);
+      return w32::CopyList(names, buffer, size);
+    }
+    for (const w32::ProfileEntry& entry : each.entries) {
+      if (w32::SameName(entry.key, key)) {
+        SetLastError(ERROR_SUCCESS);
+        return w32::CopyString(entry.value, buffer, size);
+      }
+    }
+    break;
+  }
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  return w32::CopyString(default_text, buffer, size);
+}

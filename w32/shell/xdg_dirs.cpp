@@ -1,0 +1,120 @@
+#include "shell/xdg_dirs.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+
+namespace w32 {
+namespace {
+
+constexpr size_t kUserDirsLimit = 64 * 1024;
+
+bool IsAbsolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+std::string Join(const std::string& folder, std::string_view name) {
+  if (folder.empty()) return std::string();
+  if (name.empty()) return folder;
+  return folder.back() == '/' ? folder + std::string(name) : folder + '/' + std::string(name);
+}
+
+bool ReadFile(const std::string& path, std::string* text) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  text->assign(kUserDirsLimit, '\0');
+  text->resize(std::fread(text->data(), 1, kUserDirsLimit, file));
+  const bool read = std::ferror(file) == 0;
+  std::fclose(file);
+  return read;
+}
+
+// The value of `KEY="$HOME/Music"` or `KEY="/abs/path"` in user-dirs.dirs,
+// with the shell's backslash escapes undone; empty when absent or malformed.
+std::string UserDirsValue(const std::string& text, std::string_view key, const std::string& home) {
+  std::string found;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    if (line.size() < key.size() + 3 || line.substr(0, key.size()) != key || line.substr(key.size(), 2) != "=\"") continue;
+    line.remove_prefix(key.size() + 2);
+    std::string value;
+    bool closed = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+      if (line[i] == '\\' && i + 1 < line.size()) {
+        value += line[++i];
+      } else if (line[i] == '"') {
+        closed = true;
+        break;
+      } else {
+        value += line[i];
+      }
+    }
+    if (!closed) continue;
+    if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/')) {
+      found = Join(home, std::string_view(value).substr(value.size() > 5 ? 6 : 5));
+    } else if (!value.empty() && value[0] == '/') {
+      found = value;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (IsAbsolute(home)) return home;
+  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> scratch(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  while (::getpwuid_r(::geteuid(), &entry, scratch.data(), scratch.size(), &found) == ERANGE) {
+    scratch.resize(scratch.size() * 2);
+  }
+  return found != nullptr && IsAbsolute(found->pw_dir) ? found->pw_dir : std::string();
+}
+
+std::string XdgBaseDir(const char* variable, const char* under_home) {
+  const char* value = std::getenv(variable);
+  if (IsAbsolute(value)) return value;
+  return Join(HomeFolder(), under_home);
+}
+
+std::string XdgUserDir(const char* key, const char* under_home) {
+  const std::string home = HomeFolder();
+  if (home.empty()) return std::string();
+  std::string text;
+  if (ReadFile(Join(XdgBaseDir("XDG_CONFIG_HOME", ".config"), "user-dirs.dirs"), &text)) {
+    std::string value = UserDirsValue(text, key, home);
+    if (!value.empty()) return value;
+  }
+  return Join(home, under_home);
+}
+
+std::string XdgSystemDir(const char* variable, const char* defaults, const char* name) {
+  const char* value = std::getenv(variable);
+  std::string_view list = value != nullptr && *value != 0 ? value : defaults;
+  std::string first;
+  while (!list.empty()) {
+    const size_t colon = list.find(':');
+    const std::string entry(list.substr(0, colon));
+    list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
+    if (entry.empty() || entry[0] != '/') continue;  // relative entries are invalid and ignored
+    const std::string folder = Join(entry, name);
+    struct stat status;
+    if (::stat(folder.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return folder;
+    if (first.empty()) first = folder;
+  }
+  return first;
+}
+
+}  // namespace w32
