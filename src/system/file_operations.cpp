@@ -5,7 +5,7 @@
 #include <string>
 
 #include "callback/gil.h"
-#include "common/python_text.h"
+#include "common/py_unicode.h"
 #include "common/trace.h"
 #include "support/text.h"
 
