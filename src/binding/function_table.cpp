@@ -128,7 +128,7 @@ namespace {
   F(ListFile,                         ListFile, ArgUnicode)                                          \
   F(ListFolder,                       ListFolder, ArgUnicode)                                        \
   F(RemoveFile,                       RemoveFile, ArgUnicode)                                        \
-  F(OpenExplorer,                     NotBuilt, ArgUnicode)
+  F(OpenExplorer,                     OpenExplorer, ArgUnicode)
 
 // The Python names, as objects with linkage for the entry templates.
 namespace names {

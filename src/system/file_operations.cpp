@@ -1,6 +1,7 @@
 #include "system/file_operations.h"
 
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -64,6 +65,15 @@ bool RemoveFile(const WCHAR* path) {
   operation.pFrom = list.c_str();
   operation.fFlags = kDeleteToBinFlags;
   return SHFileOperationW(&operation) == 0;
+}
+
+bool OpenExplorer(const WCHAR* path) {
+  PIDLIST_ABSOLUTE item = nullptr;
+  SFGAOF attributes = 0;
+  if (FAILED(SHParseDisplayName(path, nullptr, &item, 0, &attributes))) return false;
+  const HRESULT shown = SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+  ILFree(item);
+  return SUCCEEDED(shown);
 }
 
 PyObject* GetArgvW() {

@@ -9,3 +9,6 @@ typedef enum tagCOINIT {
 } COINIT;
 
 WINOLEAPI CoInitialize(LPVOID pvReserved);
+
+WINOLEAPI CreateClassMoniker(REFCLSID rclsid, LPMONIKER* ppmk);
+WINOLEAPI GetRunningObjectTable(DWORD reserved, LPRUNNINGOBJECTTABLE* pprot);

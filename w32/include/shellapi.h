@@ -1,8 +1,9 @@
 #pragma once
 #include "windef.h"
 
+#ifndef SHSTDAPI_
 #define SHSTDAPI_(type) DECLSPEC_IMPORT type WINAPI
-#define SHSTDAPI DECLSPEC_IMPORT HRESULT WINAPI
+#endif
 
 SHSTDAPI_(LPWSTR*) CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs);
 

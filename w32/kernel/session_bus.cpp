@@ -7,16 +7,29 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "support/delay_load.h"
 
 namespace w32 {
 namespace {
 
-constexpr char kService[] = "org.freedesktop.ScreenSaver";
-constexpr char kPath[] = "/org/freedesktop/ScreenSaver";
-constexpr char kInterface[] = "org.freedesktop.ScreenSaver";
-constexpr int kReplyTimeoutMs = 2000;
+// A service of the session bus: where its object lives, and whether the bus
+// may start it to answer.
+struct Service {
+  const char* name;
+  const char* path;
+  const char* interface;
+  bool auto_start;
+  int reply_timeout_ms;
+};
+
+// Never started for this: without a running screen saver there is nothing to hold off.
+constexpr Service kScreenSaver = {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+                                  "org.freedesktop.ScreenSaver", false, 2000};
+// The desktop's file manager may be started by the bus, which takes longer.
+constexpr Service kFileManager = {"org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                  "org.freedesktop.FileManager1", true, 10000};
 
 // libdbus is opened when a bus address is first used; without it there is no bus.
 struct BusApi {
@@ -112,19 +125,20 @@ DBusConnection* ConnectLocked(Bus& bus) {
   return connection;
 }
 
-// Calls `method` of the screen saver with the arguments `append` adds (false
-// when they could not be added). With `wait`, gives the reply; without, sends
-// and gives null. Null too when there is no bus or no answer came.
+// Calls `method` of `service` with the arguments `append` adds (false when
+// they could not be added). With `wait`, gives the reply; without, sends and
+// gives null. Null too when there is no bus or no answer came.
 template <class Append>
-Message CallScreenSaver(const char* method, bool wait, Append append) {
+Message CallService(const Service& service, const char* method, bool wait, Append append) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> guard(bus.lock);
   DBusConnection* connection = ConnectLocked(bus);
   if (connection == nullptr) return nullptr;
   const BusApi* api = bus.api;  // loaded: the connection is live
-  Message call(api->dbus_message_new_method_call(kService, kPath, kInterface, method), MessageUnref{api});
+  Message call(api->dbus_message_new_method_call(service.name, service.path, service.interface, method),
+               MessageUnref{api});
   if (call == nullptr) return nullptr;
-  api->dbus_message_set_auto_start(call.get(), FALSE);  // never start a service for this
+  api->dbus_message_set_auto_start(call.get(), service.auto_start ? TRUE : FALSE);
   if (!append(*api, call.get())) return nullptr;
   if (!wait) {
     api->dbus_message_set_no_reply(call.get(), TRUE);
@@ -134,7 +148,7 @@ Message CallScreenSaver(const char* method, bool wait, Append append) {
   }
   DBusError error;
   api->dbus_error_init(&error);
-  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
+  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), service.reply_timeout_ms, &error),
                 MessageUnref{api});
   api->dbus_error_free(&error);
   return reply;
@@ -154,7 +168,7 @@ std::string ApplicationName() {
 std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
   const std::string application = ApplicationName();
   const char* application_text = application.c_str();
-  Message reply = CallScreenSaver("Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
+  Message reply = CallService(kScreenSaver, "Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
     return api.dbus_message_append_args(call, DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
                                         DBUS_TYPE_INVALID) != 0;
   });
@@ -171,13 +185,26 @@ std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
 
 void UnInhibitScreenSaver(uint32_t cookie) {
   dbus_uint32_t value = cookie;
-  CallScreenSaver("UnInhibit", true, [&](const BusApi& api, DBusMessage* call) {
+  CallService(kScreenSaver, "UnInhibit", true, [&](const BusApi& api, DBusMessage* call) {
     return api.dbus_message_append_args(call, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID) != 0;
   });
 }
 
 void SimulateUserActivity() {
-  CallScreenSaver("SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; });
+  CallService(kScreenSaver, "SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; });
+}
+
+bool ShowItemsInFileManager(const std::vector<std::string>& uris) {
+  std::vector<const char*> texts;
+  for (const std::string& uri : uris) texts.push_back(uri.c_str());
+  const char** items = texts.data();
+  const char* startup_id = "";
+  Message reply = CallService(kFileManager, "ShowItems", true, [&](const BusApi& api, DBusMessage* call) {
+    return api.dbus_message_append_args(call, DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &items,
+                                        static_cast<int>(texts.size()), DBUS_TYPE_STRING, &startup_id,
+                                        DBUS_TYPE_INVALID) != 0;
+  });
+  return reply != nullptr;
 }
 
 }  // namespace w32
