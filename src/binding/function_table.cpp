@@ -15,6 +15,7 @@
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/autoplay.h"
 #include "system/file_operations.h"
 #include "system/locale_region.h"
 #include "system/machine_facts.h"
@@ -85,9 +86,9 @@ namespace {
   F(Detector_EnumWIACameraDevice,     NotBuilt, ArgObject<Detector>, ArgInt)                         \
   F(Detector_GetSysManufacturer,      NotBuilt, ArgObject<Detector>)                                 \
   R(Detector_swigregister,            Detector)                                                      \
-  F(GetUserLang,                      GetUserLang)                                                      \
-  F(GetSystemLang,                    GetSystemLang)                                                      \
-  F(GetSystemCountryCode,             GetSystemCountryCode)                                                      \
+  F(GetUserLang,                      GetUserLang)                                                   \
+  F(GetSystemLang,                    GetSystemLang)                                                 \
+  F(GetSystemCountryCode,             GetSystemCountryCode)                                          \
   F(GetSystemFolder,                  NotBuilt, ArgINT)                                              \
   F(GetUserFolder,                    NotBuilt)                                                      \
   F(GetAppFolder,                     NotBuilt)                                                      \
@@ -113,18 +114,18 @@ namespace {
   F(GetMyComputerName,                NotBuilt)                                                      \
   F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
   F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
-  F(GetUserName,                      GetUserName)                                                      \
-  F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                                          \
+  F(GetUserName,                      GetUserName)                                                   \
+  F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
   F(GetTotalMemorySize,               NotBuilt)                                                      \
-  F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                                      \
+  F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                           \
   F(GetDisplayAdapterNames,           NotBuilt)                                                      \
   F(IsIronLake,                       NotBuilt)                                                      \
-  F(getSystemLocales,                 getSystemLocales)                                                      \
+  F(getSystemLocales,                 getSystemLocales)                                              \
   F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
   F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
   F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
-  F(RegisterCancelAutoplay,           NotBuilt)                                                      \
-  F(UnregisterCancelAutoplay,         NotBuilt)                                                      \
+  F(RegisterCancelAutoplay,           RegisterCancelAutoplay)                                        \
+  F(UnregisterCancelAutoplay,         UnregisterCancelAutoplay)                                      \
   F(ListFile,                         ListFile, ArgUnicode)                                          \
   F(ListFolder,                       ListFolder, ArgUnicode)                                        \
   F(RemoveFile,                       RemoveFile, ArgUnicode)                                        \

@@ -131,6 +131,8 @@ typedef struct _RTL_CRITICAL_SECTION {
 } RTL_CRITICAL_SECTION, *PRTL_CRITICAL_SECTION;
 
 WINBASEAPI PVOID WINAPI InterlockedExchangePointer(PVOID volatile* Target, PVOID Value);
+WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile* Addend);
+WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile* Addend);
 
 typedef DWORD EXECUTION_STATE, *PEXECUTION_STATE;
 #define ES_SYSTEM_REQUIRED ((DWORD)0x00000001)
