@@ -1,6 +1,7 @@
 """A small tour of _Device doing real work on this machine."""
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import threading
@@ -8,10 +9,82 @@ import time
 
 import _Device
 import _w32
-from device_proxies import MMer, MMer2, RunningInstance
+from device_proxies import Detector, MMer, MMer2, RunningInstance
 
 PBT_APMQUERYSUSPEND = 0
+DBT_DEVICEARRIVAL = 0x8000
+DBTF_MEDIA = 0x0001
 BROADCAST_QUERY_DENY = 0x424D5144
+
+
+def list_drives(detector):
+    for index in range(26):
+        kind = detector.GetDriveType(index)
+        name = detector.GetDriveFriendlyName(index)
+        if kind == u"DRIVE UNKNOWN" and name.endswith(u":\\"):
+            continue
+        line = "  %s:  %-16s %-24s" % (chr(65 + index), kind, name)
+        factory = detector.GetDriveFactoryName(index)
+        if factory != u"DISC UNKNOWN":
+            line += " made by %r" % factory
+        if detector.GetCDROMType(index) != u"DRIVE UNKNOWN":
+            line += " holding %s" % detector.GetDiscType(index)
+        print line
+
+
+def print_event(what, direction, letter):
+    print "  event: %s %s %s:" % (what, direction, letter)
+
+
+def pump_for(seconds):
+    until = time.time() + seconds
+    while time.time() < until:
+        _w32.PumpMessages(100)
+
+
+def detection():
+    print "Drives, displays and the machine"
+    detector = Detector()
+    list_drives(detector)
+    print "  display adapter (PCI vendor, device): (0x%04x, 0x%04x)" % tuple(
+        x & 0xFFFF for x in detector.GetVGADeviceIdentifier())
+    print "  two displays or more: %d" % detector.DetectTwinViewMode()
+    print "  first camera: %r" % detector.EnumWIACameraDevice(0)
+    print "  connected to the internet: %d" % detector.IsInternetConnected()
+    print "  manufacturer: %r" % detector.GetSysManufacturer()
+    del detector
+
+
+def private_mount_events():
+    """Run inside a private mount namespace: a volume mounted and unmounted under /media."""
+    detector = Detector()
+    detector.SetCallback(print_event)
+    subprocess.check_call(["mount", "-t", "tmpfs", "-o", "size=1m", "demo-media", "/media"])
+    os.mkdir("/media/DEMO")
+    pump_for(0.3)
+    print "  mount a volume at /media/DEMO"
+    subprocess.check_call(["mount", "-t", "tmpfs", "-o", "size=1m", "demo-volume", "/media/DEMO"])
+    pump_for(0.5)
+    list_drives(detector)
+    print "  unmount it"
+    subprocess.check_call(["umount", "/media/DEMO"])
+    pump_for(0.5)
+
+
+def device_events():
+    print "Device-change events"
+    private = os.geteuid() == 0 and subprocess.call(
+        ["unshare", "-m", "true"], stderr=open(os.devnull, "w")) == 0
+    if private:
+        sys.stdout.flush()
+        subprocess.call(["unshare", "-m", "--propagation", "private", sys.executable, os.path.abspath(__file__),
+                         "--private-mount-events"])
+        return
+    print "  no private mount namespace here (root and unshare are needed): a disc arrival injected for E:"
+    detector = Detector()
+    detector.SetCallback(print_event)
+    _w32.BroadcastDeviceChange(DBT_DEVICEARRIVAL, 1 << 4, DBTF_MEDIA)
+    pump_for(0.2)
 
 
 def single_instance():
@@ -124,7 +197,12 @@ def folder_monitoring(folder=None):
 
 
 def main():
+    if sys.argv[1:] == ["--private-mount-events"]:
+        private_mount_events()
+        return 0
     print "_Device: %d functions" % len([n for n in dir(_Device) if not n.startswith("__")])
+    detection()
+    device_events()
     single_instance()
     protect_strings()
     suspend_blocker()

@@ -53,3 +53,60 @@ class MMer2(object):
         return _Device.MMer2_Decode(self, data)
 
 _Device.MMer2_swigregister(MMer2)
+
+
+class Detector(object):
+    __swig_destroy__ = _Device.delete_Detector
+
+    def __init__(self):
+        self.this = _Device.new_Detector()
+
+    def GetCDROMType(self, drive):
+        return _Device.Detector_GetCDROMType(self, drive)
+
+    def GetDriveType(self, drive):
+        return _Device.Detector_GetDriveType(self, drive)
+
+    def GetDiscType(self, drive):
+        return _Device.Detector_GetDiscType(self, drive)
+
+    def GetDriveFriendlyName(self, drive):
+        return _Device.Detector_GetDriveFriendlyName(self, drive)
+
+    def GetDriveFactoryName(self, drive):
+        return _Device.Detector_GetDriveFactoryName(self, drive)
+
+    def ChangeDoorStatus(self, drive, open_door):
+        return _Device.Detector_ChangeDoorStatus(self, drive, open_door)
+
+    def SetCallback(self, callback):
+        return _Device.Detector_SetCallback(self, callback)
+
+    def DetectTwinViewMode(self):
+        return _Device.Detector_DetectTwinViewMode(self)
+
+    def GetVGASpecialCaps(self):
+        return _Device.Detector_GetVGASpecialCaps(self)
+
+    def GetVGASpecialSetting(self):
+        return _Device.Detector_GetVGASpecialSetting(self)
+
+    def SetVGASpecialSetting(self, setting):
+        return _Device.Detector_SetVGASpecialSetting(self, setting)
+
+    def GetVGADeviceIdentifier(self):
+        return _Device.Detector_GetVGADeviceIdentifier(self)
+
+    def IsInternetConnected(self):
+        return _Device.Detector_IsInternetConnected(self)
+
+    def WiaDevConnect(self):
+        return _Device.Detector_WiaDevConnect(self)
+
+    def EnumWIACameraDevice(self, index):
+        return _Device.Detector_EnumWIACameraDevice(self, index)
+
+    def GetSysManufacturer(self):
+        return _Device.Detector_GetSysManufacturer(self)
+
+_Device.Detector_swigregister(Detector)

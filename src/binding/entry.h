@@ -139,6 +139,8 @@ PyObject* MakeResult(R value) {
   } else if constexpr (IsOptional<R>::value) {  // no value: None
     if (!value) Py_RETURN_NONE;
     return MakeResult(*value);
+  } else if constexpr (std::is_same_v<R, std::pair<int, int>>) {
+    return Py_BuildValue("(ii)", value.first, value.second);
   } else {
     static_assert(!std::is_same_v<R, R>, "no Python result for this native type");
   }

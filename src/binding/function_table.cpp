@@ -10,6 +10,7 @@
 #include "crypto/mmer.h"
 #include "crypto/mmer2.h"
 #include "detector/dector_callback.h"
+#include "detector/detector.h"
 #include "monitor/monitor_folder.h"
 #include "power/prevent_screen_saver.h"
 #include "power/running_instance.h"
@@ -67,24 +68,28 @@ namespace {
   F(new_DectorCallback,               Construct<DectorCallback>)                                     \
   F(delete_DectorCallback,            Destroy<DectorCallback>, ArgDisowned<DectorCallback>)          \
   R(DectorCallback_swigregister,      DectorCallback)                                                \
-  F(new_Detector,                     NotBuilt)                                                      \
-  F(delete_Detector,                  NotBuilt, ArgDisowned<Detector>)                               \
-  F(Detector_GetCDROMType,            NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDriveType,            NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDiscType,             NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDriveFriendlyName,    NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_GetDriveFactoryName,     NotBuilt, ArgObject<Detector>, ArgByte)                        \
-  F(Detector_ChangeDoorStatus,        NotBuilt, ArgObject<Detector>, ArgByte, ArgBool)               \
-  F(Detector_SetCallback,             NotBuilt, ArgObject<Detector>, ArgAny)                         \
-  F(Detector_DetectTwinViewMode,      NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_GetVGASpecialCaps,       NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_GetVGASpecialSetting,    NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_SetVGASpecialSetting,    NotBuilt, ArgObject<Detector>, ArgDword)                       \
-  F(Detector_GetVGADeviceIdentifier,  NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_IsInternetConnected,     NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_WiaDevConnect,           NotBuilt, ArgObject<Detector>)                                 \
-  F(Detector_EnumWIACameraDevice,     NotBuilt, ArgObject<Detector>, ArgInt)                         \
-  F(Detector_GetSysManufacturer,      NotBuilt, ArgObject<Detector>)                                 \
+  F(new_Detector,                     Construct<Detector>)                                           \
+  F(delete_Detector,                  Destroy<Detector>, ArgDisowned<Detector>)                      \
+  F(Detector_GetCDROMType,            &Detector::GetCDROMType, ArgObject<Detector>, ArgByte)         \
+  F(Detector_GetDriveType,            &Detector::GetDriveType, ArgObject<Detector>, ArgByte)         \
+  F(Detector_GetDiscType,             &Detector::GetDiscType, ArgObject<Detector>, ArgByte)          \
+  F(Detector_GetDriveFriendlyName,    &Detector::GetDriveFriendlyName,                               \
+                                      ArgObject<Detector>, ArgByte)                                  \
+  F(Detector_GetDriveFactoryName,     &Detector::GetDriveFactoryName,                                \
+                                      ArgObject<Detector>, ArgByte)                                  \
+  F(Detector_ChangeDoorStatus,        &Detector::ChangeDoorStatus,                                   \
+                                      ArgObject<Detector>, ArgByte, ArgBool)                         \
+  F(Detector_SetCallback,             &Detector::SetCallback, ArgObject<Detector>, ArgAny)           \
+  F(Detector_DetectTwinViewMode,      &Detector::DetectTwinViewMode, ArgObject<Detector>)            \
+  F(Detector_GetVGASpecialCaps,       &Detector::GetVGASpecialCaps, ArgObject<Detector>)             \
+  F(Detector_GetVGASpecialSetting,    &Detector::GetVGASpecialSetting, ArgObject<Detector>)          \
+  F(Detector_SetVGASpecialSetting,    &Detector::SetVGASpecialSetting,                               \
+                                      ArgObject<Detector>, ArgDword)                                 \
+  F(Detector_GetVGADeviceIdentifier,  &Detector::GetVGADeviceIdentifier, ArgObject<Detector>)        \
+  F(Detector_IsInternetConnected,     &Detector::IsInternetConnected, ArgObject<Detector>)           \
+  F(Detector_WiaDevConnect,           &Detector::WiaDevConnect, ArgObject<Detector>)                 \
+  F(Detector_EnumWIACameraDevice,     &Detector::EnumWIACameraDevice, ArgObject<Detector>, ArgInt)   \
+  F(Detector_GetSysManufacturer,      &Detector::GetSysManufacturer, ArgObject<Detector>)            \
   R(Detector_swigregister,            Detector)                                                      \
   F(GetUserLang,                      GetUserLang)                                                   \
   F(GetSystemLang,                    GetSystemLang)                                                 \

@@ -40,6 +40,10 @@ int QueueFd();
 // The answers, in window creation order.
 std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam, LPARAM lparam);
 
+// The same with a record as lparam: each window's thread gets its own copy,
+// which lives until that thread has run the message, however late.
+std::vector<LRESULT> BroadcastRecord(UINT message, WPARAM wparam, const void* record, size_t size);
+
 // What SetThreadExecutionState holds: the continuous requirements of every
 // thread together (ES_SYSTEM_REQUIRED, ES_DISPLAY_REQUIRED, ES_AWAYMODE_REQUIRED).
 EXECUTION_STATE HeldExecutionState();

@@ -5,6 +5,8 @@
 
 struct IDispatch;
 struct IRecordInfo;
+struct tagSAFEARRAY;
+typedef struct tagSAFEARRAY SAFEARRAY;
 
 typedef struct tagVARIANT {
   VARTYPE vt;

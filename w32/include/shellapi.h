@@ -1,10 +1,10 @@
 #pragma once
+// Shell command lines, file operations and file information.
 #include "windef.h"
 
 #ifndef SHSTDAPI_
 #define SHSTDAPI_(type) DECLSPEC_IMPORT type WINAPI
 #endif
-
 SHSTDAPI_(LPWSTR*) CommandLineToArgvW(LPCWSTR lpCmdLine, int* pNumArgs);
 
 typedef WORD FILEOP_FLAGS;
@@ -31,3 +31,16 @@ typedef struct _SHFILEOPSTRUCTW {
 } SHFILEOPSTRUCTW, *LPSHFILEOPSTRUCTW;
 
 SHSTDAPI_(int) SHFileOperationW(LPSHFILEOPSTRUCTW lpFileOp);
+
+typedef struct _SHFILEINFOW {
+  HICON hIcon;
+  int iIcon;
+  DWORD dwAttributes;
+  WCHAR szDisplayName[MAX_PATH];
+  WCHAR szTypeName[80];
+} SHFILEINFOW;
+
+#define SHGFI_DISPLAYNAME 0x000000200
+
+SHSTDAPI_(DWORD_PTR) SHGetFileInfoW(LPCWSTR pszPath, DWORD dwFileAttributes, SHFILEINFOW* psfi, UINT cbFileInfo,
+                                    UINT uFlags);

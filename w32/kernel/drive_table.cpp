@@ -2,12 +2,19 @@
 
 #include <windows.h>
 #include <dirent.h>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <poll.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <mutex>
 
+#include "kernel/mount_table.h"
+#include "support/sysroot.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -38,25 +45,108 @@ std::string LinkTarget(const std::string& link) {
   return link.substr(0, link.find_last_of('/') + 1) + target;
 }
 
+// Where desktops mount removable and network volumes: /media/NAME,
+// /media/USER/NAME, /run/media/USER/NAME, /mnt/NAME, /mnt/GROUP/NAME.
+bool IsVolumeMountPoint(std::string_view point) {
+  const auto depth_below = [&](std::string_view base) -> int {
+    if (point.size() <= base.size() || point.substr(0, base.size()) != base) return 0;
+    const std::string_view rest = point.substr(base.size());
+    if (rest.front() == '/' || rest.back() == '/') return 0;
+    return 1 + static_cast<int>(std::count(rest.begin(), rest.end(), '/'));
+  };
+  const int media = depth_below("/media/");
+  const int run_media = depth_below("/run/media/");
+  const int mnt = depth_below("/mnt/");
+  return media == 1 || media == 2 || run_media == 2 || mnt == 1 || mnt == 2;
+}
+
+enum class SlotKind { kNone, kFixed, kMount, kOptical };
+
+struct Slot {
+  SlotKind kind = SlotKind::kNone;
+  std::string key;   // the mount point or the optical drive's block name
+  std::string root;  // now; empty while nothing is mounted there
+  std::string device;
+  std::string fstype;
+  int mount_id = 0;
+};
+
 class DriveTable {
  public:
   DriveTable() {
-    roots_[LetterIndex(u'c')] = "/";
+    slots_[LetterIndex(u'c')] = Slot{SlotKind::kFixed, "/", "/", {}, {}};
     ReadTableFolder();
+    mountinfo_fd_ = ::open(SysPath("/proc/self/mountinfo").c_str(), O_RDONLY | O_CLOEXEC);
+    struct statfs fs {};
+    live_mountinfo_ = mountinfo_fd_ >= 0 && ::fstatfs(mountinfo_fd_, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+    ReadVolumes();
   }
 
   std::string Root(char16_t letter) {
     if (!IsAsciiLetter(letter)) return {};
     std::lock_guard<std::mutex> lock(mutex_);
-    return roots_[LetterIndex(letter)];
+    RefreshIfChangedLocked();
+    return slots_[LetterIndex(letter)].root;
   }
 
   std::array<std::string, 26> Roots() {
     std::lock_guard<std::mutex> lock(mutex_);
-    return roots_;
+    RefreshIfChangedLocked();
+    std::array<std::string, 26> roots;
+    for (int i = 0; i < 26; ++i) roots[i] = slots_[i].root;
+    return roots;
+  }
+
+  bool Lookup(char16_t letter, DriveVolume* volume) {
+    if (!IsAsciiLetter(letter)) return false;
+    std::lock_guard<std::mutex> lock(mutex_);
+    RefreshIfChangedLocked();
+    const Slot& slot = slots_[LetterIndex(letter)];
+    if (slot.kind == SlotKind::kNone) return false;
+    *volume = VolumeLocked(LetterIndex(letter));
+    if (slot.kind == SlotKind::kFixed && !slot.root.empty()) {
+      // The mount that holds the root: the longest mount point above it.
+      const Mount* holder = nullptr;
+      for (const Mount& mount : mounts_) {
+        const std::string& point = mount.point;
+        const bool above = slot.root.compare(0, point.size(), point) == 0 &&
+                           (point == "/" || slot.root.size() == point.size() || slot.root[point.size()] == '/');
+        if (above && (holder == nullptr || point.size() >= holder->point.size())) holder = &mount;
+      }
+      if (holder != nullptr) {
+        volume->device = BlockDeviceName(holder->source);
+        volume->fstype = holder->fstype;
+      }
+    }
+    return true;
+  }
+
+  std::vector<DriveVolume> Refresh() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ReadVolumes();
+    std::vector<DriveVolume> volumes;
+    for (int i = 0; i < 26; ++i) {
+      if (slots_[i].kind == SlotKind::kMount || slots_[i].kind == SlotKind::kOptical) {
+        volumes.push_back(VolumeLocked(i));
+      }
+    }
+    return volumes;
   }
 
  private:
+  DriveVolume VolumeLocked(int index) const {
+    const Slot& slot = slots_[index];
+    DriveVolume volume;
+    volume.letter = static_cast<char16_t>(u'A' + index);
+    volume.root = slot.root;
+    volume.device = slot.device;
+    volume.fstype = slot.fstype;
+    volume.mount_id = slot.mount_id;
+    volume.optical = slot.kind == SlotKind::kOptical;
+    volume.folder = slot.kind == SlotKind::kFixed;
+    return volume;
+  }
+
   void ReadTableFolder() {
     const std::string folder = DriveTableFolder();
     if (folder.empty()) return;
@@ -65,26 +155,90 @@ class DriveTable {
     while (const dirent* entry = ::readdir(dir)) {
       const std::string name = entry->d_name;
       if (name.size() != 2 || name[1] != ':' || !IsAsciiLetter(name[0])) continue;
-      std::string& root = roots_[LetterIndex(name[0])];
-      if (!root.empty()) continue;  // C: stays "/"
-      root = LinkTarget(folder + "/" + name);
+      Slot& slot = slots_[LetterIndex(name[0])];
+      if (slot.kind != SlotKind::kNone) continue;  // C: stays "/"
+      std::string root = LinkTarget(folder + "/" + name);
       while (root.size() > 1 && root.back() == '/') root.pop_back();
+      slot = Slot{SlotKind::kFixed, root, root, {}, {}};
     }
     ::closedir(dir);
   }
 
+  // The live mount table tells, by POLLPRI, that it changed since it was last
+  // polled; a mount table that is a plain file (a test's machine) is read each time.
+  void RefreshIfChangedLocked() {
+    if (live_mountinfo_) {
+      pollfd changed{mountinfo_fd_, POLLPRI, 0};
+      if (::poll(&changed, 1, 0) <= 0 || (changed.revents & (POLLPRI | POLLERR)) == 0) return;
+    }
+    ReadVolumes();
+  }
+
+  // The slot of a key, given the lowest free letter from D: on when new; -1
+  // when every letter is taken.
+  int SlotFor(SlotKind kind, const std::string& key) {
+    for (int i = 0; i < 26; ++i) {
+      if (slots_[i].kind == kind && slots_[i].key == key) return i;
+    }
+    for (int i = LetterIndex(u'd'); i < 26; ++i) {
+      if (slots_[i].kind == SlotKind::kNone) {
+        slots_[i] = Slot{kind, key, {}, {}, {}};
+        return i;
+      }
+    }
+    return -1;
+  }
+
+  void ReadVolumes() {
+    mounts_ = ReadMounts();
+    for (Slot& slot : slots_) {
+      if (slot.kind == SlotKind::kMount || slot.kind == SlotKind::kOptical) {
+        slot.root.clear();
+        slot.fstype.clear();
+        slot.mount_id = 0;
+        if (slot.kind == SlotKind::kMount) slot.device.clear();
+      }
+    }
+    for (const std::string& drive : OpticalDrives()) {
+      const int index = SlotFor(SlotKind::kOptical, drive);
+      if (index >= 0) slots_[index].device = drive;
+    }
+    for (const Mount& mount : mounts_) {
+      const std::string device = BlockDeviceName(mount.source);
+      int index = -1;
+      if (IsOpticalDeviceName(device)) {
+        index = SlotFor(SlotKind::kOptical, device);
+        if (index >= 0) slots_[index].device = device;
+      } else if (IsVolumeMountPoint(mount.point)) {
+        index = SlotFor(SlotKind::kMount, mount.point);
+        if (index >= 0) slots_[index].device = device;
+      }
+      if (index < 0 || !slots_[index].root.empty()) continue;  // the first mount of a disc names its root
+      slots_[index].root = mount.point;
+      slots_[index].fstype = mount.fstype;
+      slots_[index].mount_id = mount.id;
+    }
+  }
+
   std::mutex mutex_;
-  std::array<std::string, 26> roots_;
+  std::array<Slot, 26> slots_;
+  std::vector<Mount> mounts_;
+  int mountinfo_fd_ = -1;
+  bool live_mountinfo_ = false;
 };
 
 DriveTable& Table() {
-  static DriveTable table;
-  return table;
+  static DriveTable* table = new DriveTable;  // used by threads that may outlive static destruction
+  return *table;
 }
 
 }  // namespace
 
 std::string DriveRoot(char16_t letter) { return Table().Root(letter); }
+
+bool LookupDrive(char16_t letter, DriveVolume* volume) { return Table().Lookup(letter, volume); }
+
+std::vector<DriveVolume> RefreshDrives() { return Table().Refresh(); }
 
 bool ToNativePath(std::u16string_view path, std::string* native) {
   if (path.size() < 2 || path[1] != u':' || !IsAsciiLetter(path[0])) {

@@ -141,7 +141,11 @@ PyObject* BroadcastDeviceChange(PyObject*, PyObject* args) {
   volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
   volume.dbcv_unitmask = static_cast<DWORD>(unitmask);
   volume.dbcv_flags = static_cast<WORD>(flags);
-  return BroadcastToWindows(WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&volume));
+  std::vector<LRESULT> answers;
+  Py_BEGIN_ALLOW_THREADS
+  answers = w32::host::BroadcastRecord(WM_DEVICECHANGE, event, &volume, sizeof volume);
+  Py_END_ALLOW_THREADS
+  return ListOf(answers, &FromLresult);
 }
 
 PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 
 #include "host/host.h"
 #include "user/window_table.h"
@@ -34,7 +36,7 @@ Clock::time_point DeadlineAfter(DWORD timeout_ms) {
 }  // namespace
 
 bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wparam, LPARAM lparam,
-                  Clock::time_point deadline, LRESULT* result) {
+                  Clock::time_point deadline, LRESULT* result, std::shared_ptr<const void> payload) {
   if (window->queue->IsCallerThread()) {
     if (window->destroyed) {  // written only by this thread
       SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -45,6 +47,7 @@ bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wp
   }
   const std::shared_ptr<ThreadQueue> self = ThreadQueue::Current();
   auto sent = std::make_shared<SentMessage>(SentMessage{window->handle, message, wparam, lparam, self});
+  sent->payload = std::move(payload);
   if (!window->queue->Send(sent, window.get())) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
@@ -54,6 +57,21 @@ bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wp
     return false;
   }
   return true;
+}
+
+std::vector<LRESULT> BroadcastRecord(UINT message, WPARAM wparam, const void* record, size_t size) {
+  std::vector<LRESULT> answers;
+  for (const auto& window : TopLevelWindows()) {
+    std::shared_ptr<void> copy(std::malloc(size), &std::free);
+    if (copy == nullptr) continue;
+    std::memcpy(copy.get(), record, size);
+    const auto lparam = reinterpret_cast<LPARAM>(copy.get());
+    LRESULT answer = 0;
+    if (SendToWindow(window, message, wparam, lparam, Clock::now() + kBroadcastWait, &answer, std::move(copy))) {
+      answers.push_back(answer);
+    }
+  }
+  return answers;
 }
 
 }  // namespace w32::user
@@ -209,6 +227,10 @@ Dispatched DispatchQueued(bool keep_quit) {
 }
 
 int QueueFd() { return user::ThreadQueue::Current()->fd(); }
+
+std::vector<LRESULT> BroadcastRecord(UINT message, WPARAM wparam, const void* record, size_t size) {
+  return user::BroadcastRecord(message, wparam, record, size);
+}
 
 std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam, LPARAM lparam) {
   std::vector<LRESULT> answers;

@@ -31,6 +31,9 @@ struct SentMessage {
   std::shared_ptr<ThreadQueue> sender;
   LRESULT result = 0;
   bool done = false;  // guarded by the sender's queue
+  // What lparam points to when the message owns it: it lives while either
+  // the sender or the receiving queue still holds the message.
+  std::shared_ptr<const void> payload = nullptr;
 };
 
 // Which messages a GetMessage or PeekMessage call takes.

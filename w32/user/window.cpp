@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "support/handle_map.h"
+#include "user/device_events.h"
 #include "user/window_table.h"
 
 namespace w32::user {
@@ -97,6 +98,7 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_n
   window->style = w32::user::StyleValue(full_style);
   window->ex_style = w32::user::StyleValue(ex_style);
   const HWND handle = w32::user::InsertWindow(window);
+  w32::user::StartDeviceWatch();  // top-level windows receive the system's device changes
 
   CREATESTRUCTW create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(full_style),
                        window_name, class_name, ex_style};

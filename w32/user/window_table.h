@@ -40,8 +40,14 @@ void RemoveWindowsOf(const ThreadQueue* queue);
 
 // A message to a window: a direct call on the window's own thread, otherwise
 // queued for that thread and waited for until `deadline`. False (with the last
-// error set) when the window is gone or the deadline passed.
+// error set) when the window is gone or the deadline passed. A payload that
+// lparam points to goes with the message, so a late receiver still reads it.
 bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wparam, LPARAM lparam,
-                  Clock::time_point deadline, LRESULT* result);
+                  Clock::time_point deadline, LRESULT* result, std::shared_ptr<const void> payload = nullptr);
+
+// Sends to every top-level window, each with its own copy of the `size`
+// bytes at `record` as lparam; a window whose thread does not answer within
+// the platform's 5 seconds is skipped. The answers, in creation order.
+std::vector<LRESULT> BroadcastRecord(UINT message, WPARAM wparam, const void* record, size_t size);
 
 }  // namespace w32::user

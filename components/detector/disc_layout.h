@@ -1,0 +1,34 @@
+#pragma once
+// The kind of a disc, from what the drive and the disc's table of contents
+// say and from the layout of the disc's file system where it is mounted.
+#include <windows.h>
+
+#include <string>
+
+namespace detector_component {
+
+enum DiscKind : DWORD {
+  kAudioCd = 1,
+  kVcd10 = 2,
+  kVcd11 = 3,
+  kVcd20 = 4,
+  kSvcd = 5,
+  kDvdVideo = 6,
+  kDvdVr = 7,
+  kData = 8,
+  kEmpty = 9,
+  kDvdAudio = 10,
+};
+
+// A data disc's kind by the folders and files at its root: DVD-VR
+// (DVD_RTAV), DVD-Audio (AUDIO_TS with its AUDIO_TS.IFO), DVD-Video
+// (VIDEO_TS), SVCD and VCD 1.0, 1.1, 2.0 (by the header of INFO.VCD or
+// INFO.SVD), else data. Names are matched without regard to case.
+DiscKind DataDiscKind(const std::string& root);
+
+// From the drive's status (CDROM_DRIVE_STATUS), the disc's status
+// (CDROM_DISC_STATUS) and the mount point (empty when not mounted); 0 when
+// they tell nothing.
+DWORD DiscKindOf(int drive_status, int disc_status, const std::string& root);
+
+}  // namespace detector_component

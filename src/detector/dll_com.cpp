@@ -1,0 +1,90 @@
+#include "detector/dll_com.h"
+
+#include <corecrt_wstdlib.h>
+
+#include <initializer_list>
+
+namespace device {
+namespace {
+
+using GetClassObjectProc = HRESULT (*)(REFCLSID, REFIID, void**);
+using CanUnloadNowProc = HRESULT (*)();
+
+// An export with its own signature (through void (*)(), the generic function pointer).
+template <class Proc>
+Proc Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Proc>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// A positive error e gives 0x80070000 | (e & 0xFFFF); zero or negative stays.
+HRESULT LastErrorResult() {
+  const auto error = static_cast<LONG>(GetLastError());
+  return error > 0 ? static_cast<HRESULT>(0x80070000u | (static_cast<DWORD>(error) & 0xFFFF)) : error;
+}
+
+// "%s%s%s" into a buffer of MAX_PATH characters, cut to fit.
+void Join(WCHAR (&out)[MAX_PATH], const WCHAR* a, const WCHAR* b, const WCHAR* c) {
+  size_t n = 0;
+  for (const WCHAR* part : {a, b, c}) {
+    for (; *part != 0 && n + 1 < MAX_PATH; ++part) out[n++] = *part;
+  }
+  out[n] = 0;
+}
+
+}  // namespace
+
+CDllCom::~CDllCom() {
+  if (factory_ != nullptr) factory_->Release();
+}
+
+HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REFIID iid, void** object) {
+  if (owner != nullptr) {
+    WCHAR own_path[MAX_PATH];
+    if (GetModuleFileNameW(owner, own_path, MAX_PATH) == 0) return LastErrorResult();
+    WCHAR drive[3];
+    WCHAR folder[256];
+    _wsplitpath(own_path, drive, folder, nullptr, nullptr);
+    WCHAR settings[MAX_PATH];
+    Join(settings, drive, folder, u"DllPath.ini");
+    WCHAR relative[MAX_PATH];
+    GetPrivateProfileStringW(u"Path", file, u"", relative, MAX_PATH, settings);
+    WCHAR server[MAX_PATH];
+    Join(server, drive, folder, relative);
+    module_ = LoadLibraryExW(server, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  } else {
+    module_ = LoadLibraryW(file);
+  }
+  if (module_ == nullptr) {
+    const HRESULT result = LastErrorResult();
+    Unload();
+    return result;
+  }
+  const auto get_class_object = Export<GetClassObjectProc>(module_, "DllGetClassObject");
+  if (get_class_object == nullptr) {
+    const HRESULT result = LastErrorResult();
+    Unload();
+    return result;
+  }
+  HRESULT result = get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory_));
+  if (SUCCEEDED(result) && factory_ != nullptr) return factory_->CreateInstance(nullptr, iid, object);
+  if (factory_ != nullptr) result = E_FAIL;
+  Unload();
+  return result;
+}
+
+void CDllCom::Unload() {
+  if (factory_ != nullptr) {
+    IClassFactory* factory = factory_;
+    factory_ = nullptr;
+    factory->Release();
+  }
+  if (module_ != nullptr) {
+    const auto can_unload_now = Export<CanUnloadNowProc>(module_, "DllCanUnloadNow");
+    if (can_unload_now != nullptr && can_unload_now() == S_OK) {
+      FreeLibrary(module_);
+      module_ = nullptr;
+    }
+  }
+}
+
+}  // namespace device

@@ -1,0 +1,117 @@
+#include <windows.h>
+#include <shellapi.h>
+#include <dirent.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "kernel/drive_table.h"
+#include "support/sysroot.h"
+#include "support/text.h"
+
+namespace w32 {
+namespace {
+
+// udev writes unsafe characters of a label as "\xNN".
+std::string DecodeLabel(const std::string& name) {
+  std::string label;
+  for (size_t i = 0; i < name.size(); ++i) {
+    if (name.compare(i, 2, "\\x") == 0 && i + 4 <= name.size()) {
+      label += static_cast<char>(std::strtoul(name.substr(i + 2, 2).c_str(), nullptr, 16));
+      i += 3;
+    } else {
+      label += name[i];
+    }
+  }
+  return label;
+}
+
+// The file system label of a block device, from udev's links by label.
+std::string VolumeLabel(const std::string& device) {
+  if (device.empty()) return {};
+  const std::string folder = SysPath("/dev/disk/by-label");
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return {};
+  std::string label;
+  while (const dirent* entry = ::readdir(dir)) {
+    char target[PATH_MAX];
+    if (entry->d_name[0] == '.' || ::realpath((folder + "/" + entry->d_name).c_str(), target) == nullptr) continue;
+    const char* name = std::strrchr(target, '/');
+    if (name != nullptr && device == name + 1) {
+      label = DecodeLabel(entry->d_name);
+      break;
+    }
+  }
+  ::closedir(dir);
+  return label;
+}
+
+// What a file manager calls a drive without a label.
+const char16_t* KindName(UINT type) {
+  switch (type) {
+    case DRIVE_REMOVABLE: return u"Removable Disk";
+    case DRIVE_CDROM: return u"CD Drive";
+    case DRIVE_REMOTE: return u"Network Drive";
+    case DRIVE_RAMDISK: return u"RAM Disk";
+    default: return u"Local Disk";
+  }
+}
+
+bool IsDriveRoot(std::u16string_view path) {
+  return (path.size() == 2 || path.size() == 3) && path[1] == u':' &&
+         (path.size() == 2 || path[2] == u'\\' || path[2] == u'/');
+}
+
+// "LABEL (E:)" or "Removable Disk (E:)"; false when the letter names no drive.
+bool DriveDisplayName(std::u16string_view root, std::u16string* name) {
+  DriveVolume volume;
+  if (!LookupDrive(root[0], &volume)) return false;
+  const std::u16string drive_root{root[0], u':', u'\\'};
+  const UINT type = GetDriveTypeW(drive_root.c_str());
+  if (type == DRIVE_NO_ROOT_DIR && !volume.optical) return false;
+  const std::string label = volume.mount_id != 0 || volume.folder ? VolumeLabel(volume.device) : std::string();
+  const char16_t letter[] = {u' ', u'(', static_cast<char16_t>(AsciiLower(root[0]) - u'a' + u'A'), u':', u')', 0};
+  *name = label.empty() ? std::u16string(KindName(type)) : ToUtf16(label);
+  name->append(letter);
+  return true;
+}
+
+// An existing file or folder is named by its last component.
+bool PathDisplayName(std::u16string_view path, std::u16string* name) {
+  std::string native;
+  struct stat info {};
+  if (!ToNativePath(path, &native) || ::stat(native.c_str(), &info) != 0) return false;
+  while (!path.empty() && (path.back() == u'\\' || path.back() == u'/')) path.remove_suffix(1);
+  const size_t slash = path.find_last_of(u"\\/");
+  const std::u16string_view last = slash == std::u16string_view::npos ? path : path.substr(slash + 1);
+  name->assign(last.empty() ? std::u16string_view(u"/") : last);  // "/": the native root
+  return true;
+}
+
+}  // namespace
+}  // namespace w32
+
+// SHGetFileInfoW: SHGFI_DISPLAYNAME only. Drive roots are named as a file
+// manager names them, by volume label or else by kind, with the letter;
+// other paths by their last component. 0 when the path names nothing.
+DWORD_PTR WINAPI SHGetFileInfoW(LPCWSTR path, DWORD, SHFILEINFOW* info, UINT info_size, UINT flags) {
+  if (path == nullptr || info == nullptr || info_size < sizeof(SHFILEINFOW) || flags != SHGFI_DISPLAYNAME) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  const std::u16string_view text(path);
+  std::u16string name;
+  const bool found = w32::IsDriveRoot(text) ? w32::DriveDisplayName(text, &name) : w32::PathDisplayName(text, &name);
+  if (!found) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  const size_t length = std::min<size_t>(name.size(), MAX_PATH - 1);
+  std::memcpy(info->szDisplayName, name.data(), length * sizeof(WCHAR));
+  info->szDisplayName[length] = 0;
+  return 1;
+}
