@@ -18,6 +18,7 @@
 #include "python/windows_error.h"
 #include "system/autoplay.h"
 #include "system/file_operations.h"
+#include "system/shell_links.h"
 #include "system/locale_region.h"
 #include "system/machine_facts.h"
 
@@ -113,12 +114,12 @@ namespace {
   F(GetSharedVideoFolder,             NotBuilt)                                                      \
   F(GetLocalAppDataFolder,            NotBuilt)                                                      \
   F(GetArgvW,                         GetArgvW)                                                      \
-  F(GetLinkFile,                      NotBuilt, ArgUnicode)                                          \
-  F(CreateLink,                       NotBuilt, ArgUnicode, ArgUnicode, ArgUnicode)                  \
-  F(CreateInternetShortcut,           NotBuilt, ArgUnicode, ArgUnicode)                              \
-  F(GetMyComputerName,                NotBuilt)                                                      \
-  F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
-  F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
+  F(GetLinkFile,                       GetLinkFile, ArgUnicode)                                      \
+  F(CreateLink,                        CreateLink, ArgUnicode, ArgUnicode, ArgUnicode)               \
+  F(CreateInternetShortcut,            CreateInternetShortcut, ArgUnicode, ArgUnicode)               \
+  F(GetMyComputerName,                 GetMyComputerName)                                            \
+  F(GetPathDisplayName,                GetPathDisplayName, ArgUnicode)                               \
+  F(GetLongPathName,                   GetLongPathName, ArgUnicode)                                  \
   F(GetUserName,                      GetUserName)                                                   \
   F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
   F(GetTotalMemorySize,               NotBuilt)                                                      \
