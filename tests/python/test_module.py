@@ -78,8 +78,6 @@ class FunctionTable(unittest.TestCase):
     def test_services_still_to_come_say_so_after_converting(self):
         with self.assertRaisesRegexp(NotImplementedError, "^GetSystemFolder is not built yet$"):
             _Device.GetSystemFolder(-1)
-        with self.assertRaisesRegexp(NotImplementedError, "GetLinkFile"):
-            _Device.GetLinkFile(u"x")
 
 
 class WindowsErrorShape(unittest.TestCase):
