@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 export PYTHON2_PREFIX
 
-.PHONY: all deps build demo test sanitize bench fuzz clean
+.PHONY: all deps build demo test sanitize tsan bench fuzz clean
 
 all: build
 
@@ -27,6 +27,12 @@ sanitize: deps
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ctest --output-on-failure -j $(JOBS)
 
+# The C++ units under ThreadSanitizer (the host interpreter cannot take it).
+tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DDEVICE_TSAN=ON >/dev/null
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && ctest --output-on-failure -j $(JOBS) -L unit
+
 bench:
 	@scripts/install-deps.sh bench
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DDEVICE_BENCH=ON >/dev/null
@@ -40,4 +46,4 @@ fuzz:
 	cmake --build build-fuzz --target run-fuzz
 
 clean:
-	rm -rf build build-asan build-bench build-fuzz
+	rm -rf build build-asan build-tsan build-bench build-fuzz

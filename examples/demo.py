@@ -152,6 +152,39 @@ def screen_saver_timer():
     print "  execution state after deletion: 0x%x" % _w32.ExecutionState()
 
 
+def machine_facts():
+    print "Machine facts"
+    print "  user:                    %s" % _Device.GetUserName()
+    print "  free on this volume:     %s MB" % _Device.GetAvailableDiskSpaceMB(os.getcwdu())
+    print "  logical processors:      %d" % _Device.GetLogicalCpuNumber()
+    _w32.CoInitialize()  # WMI needs COM on this thread, as a Detector would set it up
+    try:
+        print "  memory (saturated int):  %s bytes" % _Device.GetTotalMemorySize()
+        print "  display adapter:         %r" % (_Device.GetDisplayAdapterNames(),)
+        print "  Ironlake graphics:       %s" % _Device.IsIronLake()
+    finally:
+        _w32.CoUninitialize()
+
+
+def special_folders():
+    print "Special folders (created where missing, as the platform does)"
+    for name in ("GetUserFolder", "GetPictureFolder", "GetMusicFolder", "GetVideoFolder", "GetAppFolder",
+                 "GetCommonAppFolder", "GetProgramsFolder", "GetCommonProgramsFolder", "GetCommonDocumentFolder",
+                 "GetSharedMusicFolder", "GetWindowsFolder", "GetSampleMusicFolder"):
+        print "  %-24s %s" % (name, getattr(_Device, name)())
+    print "  %-24s %s" % ("GetSystemFolder(0x20)", _Device.GetSystemFolder(0x20))
+
+
+def languages():
+    print "Languages and region"
+    print "  user language:           %s" % _Device.GetUserLang()
+    print "  system language:         %s" % _Device.GetSystemLang()
+    print "  country code:            %s" % _Device.GetSystemCountryCode()
+    locales = _Device.getSystemLocales()
+    print "  %d locales, for example: %s" % (
+        len(locales), ", ".join("0x%04x %s" % (lcid, name) for lcid, name in locales[::len(locales) // 4]))
+
+
 def print_notice(folder, kind, name, second_name):
     print "  notice: %-12s folder=%r name=%r second=%r" % (kind, folder, name, second_name)
 
@@ -236,6 +269,9 @@ def main():
     print "_Device: %d functions" % len([n for n in dir(_Device) if not n.startswith("__")])
     detection()
     device_events()
+    machine_facts()
+    special_folders()
+    languages()
     single_instance()
     protect_strings()
     suspend_blocker()

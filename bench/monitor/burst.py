@@ -9,6 +9,12 @@ burst to the last one (negative: it came before the creating process had
 noted the end of its burst, so the watcher kept pace). Then the tree is left alone and the CPU time and
 context switches of this process (the worker and w32's change thread among
 its threads) are measured over an idle period: no polling means none.
+
+Then the same burst with a late consumer: this process's loop pumps only
+once the burst is over, and inotifywait's output is read only then too (its
+pipe fills and the kernel's queue of about 16,000 events overflows). For
+each: notices delivered, repeats, the time from the first pump (or read) to
+the last notice, and the peak resident memory of the watching process.
 """
 import os
 import shutil
@@ -57,6 +63,31 @@ sys.stdout.flush()
 """
 
 
+# The same count for a reader that starts late: it ends once nothing more has
+# come for QUIET seconds; prints the count, the names seen more than once, and
+# the time of its first read and of the last creation.
+LATE_COUNTER = r"""
+import os, select, sys, time
+quiet = float(sys.argv[1])
+count, names, last, tail = 0, set(), 0.0, ""
+first = time.time()
+while select.select([0], [], [], quiet)[0]:
+    data = os.read(0, 1 << 16)
+    if not data:
+        break
+    lines = (tail + data).split("\n")
+    tail = lines.pop()
+    for line in lines:
+        if " CREATE " in line:
+            count += 1
+            names.add(line)
+            last = time.time()
+print count, count - len(names), repr(first), repr(last)
+sys.stdout.flush()
+"""
+QUIET_SECONDS = 3
+
+
 class AddCounter(object):
     def __init__(self):
         self.names = set()
@@ -100,6 +131,86 @@ def idle_use(before, after):
     """CPU seconds and context switches between two snapshots, of the threads in both."""
     common = [task for task in after if task in before]
     return (sum(after[t][0] - before[t][0] for t in common), sum(after[t][1] - before[t][1] for t in common))
+
+
+def peak_rss_kib(pid="self"):
+    with open("/proc/%s/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmHWM:"):
+                return int(line.split()[1])
+    return 0
+
+
+def make_tree():
+    root = tempfile.mkdtemp(prefix="monitor-bench-")
+    for folder in range(FOLDERS):
+        os.mkdir(os.path.join(root, "d%d" % folder))
+    return root
+
+
+def burst(root):
+    """Creates the files from another process; returns when it is done."""
+    creator = subprocess.Popen([sys.executable, "-c", CREATOR, root, str(FILES), str(FOLDERS)],
+                               stdout=subprocess.PIPE)
+    creator.communicate()
+
+
+def late_consumer(have_inotifywait):
+    root = make_tree()
+    try:
+        watcher = None
+        if have_inotifywait:
+            watcher = subprocess.Popen(["inotifywait", "-m", "-r", root], stdout=subprocess.PIPE,
+                                       stderr=subprocess.PIPE)
+            while "Watches established" not in watcher.stderr.readline():
+                pass
+
+        # The peak from here on: the first part's is not this one's.
+        with open("/proc/self/clear_refs", "w") as clear:
+            clear.write("5")
+        adds = AddCounter()
+        monitor = _Device.new_MonitorFolder(adds)
+        _Device.MonitorFolder_Start(monitor)
+        assert _Device.MonitorFolder_AddFolder(monitor, unicode(root))
+        _w32.PumpMessages(200)  # the worker arms its first read
+
+        burst(root)
+        time.sleep(1)  # the changes reach the worker, which queues them: nobody pumps yet
+
+        first_pump = time.time()
+        last_count, last_progress = adds.adds, time.time()
+        while adds.adds < FILES and time.time() - last_progress < QUIET_SECONDS:
+            _w32.PumpMessages(100)
+            if adds.adds != last_count:
+                last_count, last_progress = adds.adds, time.time()
+        _w32.PumpMessages(500)  # anything beyond the expected count, such as a repeat
+        our_peak = peak_rss_kib()
+
+        reference = None
+        if watcher is not None:
+            counter = subprocess.Popen([sys.executable, "-c", LATE_COUNTER, str(QUIET_SECONDS)],
+                                       stdin=watcher.stdout, stdout=subprocess.PIPE)
+            watcher.stdout.close()
+            output = counter.communicate()[0].split()
+            reference = (int(output[0]), int(output[1]), float(output[2]), float(output[3]),
+                         peak_rss_kib(watcher.pid))
+            watcher.terminate()
+            watcher.wait()
+
+        print "Late consumer: the same burst, read only once it is over"
+        print "  %-24s %12s %10s %27s %14s" % ("", "Add notices", "repeated", "first pump -> last notice",
+                                               "peak RSS")
+        print "  %-24s %12d %10d %24.1f ms %10d KiB" % (
+            "_Device MonitorFolder", adds.adds, adds.adds - len(adds.names),
+            (adds.last - first_pump) * 1000, our_peak)
+        if reference is not None:
+            print "  %-24s %12d %10d %24.1f ms %10d KiB" % (
+                "inotifywait -m -r", reference[0], reference[1], (reference[3] - reference[2]) * 1000, reference[4])
+        print "  (peak RSS: the whole watching process, for MonitorFolder the interpreter included)"
+        _Device.MonitorFolder_Close(monitor)
+        _Device.delete_MonitorFolder(monitor)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
 
 
 def main():
@@ -179,6 +290,7 @@ def main():
         _Device.delete_MonitorFolder(monitor)
     finally:
         shutil.rmtree(root, ignore_errors=True)
+    late_consumer(have_inotifywait)
     return 0
 
 

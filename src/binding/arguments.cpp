@@ -115,12 +115,3 @@ Load ArgVoidPointer::From(PyObject* object, void*& value) {
 
 }  // namespace device::binding
 
-namespace device::binding {
-
-PyObject* UnicodeFromUtf16(const std::u16string& text) {
-  int little_endian = -1;
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
-                               static_cast<Py_ssize_t>(text.size() * sizeof(char16_t)), "replace", &little_endian);
-}
-
-}  // namespace device::binding

@@ -84,9 +84,6 @@ struct ArgUnicode {
   static const WCHAR* Get(const std::u16string& value) { return value.c_str(); }
 };
 
-// A new `unicode` object of UTF-16 text (surrogate pairs joined).
-PyObject* UnicodeFromUtf16(const std::u16string& text);
-
 // Any object, borrowed for the call.
 struct ArgAny : ValueKind<PyObject*> {
   static Load From(PyObject* object, PyObject*& value) {

@@ -55,6 +55,8 @@ ModuleTypeTable MakeTable() {
 
 }  // namespace
 
+TypeRecord* VoidPointerRecord() { return DeviceType(kVoidType); }
+
 ModuleTypeTable* DeviceTypeTable() {
   static ModuleTypeTable table = MakeTable();
   return &table;

@@ -16,7 +16,8 @@
 #include "binding/arguments.h"
 #include "binding/live_objects.h"
 #include "binding/wrapper.h"
-#include "common/py_unicode.h"
+#include "callback/thread_bound.h"
+#include "python/unicode.h"
 
 namespace device::binding {
 
@@ -25,20 +26,29 @@ namespace device::binding {
 template <class T>
 struct TypeTraits;
 
+// An object argument and the serial its wrapper carries.
+template <class T>
+struct ObjectArgument {
+  T* object = nullptr;
+  uint64_t serial = 0;
+};
+
 // An object argument of class T. Once every argument has converted, it must
 // name a live object: None and destroyed objects never reach a service.
 template <class T>
-struct ArgObject : ValueKind<T*> {
+struct ArgObject {
+  using Storage = ObjectArgument<T>;
   static constexpr const char* kType = TypeTraits<T>::kDisplay;
-  static Load From(PyObject* object, T*& value) {
+  static T* Get(const Storage& value) { return value.object; }
+  static Load From(PyObject* object, Storage& value) {
     void* address = nullptr;
-    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address)) return Load::kMismatch;
-    value = static_cast<T*>(address);
+    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address, 0, &value.serial)) return Load::kMismatch;
+    value.object = static_cast<T*>(address);
     return Load::kOk;
   }
-  static Load Verify(T* value) {
-    if (value == nullptr) return Load::kNullObject;
-    return IsLiveObject(value, TypeTraits<T>::Record()) ? Load::kOk : Load::kDeletedObject;
+  static Load Verify(const Storage& value) {
+    if (value.object == nullptr) return Load::kNullObject;
+    return IsLiveObject(value.object, TypeTraits<T>::Record(), value.serial) ? Load::kOk : Load::kDeletedObject;
   }
 };
 
@@ -49,8 +59,9 @@ struct ArgDisowned : ValueKind<T*> {
   static Load From(PyObject* object, T*& value) {
     // One search only: a "this" may give another wrapper each time it is asked.
     void* address = nullptr;
-    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address, kDisown)) return Load::kMismatch;
-    if (address != nullptr && !IsLiveObject(address, TypeTraits<T>::Record())) return Load::kDeletedObject;
+    uint64_t serial = 0;
+    if (!ConvertToAddress(object, TypeTraits<T>::Record(), &address, kDisown, &serial)) return Load::kMismatch;
+    if (address != nullptr && !IsLiveObject(address, TypeTraits<T>::Record(), serial)) return Load::kDeletedObject;
     value = static_cast<T*>(address);
     return Load::kOk;
   }
@@ -60,20 +71,26 @@ struct ArgDisowned : ValueKind<T*> {
 struct NewObject {
   void* address;
   TypeRecord* type;
+  uint64_t serial;
 };
 
 template <class T, class... A>
 NewObject Construct(A... arguments) {
   T* object = new T(arguments...);
-  AddLiveObject(object, TypeTraits<T>::Record());
-  return {object, TypeTraits<T>::Record()};
+  return {object, TypeTraits<T>::Record(), AddLiveObject(object, TypeTraits<T>::Record())};
 }
 
+// An object with a window, timers or thread state is deleted by its own
+// thread; from another, it is detached at once and handed to that thread.
 template <class T>
 void Destroy(T* object) {
   if (object == nullptr) return;
   RemoveLiveObject(object);
-  delete object;
+  if constexpr (std::is_base_of_v<ThreadBound, T>) {
+    ThreadBound::Delete(object->thread_bound());
+  } else {
+    delete object;
+  }
 }
 
 // The service of an entry point that a later part of the module builds: the
@@ -117,6 +134,9 @@ struct ArgumentMessage {
   static constexpr Text kText = Make();
 };
 
+// The record of "void *", for addresses handed to Python without an owner.
+TypeRecord* VoidPointerRecord();
+
 template <class R>
 struct IsOptional : std::false_type {};
 template <class R>
@@ -133,14 +153,16 @@ PyObject* MakeResult(R value) {
   } else if constexpr (std::is_same_v<R, DWORD>) {
     return value < 0x80000000u ? PyInt_FromLong(static_cast<long>(value)) : PyLong_FromUnsignedLong(value);
   } else if constexpr (std::is_same_v<R, NewObject>) {
-    return MakeWrapper(value.address, value.type, kOwn);
+    return MakeWrapper(value.address, value.type, kOwn, value.serial);
   } else if constexpr (std::is_same_v<R, std::u16string>) {
-    return UnicodeFromUtf16(value);
+    return w32::python::UnicodeFromUtf16(value);
   } else if constexpr (IsOptional<R>::value) {  // no value: None
     if (!value) Py_RETURN_NONE;
     return MakeResult(*value);
   } else if constexpr (std::is_same_v<R, std::pair<int, int>>) {
     return Py_BuildValue("(ii)", value.first, value.second);
+  } else if constexpr (std::is_same_v<R, void*>) {
+    return MakeWrapper(value, VoidPointerRecord(), 0);
   } else {
     static_assert(!std::is_same_v<R, R>, "no Python result for this native type");
   }

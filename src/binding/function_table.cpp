@@ -18,9 +18,11 @@
 #include "python/windows_error.h"
 #include "system/autoplay.h"
 #include "system/file_operations.h"
-#include "system/shell_links.h"
+#include "system/known_folders.h"
+#include "system/library_loading.h"
 #include "system/locale_region.h"
 #include "system/machine_facts.h"
+#include "system/shell_links.h"
 
 namespace device::binding {
 namespace {
@@ -95,41 +97,41 @@ namespace {
   F(GetUserLang,                      GetUserLang)                                                   \
   F(GetSystemLang,                    GetSystemLang)                                                 \
   F(GetSystemCountryCode,             GetSystemCountryCode)                                          \
-  F(GetSystemFolder,                  NotBuilt, ArgINT)                                              \
-  F(GetUserFolder,                    NotBuilt)                                                      \
-  F(GetAppFolder,                     NotBuilt)                                                      \
-  F(GetCommonAppFolder,               NotBuilt)                                                      \
-  F(GetProgramsFolder,                NotBuilt)                                                      \
-  F(GetCommonProgramsFolder,          NotBuilt)                                                      \
-  F(GetStartMenuFolder,               NotBuilt)                                                      \
-  F(GetPictureFolder,                 NotBuilt)                                                      \
-  F(GetMusicFolder,                   NotBuilt)                                                      \
-  F(GetDocumentFolder,                NotBuilt)                                                      \
-  F(GetCommonDocumentFolder,          NotBuilt)                                                      \
-  F(GetWindowsFolder,                 NotBuilt)                                                      \
-  F(GetVideoFolder,                   NotBuilt)                                                      \
-  F(GetSharedPictureFolder,           NotBuilt)                                                      \
-  F(GetSharedMusicFolder,             NotBuilt)                                                      \
-  F(GetSampleMusicFolder,             NotBuilt)                                                      \
-  F(GetSharedVideoFolder,             NotBuilt)                                                      \
-  F(GetLocalAppDataFolder,            NotBuilt)                                                      \
+  F(GetSystemFolder,                  GetSystemFolder, ArgINT)                                       \
+  F(GetUserFolder,                    GetUserFolder)                                                 \
+  F(GetAppFolder,                     GetAppFolder)                                                  \
+  F(GetCommonAppFolder,               GetCommonAppFolder)                                            \
+  F(GetProgramsFolder,                GetProgramsFolder)                                             \
+  F(GetCommonProgramsFolder,          GetCommonProgramsFolder)                                       \
+  F(GetStartMenuFolder,               GetStartMenuFolder)                                            \
+  F(GetPictureFolder,                 GetPictureFolder)                                              \
+  F(GetMusicFolder,                   GetMusicFolder)                                                \
+  F(GetDocumentFolder,                GetDocumentFolder)                                             \
+  F(GetCommonDocumentFolder,          GetCommonDocumentFolder)                                       \
+  F(GetWindowsFolder,                 GetWindowsFolder)                                              \
+  F(GetVideoFolder,                   GetVideoFolder)                                                \
+  F(GetSharedPictureFolder,           GetSharedPictureFolder)                                        \
+  F(GetSharedMusicFolder,             GetSharedMusicFolder)                                          \
+  F(GetSampleMusicFolder,             GetSampleMusicFolder)                                          \
+  F(GetSharedVideoFolder,             GetSharedVideoFolder)                                          \
+  F(GetLocalAppDataFolder,            GetLocalAppDataFolder)                                         \
   F(GetArgvW,                         GetArgvW)                                                      \
-  F(GetLinkFile,                       GetLinkFile, ArgUnicode)                                      \
-  F(CreateLink,                        CreateLink, ArgUnicode, ArgUnicode, ArgUnicode)               \
-  F(CreateInternetShortcut,            CreateInternetShortcut, ArgUnicode, ArgUnicode)               \
-  F(GetMyComputerName,                 GetMyComputerName)                                            \
-  F(GetPathDisplayName,                GetPathDisplayName, ArgUnicode)                               \
-  F(GetLongPathName,                   GetLongPathName, ArgUnicode)                                  \
+  F(GetLinkFile,                      GetLinkFile, ArgUnicode)                                       \
+  F(CreateLink,                       CreateLink, ArgUnicode, ArgUnicode, ArgUnicode)                \
+  F(CreateInternetShortcut,           CreateInternetShortcut, ArgUnicode, ArgUnicode)                \
+  F(GetMyComputerName,                GetMyComputerName)                                             \
+  F(GetPathDisplayName,               GetPathDisplayName, ArgUnicode)                                \
+  F(GetLongPathName,                  GetLongPathName, ArgUnicode)                                   \
   F(GetUserName,                      GetUserName)                                                   \
   F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
-  F(GetTotalMemorySize,               NotBuilt)                                                      \
+  F(GetTotalMemorySize,               GetTotalMemorySize)                                            \
   F(GetLogicalCpuNumber,              GetLogicalCpuNumber)                                           \
-  F(GetDisplayAdapterNames,           NotBuilt)                                                      \
-  F(IsIronLake,                       NotBuilt)                                                      \
+  F(GetDisplayAdapterNames,           GetDisplayAdapterNames)                                        \
+  F(IsIronLake,                       IsIronLake)                                                    \
   F(getSystemLocales,                 getSystemLocales)                                              \
-  F(Regsvr,                           NotBuilt, ArgUnicode, ArgBool)                                 \
-  F(LoadLib,                          NotBuilt, ArgUnicode)                                          \
-  F(FreeLib,                          NotBuilt, ArgVoidPointer)                                      \
+  F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
+  F(LoadLib,                          LoadLib, ArgUnicode)                                           \
+  F(FreeLib,                          FreeLib, ArgVoidPointer)                                       \
   F(RegisterCancelAutoplay,           RegisterCancelAutoplay)                                        \
   F(UnregisterCancelAutoplay,         UnregisterCancelAutoplay)                                      \
   F(ListFile,                         ListFile, ArgUnicode)                                          \
@@ -162,7 +164,6 @@ PyMethodDef functions[] = {
 PyMODINIT_FUNC __attribute__((visibility("default"))) init_Device(void) {
   PyObject* module = Py_InitModule4("_Device", device::binding::functions, nullptr, nullptr, PYTHON_API_VERSION);
   if (module == nullptr) return;  // the host has set its error
-  PyModule_GetDict(module);
   device::binding::JoinTypeRegistry(device::binding::DeviceTypeTable());
   w32::python::WindowsErrorType();
 }

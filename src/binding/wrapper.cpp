@@ -17,6 +17,17 @@ PyObject* ThisName() {
 
 PySwigObject* AsWrapper(PyObject* object) { return reinterpret_cast<PySwigObject*>(object); }
 
+// This module's wrappers carry the serial of the live object after the
+// shared fields; other modules' wrappers of the same name need not.
+struct SerialWrapper {
+  PySwigObject shared;
+  uint64_t serial;
+};
+
+uint64_t SerialOf(PyObject* object) {
+  return Py_TYPE(object) == WrapperType() ? reinterpret_cast<SerialWrapper*>(object)->serial : 0;
+}
+
 // The address as the host's %x and %o formatting shows it: digits only.
 PyObject* FormatAddress(const PySwigObject* wrapper, const char* format) {
   char text[32];
@@ -85,7 +96,8 @@ void DestroyNative(PySwigObject* wrapper) {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyObject* result = nullptr;
-  PyObject* temporary = MakeWrapper(wrapper->address, wrapper->type, 0);
+  PyObject* temporary =
+      MakeWrapper(wrapper->address, wrapper->type, 0, SerialOf(reinterpret_cast<PyObject*>(wrapper)));
   if (temporary != nullptr) {
     if (data->destroy_takes_tuple) {
       result = PyObject_CallFunctionObjArgs(destroy, temporary, nullptr);
@@ -198,7 +210,7 @@ PyTypeObject MakeWrapperType() {
   type.ob_refcnt = 1;
   type.ob_type = &PyType_Type;
   type.tp_name = "PySwigObject";
-  type.tp_basicsize = sizeof(PySwigObject);
+  type.tp_basicsize = sizeof(SerialWrapper);
   type.tp_dealloc = Dealloc;
   type.tp_print = Print;
   type.tp_compare = Compare;
@@ -231,16 +243,18 @@ bool IsWrapper(PyObject* object) {
          std::strcmp(type->tp_name, "PySwigObject") == 0;
 }
 
-PyObject* MakeWrapper(void* address, TypeRecord* type, int flags) {
+PyObject* MakeWrapper(void* address, TypeRecord* type, int flags, uint64_t serial) {
   if (address == nullptr) Py_RETURN_NONE;
   PyTypeObject* wrapper_type = WrapperType();
   if (wrapper_type == nullptr) return nullptr;
-  PySwigObject* wrapper = PyObject_NEW(PySwigObject, wrapper_type);
-  if (wrapper == nullptr) return nullptr;
+  SerialWrapper* made = PyObject_NEW(SerialWrapper, wrapper_type);
+  if (made == nullptr) return nullptr;
+  PySwigObject* wrapper = &made->shared;
   wrapper->address = address;
   wrapper->type = type;
   wrapper->own = (flags & kOwn) ? 1 : 0;
   wrapper->next = nullptr;
+  made->serial = serial;
   return reinterpret_cast<PyObject*>(wrapper);
 }
 
@@ -270,9 +284,10 @@ PyObject* FindWrapper(PyObject* object) {
   return nullptr;
 }
 
-bool ConvertToAddress(PyObject* object, TypeRecord* expected, void** address, int flags) {
+bool ConvertToAddress(PyObject* object, TypeRecord* expected, void** address, int flags, uint64_t* serial) {
   if (object == Py_None) {
     *address = nullptr;
+    if (serial != nullptr) *serial = 0;
     return true;
   }
   PyObject* found = FindWrapper(object);
@@ -296,6 +311,7 @@ bool ConvertToAddress(PyObject* object, TypeRecord* expected, void** address, in
       if (entry->converter != nullptr) value = entry->converter(value);
     }
     *address = value;
+    if (serial != nullptr) *serial = SerialOf(reinterpret_cast<PyObject*>(wrapper));
     if (flags & kDisown) wrapper->own = 0;
     converted = true;
   }

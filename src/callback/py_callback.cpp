@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "callback/gil.h"
+#include "python/unicode.h"
 
 namespace device {
 namespace {
@@ -19,12 +20,7 @@ PyObject* NewNone() {
 }
 
 PyObject* FromUtf16(const WCHAR* text) {
-  if (text == nullptr) return NewNone();
-  size_t length = 0;
-  while (text[length] != 0) ++length;
-  int byteorder = -1;  // little-endian, as char16_t is in memory here
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text), static_cast<Py_ssize_t>(length * 2), "replace",
-                               &byteorder);
+  return text == nullptr ? NewNone() : w32::python::UnicodeFromUtf16(text);
 }
 
 PyObject* FromUnsigned(unsigned long value) {
@@ -105,8 +101,7 @@ PyCallback::~PyCallback() { SetCallback(nullptr); }
 
 void PyCallback::SetCallback(PyObject* callable) {
   // The old callable goes last: its release may run Python code that sets another.
-  PyObject* old = callable_;
-  callable_ = nullptr;
+  PyObject* old = callable_.exchange(nullptr);
   if (callable != nullptr && callable != Py_None) {
     Py_INCREF(callable);
     callable_ = callable;
@@ -116,6 +111,8 @@ void PyCallback::SetCallback(PyObject* callable) {
 
 void PyCallback::Call(const char* format, ...) {
   if (callable_ == nullptr) return;
+  // Whether there is still something to call is known only under the lock:
+  // another thread may drop the callable while this one waits for it.
   GilEnsureGuard lock;
   va_list values;
   va_start(values, format);

@@ -3,6 +3,7 @@
 // the interpreter lock, from whatever thread the event arrives on.
 #include <Python.h>
 
+#include <atomic>
 #include <cstdarg>
 
 namespace device {
@@ -34,7 +35,9 @@ class PyCallback {
   // cannot be built, the callable is not called.
   PyObject* Invoke(const char* format, va_list values);
 
-  PyObject* callable_;
+  // Written under the interpreter lock; read without it only to skip a call
+  // when there is nothing to call.
+  std::atomic<PyObject*> callable_;
 };
 
 }  // namespace device

@@ -33,6 +33,11 @@ PyCallbackWnd::~PyCallbackWnd() {
   DestroyWindow(window_);
 }
 
+void PyCallbackWnd::Detach() {
+  SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
+  SetCallback(nullptr);
+}
+
 LRESULT PyCallbackWnd::WndProc(UINT message, WPARAM wparam, LPARAM lparam) {
   return DefWindowProcW(window_, message, wparam, lparam);
 }

@@ -5,10 +5,11 @@
 #include <windows.h>
 
 #include "callback/py_callback.h"
+#include "callback/thread_bound.h"
 
 namespace device {
 
-class PyCallbackWnd : public PyCallback {
+class PyCallbackWnd : public PyCallback, public ThreadBound {
  public:
   PyCallbackWnd();
   ~PyCallbackWnd() override;
@@ -19,6 +20,10 @@ class PyCallbackWnd : public PyCallback {
   virtual LRESULT WndProc(UINT message, WPARAM wparam, LPARAM lparam);
 
   HWND window() const { return window_; }
+
+ protected:
+  // The window routes nothing more to this object, and the callable is dropped.
+  void Detach() override;
 
  private:
   friend LRESULT CALLBACK CallbackWndProc(HWND, UINT, WPARAM, LPARAM);

@@ -2,14 +2,9 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <cwchar>
 #include <string>
-#include <vector>
-
-#include "common/wide_text.h"
 
 namespace device {
 namespace {
@@ -34,24 +29,9 @@ const bool trace_enabled = ReadTraceSwitch();
 
 bool TraceEnabled() { return trace_enabled; }
 
-void TraceW(const wchar_t* format, ...) {
+void TraceW(std::u16string_view text) {
   if (!trace_enabled) return;
-  // vswprintf reports a cut as failure; a larger scratch buffer gives the text
-  // that is then cut to what the trace buffer holds.
-  std::vector<wchar_t> buffer(kWideTraceBuffer);
-  int written = -1;
-  while (true) {
-    va_list args;
-    va_start(args, format);
-    written = std::vswprintf(buffer.data(), buffer.size(), format, args);
-    va_end(args);
-    if (written >= 0 || buffer.size() >= 1 << 20) break;
-    buffer.resize(buffer.size() * 4);
-  }
-  if (written < 0) written = static_cast<int>(buffer.size()) - 1;
-  const size_t kept = std::min<size_t>(static_cast<size_t>(written), kWideTraceBuffer - 1);
-  const std::u16string text = Utf16FromUcs4(buffer.data(), kept);
-  OutputDebugStringW(text.c_str());
+  OutputDebugStringW(std::u16string(text.substr(0, kWideTraceBuffer - 1)).c_str());
   OutputDebugStringW(u"\n");
 }
 

@@ -2,6 +2,7 @@
 // Tracing to the debugger output, switched on for the life of the process by
 // the DWORD "trace" of the product's registry key, read when the library loads.
 #include <cstddef>
+#include <string_view>
 
 namespace device {
 
@@ -10,9 +11,9 @@ constexpr size_t kNarrowTraceBuffer = 1023;
 
 bool TraceEnabled();
 
-// printf-style; each writes the text and then "\n", cut to its buffer. Wide
-// formats follow the C library: %ls for a wide string argument.
-void TraceW(const wchar_t* format, ...);
+// Each writes the text and then "\n", the text cut to its buffer. TraceA is
+// printf-style; TraceW takes text already made.
+void TraceW(std::u16string_view text);
 void TraceA(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace device

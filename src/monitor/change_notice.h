@@ -1,13 +1,14 @@
 #pragma once
-// One notice for the Python callable: made on the worker thread, posted to the
-// hidden window as message WM_USER, delivered and freed on the window's thread.
+// One notice for the Python callable: made on the worker thread, kept in the
+// object's backlog and announced to the hidden window by a message WM_USER,
+// delivered on the window's thread.
 #include <windows.h>
 
 #include <string>
 
 namespace device {
 
-constexpr UINT kNoticeMessage = 0x400;  // WM_USER; wParam is the ChangeNotice
+constexpr UINT kNoticeMessage = 0x400;  // WM_USER: deliver the oldest notice of the backlog
 
 inline constexpr WCHAR kNoticeAdd[] = u"Add";
 inline constexpr WCHAR kNoticeRemove[] = u"Remove";

@@ -1,14 +1,12 @@
 #include "monitor/folder_watch.h"
 
-#include <memory>
-
 #include "common/trace.h"
 #include "monitor/change_notice.h"
 
 namespace device {
 
-FolderWatch::FolderWatch(HWND target_window, HANDLE completion_event, NoticeLedger& ledger)
-    : target_window_(target_window), completion_event_(completion_event), ledger_(ledger) {}
+FolderWatch::FolderWatch(HWND target_window, HANDLE completion_event, NoticeBacklog& backlog)
+    : target_window_(target_window), completion_event_(completion_event), backlog_(backlog) {}
 
 FolderWatch::~FolderWatch() {
   CancelRead();
@@ -21,16 +19,8 @@ bool FolderWatch::OpenWatch(const std::u16string& path) {
   folder_path_ = path;
   directory_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  if (directory_ == INVALID_HANDLE_VALUE) return false;
-  // Backup semantics open files too; only a folder can be watched.
-  BY_HANDLE_FILE_INFORMATION information;
-  if (!GetFileInformationByHandle(directory_, &information) ||
-      (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    CloseHandle(directory_);
-    directory_ = INVALID_HANDLE_VALUE;
-    return false;
-  }
-  return true;
+  // Backup semantics open files too: a path that is no folder fails at arming.
+  return directory_ != INVALID_HANDLE_VALUE;
 }
 
 void FolderWatch::ServiceWatch() {
@@ -80,8 +70,16 @@ void FolderWatch::DecodeChanges(DWORD bytes) {
   if (!decoded) TraceA("[Monitor] Windows send mass buffer to AP, damm!!\n");
 }
 
+// A notice the full backlog refuses is lost: the application learns it as
+// from a read that lost changes, by one (folder, "Modify", "", "").
 void FolderWatch::PostNotice(const WCHAR* kind, const std::u16string& name, const std::u16string& second_name) {
-  ledger_.Post(target_window_, std::make_unique<ChangeNotice>(ChangeNotice{kind, folder_path_, name, second_name}));
+  if (backlog_.Post(target_window_, ChangeNotice{kind, folder_path_, name, second_name})) {
+    lost_notices_ = false;
+    return;
+  }
+  if (lost_notices_) return;
+  lost_notices_ = true;
+  backlog_.PostAlways(target_window_, ChangeNotice{kNoticeModify, folder_path_, u"", u""});
 }
 
 }  // namespace device

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "monitor/decode_changes.h"
-#include "monitor/notice_ledger.h"
+#include "monitor/notice_backlog.h"
 
 namespace device {
 
@@ -19,15 +19,16 @@ constexpr DWORD kChangeBufferSize = 0x10000;
 
 class FolderWatch {
  public:
-  // Notices go to `target_window` through `ledger`; every read of the object
+  // Notices go to `target_window` through `backlog`; every read of the object
   // signals the one `completion_event`, which the worker owns.
-  FolderWatch(HWND target_window, HANDLE completion_event, NoticeLedger& ledger);
+  FolderWatch(HWND target_window, HANDLE completion_event, NoticeBacklog& backlog);
   // Cancels a pending read and waits until the platform has let go of the buffer.
   ~FolderWatch();
   FolderWatch(const FolderWatch&) = delete;
   FolderWatch& operator=(const FolderWatch&) = delete;
 
-  // Opens the folder for change reads; false when it cannot be opened or is no folder.
+  // Opens the folder for change reads; false when it cannot be opened. A file
+  // opens too, and its reads fail with ERROR_INVALID_PARAMETER.
   bool OpenWatch(const std::u16string& path);
   // Takes a finished read (decoding it) and arms the next one.
   void ServiceWatch();
@@ -48,7 +49,8 @@ class FolderWatch {
   OVERLAPPED overlapped_{};
   HANDLE directory_ = nullptr;
   bool read_pending_ = false;
-  NoticeLedger& ledger_;
+  bool lost_notices_ = false;  // the backlog refused a notice since the last one it took
+  NoticeBacklog& backlog_;
 };
 
 }  // namespace device

@@ -10,9 +10,13 @@ MonitorFolder::MonitorFolder(PyObject* callable) : changes_event_(CreateEventW(n
 }
 
 MonitorFolder::~MonitorFolder() {
-  Close();
-  RemoveAllWatches();
+  Close();  // the worker drops every watch as it ends
   CloseHandle(changes_event_);
+}
+
+void MonitorFolder::Detach() {
+  PyCallbackWnd::Detach();
+  Close();
 }
 
 void MonitorFolder::Start() { StartThread(); }
@@ -37,7 +41,7 @@ bool MonitorFolder::RemoveFolder(const WCHAR* path) {
 
 LRESULT MonitorFolder::WndProc(UINT message, WPARAM wparam, LPARAM lparam) {
   if (message != kNoticeMessage) return PyCallbackWnd::WndProc(message, wparam, lparam);
-  std::unique_ptr<ChangeNotice> notice = ledger_.Take(wparam);
+  std::optional<ChangeNotice> notice = backlog_.Take(window());
   if (notice) {
     // The callable may destroy this object: nothing of it is touched after the call.
     Call("uuuu", notice->folder_path.c_str(), notice->kind, notice->name.c_str(), notice->second_name.c_str());
@@ -62,7 +66,7 @@ DWORD MonitorFolder::ThreadBody() {
     const auto* request = reinterpret_cast<const WorkerRequest*>(TakeRequest());
     switch (request->code) {
       case WorkerRequest::kExit:
-        RemoveAllWatches();
+        watch_set_.clear();
         Answer(0);
         return 0;
       case WorkerRequest::kAdd:
@@ -80,7 +84,7 @@ DWORD MonitorFolder::ThreadBody() {
 DWORD MonitorFolder::AddWatch(const std::u16string& path) {
   const std::u16string key = WatchKey(path);
   if (watch_set_.count(key) != 0) return 1;  // the first call's path text stays
-  auto watch = std::make_unique<FolderWatch>(window(), changes_event_, ledger_);
+  auto watch = std::make_unique<FolderWatch>(window(), changes_event_, backlog_);
   if (!watch->OpenWatch(path)) return 0;
   watch_set_.emplace(key, std::move(watch));
   return 1;
@@ -91,10 +95,6 @@ DWORD MonitorFolder::RemoveWatch(const std::u16string& path) {
   if (found == watch_set_.end()) return 0;
   watch_set_.erase(found);  // the watch cancels its read as it ends
   return 1;
-}
-
-void MonitorFolder::RemoveAllWatches() {
-  while (!watch_set_.empty()) watch_set_.erase(watch_set_.begin());
 }
 
 bool MonitorFolder::AnyReadFinished() const {

@@ -11,7 +11,7 @@
 #include "callback/py_callback_wnd.h"
 #include "monitor/cam_thread.h"
 #include "monitor/folder_watch.h"
-#include "monitor/notice_ledger.h"
+#include "monitor/notice_backlog.h"
 
 namespace device {
 
@@ -32,12 +32,13 @@ class MonitorFolder : public PyCallbackWnd, public CAMThread {
 
  protected:
   DWORD ThreadBody() override;
+  // Also stops the worker: no thread needs the owner to do that.
+  void Detach() override;
 
  private:
   // Worker side, each giving the answer to its request.
   DWORD AddWatch(const std::u16string& path);
   DWORD RemoveWatch(const std::u16string& path);
-  void RemoveAllWatches();
   bool AnyReadFinished() const;
 
   // The set's keys: the path with A to Z lower-cased, nothing else changed.
@@ -46,7 +47,7 @@ class MonitorFolder : public PyCallbackWnd, public CAMThread {
   std::map<std::u16string, std::unique_ptr<FolderWatch>> watch_set_;  // the worker's only
   // Every watch's reads signal this one event, so one wait serves any number of folders.
   HANDLE changes_event_;
-  NoticeLedger ledger_;
+  NoticeBacklog backlog_;
 };
 
 }  // namespace device

@@ -4,14 +4,20 @@
 // every 10 seconds from a thread timer of the creating thread.
 #include <windows.h>
 
+#include "callback/thread_bound.h"
+
 namespace device {
 
-class Caffeine {
+// The timer and the execution state are the creating thread's: a deletion
+// elsewhere leaves them to that thread (ThreadBound).
+class Caffeine : public ThreadBound {
  public:
   Caffeine();
-  virtual ~Caffeine();
-  Caffeine(const Caffeine&) = delete;
-  Caffeine& operator=(const Caffeine&) = delete;
+  ~Caffeine() override;
+
+ protected:
+  // Gives up the keeper's slot: its ticks send nothing more.
+  void Detach() override;
 
  private:
   // Sends the input when the tick is the current keeper's timer.

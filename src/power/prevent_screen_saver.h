@@ -8,6 +8,8 @@ class PreventScreenSaver : private Caffeine {
  public:
   PreventScreenSaver() = default;
   ~PreventScreenSaver() override = default;
+
+  using Caffeine::thread_bound;
 };
 
 }  // namespace device

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "callback/gil.h"
-#include "common/py_unicode.h"
+#include "python/unicode.h"
 #include "common/trace.h"
 #include "support/text.h"
 
@@ -31,7 +31,7 @@ PyObject* ListEntries(const WCHAR* pattern, DWORD wanted) {
   do {
     if ((entry.dwFileAttributes & kHiddenOrFolder) != wanted) continue;
     GilEnsureGuard locked;
-    PyObject* name = UnicodeFromUtf16(entry.cFileName);
+    PyObject* name = w32::python::UnicodeFromUtf16(entry.cFileName);
     if (name == nullptr) {
       PyErr_Clear();  // a name that cannot be decoded is left out
       continue;
@@ -94,7 +94,7 @@ PyObject* GetArgvW() {
     return nullptr;
   }
   for (int i = 0; i < count; ++i) {
-    PyObject* word = UnicodeFromUtf16(words[i]);
+    PyObject* word = w32::python::UnicodeFromUtf16(words[i]);
     if (word == nullptr || PyList_Append(list, word) != 0) {
       Py_XDECREF(word);
       Py_DECREF(list);

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <vector>
 
-#include "common/py_unicode.h"
+#include "python/unicode.h"
 
 namespace device {
 namespace {
@@ -76,7 +76,7 @@ PyObject* getSystemLocales() {
   if (list == nullptr) return nullptr;
   for (size_t i = 0; i < locale_names.size(); ++i) {
     PyObject* id = PyInt_FromLong(static_cast<long>(locale_ids[i]));
-    PyObject* name = UnicodeFromUtf16(locale_names[i]);
+    PyObject* name = w32::python::UnicodeFromUtf16(locale_names[i]);
     PyObject* pair = id != nullptr && name != nullptr ? PyList_New(2) : nullptr;
     if (pair == nullptr) {
       Py_XDECREF(id);

@@ -195,34 +195,15 @@ Outcome CallProbe(const char* arguments) {
   return outcome;
 }
 
-TEST(EntryPoint, MessagesNameTheEntryPointTheArgumentAndItsType) {
-  const struct {
-    const char* arguments;
-    PyObject* exception;
-    const char* message;
-  } cases[] = {
-      {"(256, True, u'x')", PyExc_OverflowError, "in method 'Probe_Echo', argument 1 of type 'BYTE'"},
-      {"(-1L, True, u'x')", PyExc_TypeError, "in method 'Probe_Echo', argument 1 of type 'BYTE'"},
-      {"(1, None, u'x')", PyExc_TypeError, "in method 'Probe_Echo', argument 2 of type 'bool'"},
-      {"(1, 1, 'x')", PyExc_TypeError, "Unicode string expected"},
-      {"(1.0, None, 'x')", PyExc_TypeError, "in method 'Probe_Echo', argument 1 of type 'BYTE'"},  // first failure wins
-  };
-  for (const auto& c : cases) {
+// The messages themselves are checked through the module; here, that no
+// service runs after a refused argument and that a good call reaches it.
+TEST(EntryPoint, OnlyConvertedArgumentsReachTheService) {
+  for (const char* refused : {"(256, True, u'x')", "(1, None, u'x')", "(1, 1, 'x')", "(1, 2)"}) {
     const int calls = Probe::calls;
-    const Outcome outcome = CallProbe(c.arguments);
-    EXPECT_EQ(outcome.exception, c.exception) << c.arguments;
-    EXPECT_EQ(outcome.message, c.message) << c.arguments;
-    EXPECT_EQ(Probe::calls, calls) << "no service runs after an argument error";
+    EXPECT_NE(CallProbe(refused).exception, nullptr) << refused;
+    EXPECT_EQ(Probe::calls, calls) << refused;
   }
-}
-
-TEST(EntryPoint, CountsAreTheHostsAndSuccessCallsTheService) {
-  Outcome outcome = CallProbe("(1, 2)");
-  EXPECT_EQ(outcome.exception, PyExc_TypeError);
-  EXPECT_NE(outcome.message.find("Probe_Echo"), std::string::npos) << outcome.message;
-
-  outcome = CallProbe("(7, 2, u'ab\\x00c')");
-  EXPECT_EQ(outcome.exception, nullptr);
+  EXPECT_EQ(CallProbe("(7, 2, u'ab\\x00c')").exception, nullptr);
   EXPECT_EQ(Probe::last, 7u + 1000u + 20000u);
 }
 
@@ -237,14 +218,6 @@ TEST(EntryPoint, DwordResultsAboveTheSignedRangeAreLongs) {
   EXPECT_TRUE(PyInt_CheckExact(result));
   Py_DECREF(result);
   Py_DECREF(args);
-}
-
-constexpr char kName[] = "Detector_GetCDROMType";
-
-TEST(EntryPoint, MessagesAreWholeAtCompileTime) {
-  static constexpr auto& text = ArgumentMessage<kName, 2, ArgByte>::kText.chars;
-  static_assert(sizeof text == sizeof "in method 'Detector_GetCDROMType', argument 2 of type 'BYTE'");
-  EXPECT_STREQ(text, "in method 'Detector_GetCDROMType', argument 2 of type 'BYTE'");
 }
 
 }  // namespace

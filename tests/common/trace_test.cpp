@@ -13,7 +13,7 @@ TEST(TraceOn, WritesTheTextThenANewline) {
   ASSERT_TRUE(device::TraceEnabled());
   w32::host::TakeDebugOutput();
   device::TraceA("drive %c: %d", 'E', 4);
-  device::TraceW(L"disc %ls %d", L"DVD\u00e9", 7);
+  device::TraceW(u"disc DVD\u00e9 7");
   const auto lines = w32::host::TakeDebugOutput();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], u"drive E: 4");
@@ -25,9 +25,9 @@ TEST(TraceOn, WritesTheTextThenANewline) {
 TEST(TraceOn, LongTextIsCutToWhatTheBufferHolds) {
   w32::host::TakeDebugOutput();
   const std::string narrow(5000, 'n');
-  const std::wstring wide(5000, L'w');
+  const std::u16string wide(5000, u'w');
   device::TraceA("%s", narrow.c_str());
-  device::TraceW(L"%ls", wide.c_str());
+  device::TraceW(wide);
   const auto lines = w32::host::TakeDebugOutput();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].size(), device::kNarrowTraceBuffer - 1);
@@ -39,7 +39,7 @@ TEST(TraceOff, WritesNothing) {
   ASSERT_FALSE(device::TraceEnabled());
   w32::host::TakeDebugOutput();
   device::TraceA("%s", "quiet");
-  device::TraceW(L"%ls", L"quiet");
+  device::TraceW(u"quiet");
   EXPECT_TRUE(w32::host::TakeDebugOutput().empty());
 }
 

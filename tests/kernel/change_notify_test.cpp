@@ -311,9 +311,12 @@ TEST(ReadDirectoryChanges, NewFoldersAreWatchedAndReportedOnce) {
     ::mkdir((temp / folder).c_str(), 0755);
     ::mkdir((temp / (folder + "/inner")).c_str(), 0755);
     Touch(temp / (folder + "/inner/f"));
+    // Each entry also moves the last-write time of its folder, below the watched one.
     expected.push_back(Added(folder));
     expected.push_back(Added(folder + "/inner"));
+    expected.push_back(Modified(folder));
     expected.push_back(Added(folder + "/inner/f"));
+    expected.push_back(Modified(folder + "/inner"));
   }
   Touch(temp / "end");
   expected.push_back(Added("end"));
@@ -347,10 +350,11 @@ TEST(ReadDirectoryChanges, RenamesAndMovesAcrossTheEdge) {
   Touch(temp / "w/d/s/later");
   Touch(temp / "w/end");
   EXPECT_EQ(watch.CollectUntil(Added("end")),
-            (std::vector<Change>{OldName("sub/x.txt"), NewName("sub/y.txt"), OldName("sub/y.txt"),
-                                 NewName("moved.txt"), Removed("leaving"), Added("came"), OldName("sub"),
-                                 NewName("renamed"), Added("renamed/inside"), Removed("gone"), Added("d"),
-                                 Added("d/s"), Added("d/s/g"), Added("d/s/later"), Added("end")}));
+            (std::vector<Change>{OldName("sub/x.txt"), NewName("sub/y.txt"), Modified("sub"), OldName("sub/y.txt"),
+                                 NewName("moved.txt"), Modified("sub"), Removed("leaving"), Added("came"),
+                                 OldName("sub"), NewName("renamed"), Added("renamed/inside"), Modified("renamed"),
+                                 Removed("gone"), Added("d"), Added("d/s"), Modified("d"), Added("d/s/g"),
+                                 Modified("d/s"), Added("d/s/later"), Modified("d/s"), Added("end")}));
 }
 
 TEST(ReadDirectoryChanges, ChangesWhileNoReadIsArmedWait) {
@@ -364,8 +368,8 @@ TEST(ReadDirectoryChanges, ChangesWhileNoReadIsArmedWait) {
   ::mkdir((temp / "sub").c_str(), 0755);
   Touch(temp / "sub/end");
   ASSERT_TRUE(watch.Arm());
-  EXPECT_EQ(watch.CollectUntil(Added("sub/end")),
-            (std::vector<Change>{Added("second"), Added("third"), Added("sub"), Added("sub/end")}));
+  EXPECT_EQ(watch.CollectUntil(Modified("sub")),
+            (std::vector<Change>{Added("second"), Added("third"), Added("sub"), Added("sub/end"), Modified("sub")}));
 }
 
 TEST(ReadDirectoryChanges, ASmallBufferTakesWhatFitsAndLeavesTheRest) {
@@ -407,6 +411,42 @@ TEST(ReadDirectoryChanges, ARecordLargerThanTheBufferFinishesWithZeroBytes) {
   ASSERT_TRUE(watch.Arm());
   Touch(temp / "short");
   EXPECT_EQ(watch.Finish(), (std::vector<Change>{Added("short")}));
+}
+
+// The descriptors of the process's inotify instances.
+std::vector<int> InotifyDescriptors() {
+  std::vector<int> found;
+  for (int fd = 0; fd < 1024; ++fd) {
+    char target[64] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (::readlink(link.c_str(), target, sizeof target - 1) > 0 && std::string(target) == "anon_inode:inotify") {
+      found.push_back(fd);
+    }
+  }
+  return found;
+}
+
+// An application that closes descriptors it does not own must not silence
+// every watch: the pending read finishes with 0 bytes (changes were lost), and
+// later changes are read again.
+TEST(ReadDirectoryChanges, AFailedInotifyInstanceIsReplacedAndThePendingReadToldOfLostChanges) {
+  TempFolder temp;
+  Watch watch(temp.path());
+  ASSERT_TRUE(watch.Arm());
+  Touch(temp / "a");
+  ASSERT_EQ(watch.Finish(), (std::vector<Change>{Added("a")}));
+  ASSERT_TRUE(watch.Arm());
+  for (int fd : InotifyDescriptors()) ::close(fd);
+  Touch(temp / "b");  // the instance lives on while the service polls it, and wakes it
+  BOOL ok = FALSE;
+  DWORD error = 0, bytes = 1;
+  watch.Finish(&ok, &error, &bytes);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(bytes, 0u);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_NOTIFY_ENUM_DIR));
+  ASSERT_TRUE(watch.Arm());
+  Touch(temp / "c");
+  EXPECT_EQ(watch.Finish(), (std::vector<Change>{Added("c")}));
 }
 
 TEST(ReadDirectoryChanges, PastAMillionPendingRecordsTheReadFinishesWithZeroBytes) {
@@ -458,9 +498,11 @@ TEST(ReadDirectoryChanges, EveryHandleOnATreeGetsEverythingNamedFromItsOwnRoot) 
   for (Watch* watch : {&first, &second, &inner}) ASSERT_TRUE(watch->Arm());
   Touch(temp / "inner/a");
   Touch(temp / "inner/end");
-  const std::vector<Change> expected{Added("inner/a"), Added("inner/end")};
-  EXPECT_EQ(first.CollectUntil(Added("inner/end")), expected);
-  EXPECT_EQ(second.CollectUntil(Added("inner/end")), expected);
+  Touch(temp / "end");
+  const std::vector<Change> expected{Added("inner/a"), Modified("inner"), Added("inner/end"), Modified("inner"),
+                                     Added("end")};
+  EXPECT_EQ(first.CollectUntil(Added("end")), expected);
+  EXPECT_EQ(second.CollectUntil(Added("end")), expected);
   EXPECT_EQ(inner.CollectUntil(Added("end")), (std::vector<Change>{Added("a"), Added("end")}));
 }
 

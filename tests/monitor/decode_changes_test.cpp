@@ -74,7 +74,7 @@ TEST(DecodeChanges, EachActionInRecordOrder) {
             (std::vector<Notice>{Add(u"a.txt"), Modify(u"sub/b"), Remove(u"c"), Add(u"\u00e9t\u00e9")}));
 }
 
-TEST(DecodeChanges, FirstRecordCheck) {
+TEST(DecodeChanges, RecordsAndTheFirstRecordCheck) {
   // A batch of several records whose first has an implausible link or action
   // is dropped whole; a single record (link 0) is always decoded.
   const struct {
@@ -89,6 +89,9 @@ TEST(DecodeChanges, FirstRecordCheck) {
       {"link of exactly 64 KiB is believed", {{1, u"a", 0x10000}, {1, u"b"}}, true, {Add(u"a")}},
       {"single record, wild action", {{0xFFFFFFFF, u"a"}}, true, {}},
       {"single record", {{2, u"a"}}, true, {Remove(u"a")}},
+      {"each action in record order, unknown ones skipped",
+       {{1, u"a.txt"}, {3, u"sub/b"}, {2, u"c"}, {9, u"skipped"}, {1, u"\u00e9t\u00e9"}}, true,
+       {Add(u"a.txt"), Modify(u"sub/b"), Remove(u"c"), Add(u"\u00e9t\u00e9")}},
   };
   for (const auto& c : cases) {
     Decoder decoder;

@@ -3,11 +3,10 @@
 #include <windows.h>
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,22 +47,22 @@ class FolderWatchTest : public ::testing::Test {
     RegisterClassExW(&klass);
     window_ = CreateWindowExW(0, u"FolderWatchTest", u"", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
     event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    watch_ = std::make_unique<FolderWatch>(window_, event_, ledger_);
+    watch_ = std::make_unique<FolderWatch>(window_, event_, backlog_);
   }
   void TearDown() override {
     watch_.reset();
     CloseHandle(event_);
     DestroyWindow(window_);
-    ::nftw(folder_.c_str(), [](const char* path, const struct stat*, int, FTW*) { return ::remove(path); }, 16,
-           FTW_DEPTH | FTW_PHYS);
+    std::system(("rm -rf " + folder_).c_str());  // also below the depth a path can name
   }
 
   // The notices posted so far, taken as the window procedure takes them.
-  std::vector<Notice> TakeNotices() {
+  std::vector<Notice> TakeNotices() { return TakeNotices(backlog_); }
+  std::vector<Notice> TakeNotices(NoticeBacklog& backlog) {
     std::vector<Notice> notices;
     MSG message;
     while (PeekMessageW(&message, window_, kNoticeMessage, kNoticeMessage, PM_REMOVE)) {
-      std::unique_ptr<ChangeNotice> notice = ledger_.Take(message.wParam);
+      std::optional<ChangeNotice> notice = backlog.Take(window_);
       if (notice) notices.push_back({notice->kind, notice->folder_path, notice->name, notice->second_name});
     }
     return notices;
@@ -79,46 +78,50 @@ class FolderWatchTest : public ::testing::Test {
   std::string folder_;
   HWND window_ = nullptr;
   HANDLE event_ = nullptr;
-  NoticeLedger ledger_;
+  NoticeBacklog backlog_;
   std::unique_ptr<FolderWatch> watch_;
 };
 
-TEST_F(FolderWatchTest, AReadOfZeroBytesGivesOneModifyOfTheFolder) {
-  const std::u16string path = Wide(folder_);
-  ASSERT_TRUE(watch_->OpenWatch(path));
-  watch_->ServiceWatch();
-  Touch(folder_ + "/first");
-  ASSERT_EQ(WaitForSingleObject(event_, kHangGuard), WAIT_OBJECT_0);
-  EXPECT_TRUE(watch_->ReadFinished());
-  // While the finished read waits to be serviced, more changes pile up than are kept.
-  const std::string churn = folder_ + "/f";
-  for (int i = 0; i < 600000; ++i) {
-    Touch(churn);
-    ::unlink(churn.c_str());
+// A chain of folders deeper than a path may name, made outside the watched
+// folder; its name at every level is `kLink`.
+const std::string kLink(250, 'd');
+
+void MakeChain(const std::string& parent, int levels) {
+  int fd = ::open(parent.c_str(), O_RDONLY | O_DIRECTORY);
+  for (int i = 0; i < levels && fd >= 0; ++i) {
+    ::mkdirat(fd, kLink.c_str(), 0755);
+    const int next = ::openat(fd, kLink.c_str(), O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    fd = next;
   }
-  ResetEvent(event_);
-  watch_->ServiceWatch();  // decodes "first" and arms a read that finishes at once, empty
-  ASSERT_TRUE(watch_->ReadFinished());
-  ResetEvent(event_);
-  watch_->ServiceWatch();
-  const std::vector<Notice> notices = TakeNotices();
-  ASSERT_EQ(notices.size(), 2u);
-  EXPECT_EQ(notices[0], (Notice{u"Add", path, u"first", u""}));
-  EXPECT_EQ(notices[1], (Notice{u"Modify", path, u"", u""}));  // the old buffer is not decoded again
+  if (fd >= 0) ::close(fd);
 }
 
-TEST_F(FolderWatchTest, ADeletedFolderBreaksAtEachArming) {
-  const std::string inner = folder_ + "/w";
-  ::mkdir(inner.c_str(), 0755);
-  const std::u16string path = Wide(inner);
+TEST_F(FolderWatchTest, AReadOfZeroBytesGivesOneModifyOfTheFolder) {
+  const std::string watched = folder_ + "/w";
+  const std::string outside = folder_ + "/outside";
+  ::mkdir(watched.c_str(), 0755);
+  ::mkdir(outside.c_str(), 0755);
+  MakeChain(outside, 20);
+  const std::u16string path = Wide(watched);
   ASSERT_TRUE(watch_->OpenWatch(path));
   watch_->ServiceWatch();
-  ASSERT_EQ(::rmdir(inner.c_str()), 0);
-  ServiceWhenFinished();  // the read ends failed; arming again fails too
-  watch_->ServiceWatch();  // a later pass of the worker tries again
-  const Notice broken{u"MonitorBreak", path, path, u""};
-  EXPECT_EQ(TakeNotices(), (std::vector<Notice>{broken, broken}));
-  EXPECT_FALSE(watch_->ReadFinished());
+  Touch(watched + "/first");
+  ServiceWhenFinished();  // decodes "first": the buffer keeps it
+  // Below the depth a path can name, folders cannot be watched: changes are lost.
+  ASSERT_EQ(::rename((outside + "/" + kLink).c_str(), (watched + "/" + kLink).c_str()), 0);
+  const Notice lost{u"Modify", path, u"", u""};
+  std::vector<Notice> notices = TakeNotices();
+  for (int reads = 0; reads < 10 && (notices.empty() || !(notices.back() == lost)); ++reads) {
+    ASSERT_NO_FATAL_FAILURE(ServiceWhenFinished());
+    for (const Notice& notice : TakeNotices()) notices.push_back(notice);
+  }
+  ASSERT_FALSE(notices.empty());
+  EXPECT_EQ(notices.front(), (Notice{u"Add", path, u"first", u""}));
+  EXPECT_EQ(notices.back(), lost);
+  for (size_t i = 1; i < notices.size(); ++i) {
+    EXPECT_FALSE(notices[i] == notices[i - 1]) << notices[i];  // the old buffer is not decoded again
+  }
 }
 
 TEST_F(FolderWatchTest, DestroyingAWatchEndsItsReadFirst) {
@@ -130,22 +133,28 @@ TEST_F(FolderWatchTest, DestroyingAWatchEndsItsReadFirst) {
   EXPECT_TRUE(TakeNotices().empty());
 }
 
-TEST_F(FolderWatchTest, QueuedNoticesAreFreedWithTheLedger) {
-  // Under the leak checker: a notice whose message is never dispatched is freed
-  // by the ledger, and the message left behind gives nothing to take.
-  auto ledger = std::make_unique<NoticeLedger>();
-  {
-    FolderWatch watch(window_, event_, *ledger);
-    ASSERT_TRUE(watch.OpenWatch(Wide(folder_)));
-    watch.ServiceWatch();
-    Touch(folder_ + "/a");
-    ASSERT_EQ(WaitForSingleObject(event_, kHangGuard), WAIT_OBJECT_0);
-    watch.ServiceWatch();
+// Past its limit the backlog keeps, for everything it refused, one notice
+// that changes were lost; once it has room again, notices flow as before.
+TEST_F(FolderWatchTest, PastItsLimitTheBacklogKeepsOneLostChangesNotice) {
+  NoticeBacklog small(2 * NoticeBacklog::Cost(ChangeNotice{kNoticeAdd, Wide(folder_), u"a", u""}));
+  watch_ = std::make_unique<FolderWatch>(window_, event_, small);
+  ASSERT_TRUE(watch_->OpenWatch(Wide(folder_)));
+  watch_->ServiceWatch();
+  for (const char* name : {"a", "b", "c", "d", "e"}) Touch(folder_ + "/" + name);
+  ServiceWhenFinished();
+  while (WaitForSingleObject(event_, 200) == WAIT_OBJECT_0) {  // the changes may take more than one read
+    ResetEvent(event_);
+    watch_->ServiceWatch();
   }
-  ledger.reset();
-  MSG message;
-  ASSERT_TRUE(PeekMessageW(&message, window_, kNoticeMessage, kNoticeMessage, PM_REMOVE));
-  EXPECT_FALSE(ledger_.Take(message.wParam));
+  std::vector<Notice> notices = TakeNotices(small);
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0], (Notice{u"Add", Wide(folder_), u"a", u""}));
+  EXPECT_EQ(notices[2], (Notice{u"Modify", Wide(folder_), u"", u""}));
+  Touch(folder_ + "/f");
+  ServiceWhenFinished();
+  notices = TakeNotices(small);
+  ASSERT_FALSE(notices.empty());
+  EXPECT_EQ(notices[0], (Notice{u"Add", Wide(folder_), u"f", u""}));
 }
 
 }  // namespace

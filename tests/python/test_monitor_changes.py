@@ -61,6 +61,7 @@ class Notices(unittest.TestCase):
         os.rename(self.temp("sub", "x.txt"), self.temp("sub", "y.txt"))
         self.assertEqual(self.notices_until_end(w), [
             (w, u"Rename", u"sub/y.txt", u"sub/x.txt"),
+            (w, u"Modify", u"sub", u""),
             (w, u"Add", END, u""),
         ])
 
@@ -72,9 +73,13 @@ class Notices(unittest.TestCase):
         touch(os.path.join(deep, "new", "newer", "g"))
         self.assertEqual(self.notices_until_end(w), [
             (w, u"Add", u"a/b/c/d/e/f", u""),
+            (w, u"Modify", u"a/b/c/d/e", u""),
             (w, u"Add", u"a/b/c/d/e/new", u""),
+            (w, u"Modify", u"a/b/c/d/e", u""),
             (w, u"Add", u"a/b/c/d/e/new/newer", u""),
+            (w, u"Modify", u"a/b/c/d/e/new", u""),
             (w, u"Add", u"a/b/c/d/e/new/newer/g", u""),
+            (w, u"Modify", u"a/b/c/d/e/new/newer", u""),
             (w, u"Add", END, u""),
         ])
 

@@ -128,6 +128,18 @@ class Ownership(unittest.TestCase):
             _Device.RunningInstance_IsAnotherInstanceRunning(None)
         self.assertIsNone(_Device.delete_RunningInstance(None))
 
+    def test_a_deleted_object_stays_refused_when_a_new_one_takes_its_address(self):
+        old = new_instance()
+        _Device.delete_RunningInstance(old)
+        newer = [new_instance() for _ in range(64)]
+        if int(old) not in [int(w) for w in newer]:
+            self.skipTest("the allocator did not give the memory to a new object (a sanitizer's quarantine)")
+        self.assertRaises(ValueError, _Device.RunningInstance_Close, old)
+        self.assertRaises(ValueError, _Device.delete_RunningInstance, old)
+        for wrapper in newer:
+            _Device.RunningInstance_Close(wrapper)
+            _Device.delete_RunningInstance(wrapper)
+
 
 class FindingThis(unittest.TestCase):
     def test_every_road_to_the_wrapper(self):

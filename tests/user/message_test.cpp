@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -276,14 +277,48 @@ TEST(HostLoop, DispatchStopsAtWmQuitAndCanKeepIt) {
   DestroyWindow(window);
 }
 
-TEST(HostLoop, ABroadcastReachesTheWindowsOfEveryThread) {
+TEST(HostLoop, ABroadcastReachesTheTopLevelWindowsOfEveryThread) {
   HWND mine = MakeRecordingWindow();
+  HWND message_only = CreateWindowExW(0, w32_test::RecordingClass(), nullptr, 0, 0, 0, 1, 1, HWND_MESSAGE, nullptr,
+                                      nullptr, nullptr);
+  ASSERT_NE(message_only, nullptr);
   OtherThreadWindow theirs;
   const std::vector<LRESULT> answers = w32::host::Broadcast(WM_APP + 1, 9, 0);
   EXPECT_EQ(std::count(answers.begin(), answers.end(), 10), 2);
   EXPECT_EQ(Recorder::Instance().For(theirs.window()).back().message, static_cast<UINT>(WM_APP + 1));
   EXPECT_EQ(Recorder::Instance().For(mine).back().message, static_cast<UINT>(WM_APP + 1));
+  EXPECT_NE(Recorder::Instance().For(message_only).back().message, static_cast<UINT>(WM_APP + 1));
+  DestroyWindow(message_only);
   DestroyWindow(mine);
+}
+
+// What the late window saw of the record its broadcast pointed to.
+std::atomic<int> late_record_seen{0};
+
+LRESULT CALLBACK RecordReadingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_APP + 2) late_record_seen = *reinterpret_cast<const int*>(lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+// The sender's record dies when the broadcast returns; a window that answers
+// only later must not find a message that points to it.
+TEST(HostLoop, ABroadcastThatGivesUpOnAWindowLeavesNoMessagePointingAtTheSender) {
+  ASSERT_NE(RegisterPlainClass(u"Record Reading Window", RecordReadingProc), 0);
+  std::atomic<HWND> window{nullptr};
+  std::atomic<bool> broadcast_over{false};
+  std::thread late([&] {
+    window = MakeWindow(u"Record Reading Window");
+    while (!broadcast_over) std::this_thread::yield();
+    DispatchAll();
+    DestroyWindow(window);
+  });
+  while (window == nullptr) std::this_thread::yield();
+  auto record = std::make_unique<int>(7);
+  EXPECT_TRUE(w32::host::Broadcast(WM_APP + 2, 0, reinterpret_cast<LPARAM>(record.get())).empty());
+  *record = -1;  // the sender moves on and reuses its memory
+  broadcast_over = true;
+  late.join();
+  EXPECT_EQ(late_record_seen, 0);
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ TEST(CreateWindow, RefusesWhatItCannotMake) {
       {"unknown class", u"No Such Class", 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
       {"null class", nullptr, 0, nullptr, ERROR_CANNOT_FIND_WND_CLASS},
       {"child without parent", w32_test::RecordingClass(), WS_CHILD, nullptr, ERROR_TLW_WITH_WSCHILD},
-      {"message-only", w32_test::RecordingClass(), 0, HWND_MESSAGE, ERROR_NOT_SUPPORTED},
+      {"child of another window", w32_test::RecordingClass(), 0, reinterpret_cast<HWND>(0x10002), ERROR_NOT_SUPPORTED},
   };
   for (const Case& c : cases) {
     SetLastError(0);

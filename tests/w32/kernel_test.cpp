@@ -104,6 +104,55 @@ TEST_F(NamedMutex, AnotherUsersDeadProcessLeavesTheNameFreeForAll) {
   EXPECT_EQ(CreateInChild(u"Global\\crashed"), ERROR_SUCCESS);
 }
 
+// Processes that create one name at the same moment (half of them as another
+// user when we are root) agree: at most one user holds it, and exactly one of
+// that user's processes made it.
+TEST_F(NamedMutex, ProcessesRacingForANameAgreeOnOneOwner) {
+  constexpr int kProcesses = 8;
+  const bool two_users = geteuid() == 0;
+  for (int round = 0; round < 20; ++round) {
+    const std::u16string name = u"Global\\race-" + w32::ToUtf16(std::to_string(round));
+    int go[2], answers[2], release[2];
+    ASSERT_EQ(pipe(go) | pipe(answers) | pipe(release), 0);
+    for (int i = 0; i < kProcesses; ++i) {
+      if (fork() == 0) {
+        close(release[1]);
+        if (two_users && i % 2 == 1 && setuid(65534) != 0) _exit(250);
+        char byte;
+        (void)!read(go[0], &byte, 1);
+        CreateMutexW(nullptr, FALSE, name.c_str());
+        const char answer[2] = {static_cast<char>(GetLastError()), static_cast<char>(two_users ? i % 2 : 0)};
+        (void)!write(answers[1], answer, 2);
+        (void)!read(release[0], &byte, 1);  // holds the name until every process has answered
+        _exit(0);
+      }
+    }
+    ASSERT_EQ(write(go[1], std::string(kProcesses, 'x').data(), kProcesses), kProcesses);
+    int counts[2][256] = {};
+    for (int i = 0; i < kProcesses; ++i) {
+      char answer[2];
+      ASSERT_EQ(read(answers[0], answer, 2), 2);
+      ++counts[static_cast<int>(answer[1])][static_cast<unsigned char>(answer[0])];
+    }
+    for (int fd : {go[0], go[1], answers[0], answers[1], release[0], release[1]}) close(fd);
+    while (wait(nullptr) > 0) {
+    }
+    int holding_users = 0;
+    int answered = 0;
+    for (const auto& user : counts) {
+      const int holders = user[ERROR_SUCCESS] + user[ERROR_ALREADY_EXISTS];
+      answered += holders + user[ERROR_ACCESS_DENIED];
+      if (holders > 0) {
+        ++holding_users;
+        EXPECT_EQ(user[ERROR_SUCCESS], 1) << "round " << round;
+      }
+    }
+    EXPECT_EQ(answered, kProcesses) << "round " << round;
+    EXPECT_LE(holding_users, 1) << "round " << round;
+    EXPECT_TRUE(two_users || holding_users == 1) << "round " << round;
+  }
+}
+
 TEST_F(NamedMutex, NamesOfOtherKindsAndBadNames) {
   auto event = w32::CreateNamedObject(u"shared-name", "Event");
   ASSERT_TRUE(event);

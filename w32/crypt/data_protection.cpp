@@ -1,24 +1,24 @@
 // Data protection over OpenSSL: AES-256-GCM under a key derived with
 // HKDF-SHA256 from the machine's identity ($W32_SYSROOT/etc/machine-id), so a
-// blob opens on the machine that made it and nowhere else. Without
-// CRYPTPROTECT_LOCAL_MACHINE the key is bound to the user (the effective uid)
-// as well. The binding is a label, as on the platform for the same machine:
-// the machine identity is readable by every local user.
+// blob opens on the machine that made it and nowhere else. Only the machine
+// scope (CRYPTPROTECT_LOCAL_MACHINE) without entropy is built, as the module
+// asks for nothing else: other calls fail with ERROR_NOT_SUPPORTED.
 //
 // The blob, version 1, all integers little-endian:
 //
 //   u32 version | u32 scope | u32 description bytes | description (UTF-16LE)
 //   | 12-byte nonce | cipher text | 16-byte tag
 //
-// The scope is 0 (user) or CRYPTPROTECT_LOCAL_MACHINE. Everything before the
-// cipher text, then the caller's entropy, is authenticated with it. The version
-// comes first so that later formats can be told apart.
+// The scope is CRYPTPROTECT_LOCAL_MACHINE. Everything before the cipher text
+// is authenticated with it. The version comes first so that later formats can
+// be told apart.
 //
 // Failures, as GetLastError reports them:
 //   ERROR_INVALID_PARAMETER  a null blob, or a null buffer with a non-zero size
 //   ERROR_INVALID_DATA       bytes that are not a blob of a known version
-//   NTE_BAD_DATA             a blob that fails authentication: damaged, made on
-//                            another machine or by another user, other entropy
+//   NTE_BAD_DATA             a blob that fails authentication: damaged, or made
+//                            on another machine
+//   ERROR_NOT_SUPPORTED      entropy, or the user scope
 //   NTE_NO_KEY               the machine identity is missing or empty
 //   ERROR_ARITHMETIC_OVERFLOW  a blob that would exceed 4 GiB
 //   ERROR_NOT_ENOUGH_MEMORY, NTE_FAIL  out of memory, OpenSSL failing
@@ -34,13 +34,12 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <utility>
 
 #include "support/delay_load.h"
+#include "support/sysroot.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -53,45 +52,12 @@ constexpr size_t kTagBytes = 16;
 constexpr size_t kKeyBytes = 32;
 constexpr size_t kMachineIdLimit = 4096;
 
-struct CryptoApi {
-  decltype(&::EVP_CIPHER_CTX_ctrl) EVP_CIPHER_CTX_ctrl;
-  decltype(&::EVP_CIPHER_CTX_free) EVP_CIPHER_CTX_free;
-  decltype(&::EVP_CIPHER_CTX_new) EVP_CIPHER_CTX_new;
-  decltype(&::EVP_CipherInit_ex) EVP_CipherInit_ex;
-  decltype(&::EVP_CipherUpdate) EVP_CipherUpdate;
-  decltype(&::EVP_DecryptFinal_ex) EVP_DecryptFinal_ex;
-  decltype(&::EVP_EncryptFinal_ex) EVP_EncryptFinal_ex;
-  decltype(&::EVP_PKEY_CTX_add1_hkdf_info) EVP_PKEY_CTX_add1_hkdf_info;
-  decltype(&::EVP_PKEY_CTX_free) EVP_PKEY_CTX_free;
-  decltype(&::EVP_PKEY_CTX_new_id) EVP_PKEY_CTX_new_id;
-  decltype(&::EVP_PKEY_CTX_set1_hkdf_key) EVP_PKEY_CTX_set1_hkdf_key;
-  decltype(&::EVP_PKEY_CTX_set_hkdf_md) EVP_PKEY_CTX_set_hkdf_md;
-  decltype(&::EVP_PKEY_derive) EVP_PKEY_derive;
-  decltype(&::EVP_PKEY_derive_init) EVP_PKEY_derive_init;
-  decltype(&::EVP_aes_256_gcm) EVP_aes_256_gcm;
-  decltype(&::EVP_sha256) EVP_sha256;
-  decltype(&::RAND_bytes) RAND_bytes;
-};
-
-bool BindCrypto(const LibrarySymbols& symbols, CryptoApi& api) {
-  return symbols.Resolve("EVP_CIPHER_CTX_ctrl", api.EVP_CIPHER_CTX_ctrl) &&
-         symbols.Resolve("EVP_CIPHER_CTX_free", api.EVP_CIPHER_CTX_free) &&
-         symbols.Resolve("EVP_CIPHER_CTX_new", api.EVP_CIPHER_CTX_new) &&
-         symbols.Resolve("EVP_CipherInit_ex", api.EVP_CipherInit_ex) &&
-         symbols.Resolve("EVP_CipherUpdate", api.EVP_CipherUpdate) &&
-         symbols.Resolve("EVP_DecryptFinal_ex", api.EVP_DecryptFinal_ex) &&
-         symbols.Resolve("EVP_EncryptFinal_ex", api.EVP_EncryptFinal_ex) &&
-         symbols.Resolve("EVP_PKEY_CTX_add1_hkdf_info", api.EVP_PKEY_CTX_add1_hkdf_info) &&
-         symbols.Resolve("EVP_PKEY_CTX_free", api.EVP_PKEY_CTX_free) &&
-         symbols.Resolve("EVP_PKEY_CTX_new_id", api.EVP_PKEY_CTX_new_id) &&
-         symbols.Resolve("EVP_PKEY_CTX_set1_hkdf_key", api.EVP_PKEY_CTX_set1_hkdf_key) &&
-         symbols.Resolve("EVP_PKEY_CTX_set_hkdf_md", api.EVP_PKEY_CTX_set_hkdf_md) &&
-         symbols.Resolve("EVP_PKEY_derive", api.EVP_PKEY_derive) &&
-         symbols.Resolve("EVP_PKEY_derive_init", api.EVP_PKEY_derive_init) &&
-         symbols.Resolve("EVP_aes_256_gcm", api.EVP_aes_256_gcm) &&
-         symbols.Resolve("EVP_sha256", api.EVP_sha256) &&
-         symbols.Resolve("RAND_bytes", api.RAND_bytes);
-}
+#define CRYPTO_FUNCTIONS(F)                                                                              \
+  F(EVP_CIPHER_CTX_ctrl) F(EVP_CIPHER_CTX_free) F(EVP_CIPHER_CTX_new) F(EVP_CipherInit_ex) F(EVP_CipherUpdate) \
+  F(EVP_DecryptFinal_ex) F(EVP_EncryptFinal_ex) F(EVP_PKEY_CTX_add1_hkdf_info) F(EVP_PKEY_CTX_free)          \
+  F(EVP_PKEY_CTX_new_id) F(EVP_PKEY_CTX_set1_hkdf_key) F(EVP_PKEY_CTX_set_hkdf_md) F(EVP_PKEY_derive)        \
+  F(EVP_PKEY_derive_init) F(EVP_aes_256_gcm) F(EVP_sha256) F(RAND_bytes)
+W32_DELAY_LOADED_API(CryptoApi, BindCrypto, CRYPTO_FUNCTIONS)
 
 DelayLoaded<CryptoApi> libcrypto("libcrypto.so.3", BindCrypto);
 
@@ -117,19 +83,10 @@ struct Secret {
   ~Secret() { explicit_bzero(bytes, sizeof bytes); }
 };
 
-// The machine identity: the contents of etc/machine-id below W32_SYSROOT,
+// The machine identity: the start of /etc/machine-id below W32_SYSROOT,
 // without surrounding white space. Empty when the file is missing or blank.
 std::string ReadMachineId() {
-  const char* root = std::getenv("W32_SYSROOT");
-  std::string path = root != nullptr && *root != 0 ? root : "/";
-  if (path.back() != '/') path += '/';
-  path += "etc/machine-id";
-  std::string id;
-  if (FILE* file = std::fopen(path.c_str(), "rb")) {
-    char buffer[kMachineIdLimit];
-    id.assign(buffer, std::fread(buffer, 1, sizeof buffer, file));
-    std::fclose(file);
-  }
+  const std::string id = ReadSysText("/etc/machine-id").substr(0, kMachineIdLimit);
   const size_t first = id.find_first_not_of(" \t\r\n");
   const size_t last = id.find_last_not_of(" \t\r\n");
   return first == std::string::npos ? std::string() : id.substr(first, last - first + 1);
@@ -137,11 +94,10 @@ std::string ReadMachineId() {
 
 // HKDF-SHA256 of the machine identity; the info names the format and the scope.
 // The identity is public on the machine; the derived key is wiped after use.
-HRESULT DeriveKey(const CryptoApi& api, DWORD scope, Secret& key) {
+HRESULT DeriveKey(const CryptoApi& api, Secret& key) {
   const std::string id = ReadMachineId();
   if (id.empty()) return NTE_NO_KEY;
-  std::string info = "w32 CryptProtectData v1 ";
-  info += (scope & CRYPTPROTECT_LOCAL_MACHINE) != 0 ? "machine" : "user " + std::to_string(geteuid());
+  const std::string info = "w32 CryptProtectData v1 machine";
   std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> context(api.EVP_PKEY_CTX_new_id(EVP_PKEY_HKDF, nullptr),
                                                                      api.EVP_PKEY_CTX_free);
   size_t length = sizeof key.bytes;
@@ -172,25 +128,29 @@ bool Update(const CryptoApi& api, EVP_CIPHER_CTX* context, BYTE* out, const BYTE
   return true;
 }
 
-// Starts AES-256-GCM and feeds the authenticated header and the entropy.
+// Starts AES-256-GCM and feeds the authenticated header.
 CipherContext StartGcm(const CryptoApi& api, bool encrypt, const Secret& key, const BYTE* header, size_t header_bytes,
-                       const BYTE* nonce, const DATA_BLOB* entropy) {
+                       const BYTE* nonce) {
   CipherContext context(api.EVP_CIPHER_CTX_new(), api.EVP_CIPHER_CTX_free);
   const bool started = context != nullptr &&
                        api.EVP_CipherInit_ex(context.get(), api.EVP_aes_256_gcm(), nullptr, nullptr, nullptr, encrypt) == 1 &&
                        api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_IVLEN, kNonceBytes, nullptr) == 1 &&
                        api.EVP_CipherInit_ex(context.get(), nullptr, nullptr, key.bytes, nonce, encrypt) == 1 &&
-                       Update(api, context.get(), nullptr, header, header_bytes) &&
-                       (entropy == nullptr || Update(api, context.get(), nullptr, entropy->pbData, entropy->cbData));
+                       Update(api, context.get(), nullptr, header, header_bytes);
   if (!started) context.reset();
   return context;
 }
 
 bool BadBlob(const DATA_BLOB* blob) { return blob != nullptr && blob->cbData != 0 && blob->pbData == nullptr; }
 
-// The caller's entropy, or null when it gives none.
-const DATA_BLOB* Entropy(const DATA_BLOB* entropy) {
-  return entropy != nullptr && entropy->cbData != 0 ? entropy : nullptr;
+bool HasEntropy(const DATA_BLOB* entropy) { return entropy != nullptr && entropy->cbData != 0; }
+
+// The key and libcrypto for one call, or false with the last error set.
+bool LoadKey(const CryptoApi** api, Secret& key) {
+  *api = libcrypto.Get();
+  if (*api == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
+  if (const HRESULT status = DeriveKey(**api, key); status != S_OK) return Fail(status);
+  return true;
 }
 
 struct LocalBlock {
@@ -203,8 +163,7 @@ struct LocalBlock {
 }  // namespace
 }  // namespace w32
 
-// CryptProtectData: AES-256-GCM under the machine's (and, without
-// CRYPTPROTECT_LOCAL_MACHINE, the user's) key; no UI, the prompt is not shown.
+// CryptProtectData: AES-256-GCM under the machine's key; no UI, the prompt is not shown.
 BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB* pOptionalEntropy, PVOID,
                              CRYPTPROTECT_PROMPTSTRUCT*, DWORD dwFlags, DATA_BLOB* pDataOut) {
   using namespace w32;
@@ -212,23 +171,22 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
     return Fail(ERROR_INVALID_PARAMETER);
   }
   *pDataOut = {0, nullptr};
+  if ((dwFlags & CRYPTPROTECT_LOCAL_MACHINE) == 0 || HasEntropy(pOptionalEntropy)) return Fail(ERROR_NOT_SUPPORTED);
   const size_t description_bytes = szDataDescr != nullptr ? 2 * WideLength(szDataDescr) : 0;
   const size_t prefix = kHeaderBytes + description_bytes + kNonceBytes;
   const size_t total = prefix + pDataIn->cbData + kTagBytes;
   if (description_bytes > 0xffffffffu || total > 0xffffffffu) return Fail(ERROR_ARITHMETIC_OVERFLOW);
 
-  const DWORD scope = dwFlags & CRYPTPROTECT_LOCAL_MACHINE;
-  const CryptoApi* loaded = libcrypto.Get();
-  if (loaded == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
-  const CryptoApi& api = *loaded;
+  const CryptoApi* loaded = nullptr;
   Secret key;
-  if (const HRESULT status = DeriveKey(api, scope, key); status != S_OK) return Fail(status);
+  if (!LoadKey(&loaded, key)) return FALSE;
+  const CryptoApi& api = *loaded;
 
   LocalBlock blob(total);
   if (blob.address == nullptr) return FALSE;  // LocalAlloc has set the error
   BYTE* at = blob.address;
   PutWord(at, kVersion);
-  PutWord(at + 4, scope);
+  PutWord(at + 4, CRYPTPROTECT_LOCAL_MACHINE);
   PutWord(at + 8, static_cast<DWORD>(description_bytes));
   for (size_t i = 0; i < description_bytes / 2; ++i) {
     at[kHeaderBytes + 2 * i] = static_cast<BYTE>(szDataDescr[i]);
@@ -237,7 +195,7 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
   BYTE* nonce = at + prefix - kNonceBytes;
   if (api.RAND_bytes(nonce, kNonceBytes) != 1) return Fail(NTE_FAIL);
 
-  CipherContext context = StartGcm(api, true, key, at, prefix, nonce, Entropy(pOptionalEntropy));
+  CipherContext context = StartGcm(api, true, key, at, prefix, nonce);
   int final_bytes = 0;
   if (context == nullptr || !Update(api, context.get(), at + prefix, pDataIn->pbData, pDataIn->cbData) ||
       api.EVP_EncryptFinal_ex(context.get(), at + prefix + pDataIn->cbData, &final_bytes) != 1 ||
@@ -248,8 +206,8 @@ BOOL WINAPI CryptProtectData(DATA_BLOB* pDataIn, LPCWSTR szDataDescr, DATA_BLOB*
   return TRUE;
 }
 
-// CryptUnprotectData: opens a blob of CryptProtectData on the machine (and for
-// the user) that made it; the description comes back from LocalAlloc.
+// CryptUnprotectData: opens a blob of CryptProtectData on the machine that made
+// it; the description comes back from LocalAlloc.
 BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_BLOB* pOptionalEntropy, PVOID,
                                CRYPTPROTECT_PROMPTSTRUCT*, DWORD, DATA_BLOB* pDataOut) {
   using namespace w32;
@@ -258,6 +216,7 @@ BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_B
   }
   *pDataOut = {0, nullptr};
   if (ppszDataDescr != nullptr) *ppszDataDescr = nullptr;
+  if (HasEntropy(pOptionalEntropy)) return Fail(ERROR_NOT_SUPPORTED);
 
   const size_t size = pDataIn->cbData;
   const BYTE* at = pDataIn->pbData;
@@ -265,21 +224,20 @@ BOOL WINAPI CryptUnprotectData(DATA_BLOB* pDataIn, LPWSTR* ppszDataDescr, DATA_B
   const DWORD version = GetWord(at);
   const DWORD scope = GetWord(at + 4);
   const size_t description_bytes = GetWord(at + 8);
-  if (version != kVersion || (scope & ~static_cast<DWORD>(CRYPTPROTECT_LOCAL_MACHINE)) != 0 ||
+  if (version != kVersion || scope != CRYPTPROTECT_LOCAL_MACHINE ||
       description_bytes % 2 != 0 || description_bytes > size - kHeaderBytes - kNonceBytes - kTagBytes) {
     return Fail(ERROR_INVALID_DATA);
   }
   const size_t prefix = kHeaderBytes + description_bytes + kNonceBytes;
   const size_t data_bytes = size - prefix - kTagBytes;
 
-  const CryptoApi* loaded = libcrypto.Get();
-  if (loaded == nullptr) return Fail(NTE_PROVIDER_DLL_FAIL);
-  const CryptoApi& api = *loaded;
+  const CryptoApi* loaded = nullptr;
   Secret key;
-  if (const HRESULT status = DeriveKey(api, scope, key); status != S_OK) return Fail(status);
+  if (!LoadKey(&loaded, key)) return FALSE;
+  const CryptoApi& api = *loaded;
   LocalBlock data(data_bytes);
   if (data.address == nullptr) return FALSE;
-  CipherContext context = StartGcm(api, false, key, at, prefix, at + prefix - kNonceBytes, Entropy(pOptionalEntropy));
+  CipherContext context = StartGcm(api, false, key, at, prefix, at + prefix - kNonceBytes);
   if (context == nullptr || !Update(api, context.get(), data.address, at + prefix, data_bytes) ||
       api.EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kTagBytes,
                               const_cast<BYTE*>(at + size - kTagBytes)) != 1) {

@@ -36,7 +36,9 @@ Dispatched DispatchQueued(bool keep_quit);
 int QueueFd();
 
 // Sends the message to every top-level window, each through its own thread;
-// a window whose thread does not answer within a few seconds is skipped.
+// a window whose thread has not begun to handle it within a few seconds is
+// skipped, and the message taken back from its queue, so nothing left queued
+// points to the caller's record.
 // The answers, in window creation order.
 std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam, LPARAM lparam);
 

@@ -49,3 +49,7 @@ WINBASEAPI DWORD WINAPI GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongP
 
 WINBASEAPI UINT WINAPI GetDriveTypeW(LPCWSTR lpRootPathName);
 WINBASEAPI DWORD WINAPI QueryDosDeviceW(LPCWSTR lpDeviceName, LPWSTR lpTargetPath, DWORD ucchMax);
+WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR lpFileName);
+WINBASEAPI BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, PULARGE_INTEGER lpFreeBytesAvailableToCaller,
+                                           PULARGE_INTEGER lpTotalNumberOfBytes,
+                                           PULARGE_INTEGER lpTotalNumberOfFreeBytes);

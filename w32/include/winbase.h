@@ -30,7 +30,9 @@
 #define FILE_FLAG_POSIX_SEMANTICS 0x01000000
 #define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
 
-#define HasOverlappedIoCompleted(lpOverlapped) (((DWORD)(lpOverlapped)->Internal) != STATUS_PENDING)
+// The status is published by the thread that finishes the I/O: read atomically.
+#define HasOverlappedIoCompleted(lpOverlapped) \
+  (((DWORD)__atomic_load_n(&(lpOverlapped)->Internal, __ATOMIC_ACQUIRE)) != STATUS_PENDING)
 
 WINBASEAPI BOOL WINAPI ReadDirectoryChangesW(HANDLE hDirectory, LPVOID lpBuffer, DWORD nBufferLength,
                                              BOOL bWatchSubtree, DWORD dwNotifyFilter, LPDWORD lpBytesReturned,

@@ -11,12 +11,25 @@
 // overflows. A watch descriptor may serve several handles (one folder watched
 // through two handles, or nested watched folders).
 //
+// inotify says nothing of a folder's last-write time when its entries change,
+// so an entry that comes, goes or is renamed also gives a record for its
+// folder (not for the watched folder itself, which is not in its own tree). A
+// subfolder the user may not read is not watched: its own changes still come
+// from its parent. IN_ATTRIB says only that something of an inode changed; the
+// read-only attribute and the last-write time of every entry are kept, so that
+// a change of owner or permissions alone is told from one the filter asks for.
+//
 // The handle's open descriptor keeps a deleted folder alive, so inotify tells
 // of its end (IN_DELETE_SELF) only when the handle closes: the folder's parent
 // is watched as well, and a folder leaving it is checked for a link count of
 // zero. A folder whose file system is unmounted, also lazily while the handle
 // keeps it alive, is found through the mount table, which the service thread
 // polls too.
+//
+// When waiting on or reading the inotify instance fails, the service thread
+// makes a new one and watches every handle's folders again; each handle's
+// next read finishes with 0 bytes, as changes were lost meanwhile. Without a
+// new instance every read fails with ERROR_NETNAME_DELETED.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -129,6 +142,26 @@ struct Change {
   std::string name;
 };
 
+// What the change filter compares of an entry, to tell what an IN_ATTRIB changed.
+struct EntryState {
+  bool read_only;
+  int64_t write_time;   // nanoseconds
+  int64_t change_time;  // the inode's change time when this was read
+  bool judged;          // read for an IN_ATTRIB: its change was compared already
+};
+
+int64_t Nanoseconds(const struct statx_timestamp& time) { return time.tv_sec * 1000000000LL + time.tv_nsec; }
+
+// The state of `name` in the folder `at`; none when it cannot be read.
+std::optional<EntryState> ReadState(int at, const std::string& name) {
+  struct statx status;
+  if (::statx(at, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MODE | STATX_MTIME | STATX_CTIME, &status) != 0) {
+    return std::nullopt;
+  }
+  return EntryState{(status.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0, Nanoseconds(status.stx_mtime),
+                    Nanoseconds(status.stx_ctime), false};
+}
+
 struct PendingRead {
   BYTE* buffer;
   DWORD length;
@@ -144,7 +177,11 @@ class ChangeService;
 class ChangeWatch {
  public:
   ChangeWatch(ChangeService& service, File& file, bool subtree, DWORD filter)
-      : service_(service), file_(file), subtree_(subtree), filter_(filter) {}
+      : service_(service),
+        file_(file),
+        subtree_(subtree),
+        filter_(filter),
+        compares_((filter & (FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE)) != 0) {}
   ~ChangeWatch();
   ChangeWatch(const ChangeWatch&) = delete;
   ChangeWatch& operator=(const ChangeWatch&) = delete;
@@ -164,9 +201,16 @@ class ChangeWatch {
   void OnRemoved(int wd, const std::string& name, bool folder, bool moved);
   void OnRenamed(int from_wd, const std::string& from, int to_wd, const std::string& to, bool folder);
   void OnModified(int wd, const std::string& name, DWORD filter);
+  void OnWritten(int wd, const std::string& name);
+  void OnAttributes(int wd, const std::string& name);
   void OnFolderGone(int wd, DWORD error);
   void OnWatchRemoved(int wd);
   void OnOverflow();
+  // The service has a new inotify instance: the folders are watched again,
+  // and the next read finishes with 0 bytes, since changes were lost meanwhile.
+  // Where the folders cannot be watched any more, reads fail with
+  // ERROR_NETNAME_DELETED.
+  void Restart(bool instance);
   // A folder left the parent of the watched folder: was it this one?
   void CheckRoot();
   // With the ids of the mounts that the process still sees.
@@ -175,11 +219,26 @@ class ChangeWatch {
   void ForgetScans() { scanned_.clear(); }
 
  private:
-  // Opens `path` (relative to the watched folder) and watches it; -1 with errno on failure.
-  int WatchFolder(const std::string& path, int* fd);
+  struct Folder {
+    std::string path;  // relative to the watched folder
+    int parent = -1;   // the watch of the folder that holds it; -1 for the watched folder
+    std::string name;  // its name there
+    std::unordered_map<std::string, EntryState> entries;  // kept when the filter compares them
+  };
+
+  // Opens `path` (relative to the watched folder), entry `name` of the folder
+  // under `parent`, and watches it; -1 with errno on failure.
+  int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd);
   // Watches `path` and, for a subtree read, every folder below it; with
   // `report`, each entry found is reported as added.
-  void AddTree(const std::string& path, bool report);
+  void AddTree(const std::string& path, int parent, const std::string& name, bool report);
+  // An entry of the folder under `wd` came, went or was renamed: the folder's
+  // last-write time moved.
+  void Touched(int wd);
+  // Reads an entry's state again after a change that was reported as it is.
+  void Refresh(int wd, const std::string& name);
+  // The filter bits that an IN_ATTRIB of an entry answers to.
+  DWORD CompareState(int wd, const std::string& name);
   void DropTree(const std::string& path);
   // Watches the parent of the watched folder, wherever it is now.
   void GuardRoot();
@@ -190,10 +249,11 @@ class ChangeWatch {
   File& file_;
   const bool subtree_;
   const DWORD filter_;  // the first read's; later reads cannot change what is watched
+  const bool compares_;  // the filter tells attribute and last-write changes from others
   int root_wd_ = -1;
   int guard_wd_ = -1;  // the watch on the parent folder
   uint64_t mount_id_ = 0;  // the folder's mount, 0 when unknown
-  std::unordered_map<int, std::string> folders_;  // watch descriptor -> folder relative to the root
+  std::unordered_map<int, Folder> folders_;  // by watch descriptor
   // Names that the scan of a new folder reported, until the events queued
   // before the scan are all read: their own creation events are not repeated.
   std::unordered_map<int, std::unordered_set<std::string>> scanned_;
@@ -214,31 +274,42 @@ class ChangeService {
   std::mutex lock;
 
   // With the lock held.
-  int AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user);
-  void DropWatch(int wd, ChangeWatch* user);
+  int AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user) { return Enlist(users_, path, mask, user); }
+  void DropWatch(int wd, ChangeWatch* user) { Unlist(users_, wd, user); }
   // The watch on a watched folder's parent.
-  int AddGuard(const std::string& path, ChangeWatch* guarded);
-  void DropGuard(int wd, ChangeWatch* guarded);
+  int AddGuard(const std::string& path, ChangeWatch* guarded) {
+    return Enlist(guards_, path, IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD, guarded);
+  }
+  void DropGuard(int wd, ChangeWatch* guarded) { Unlist(guards_, wd, guarded); }
   void AddUser(ChangeWatch* watch) { watches_.insert(watch); }
+  bool HasInstance() const { return fd_ >= 0; }
   void RemoveUser(ChangeWatch* watch) { watches_.erase(watch); }
 
  private:
   ChangeService(int fd, int mounts_fd) : fd_(fd), mounts_fd_(mounts_fd) {}
   void Run();
   void CheckMounts();
-  // Reads and handles one batch of queued events; false when there was none.
-  bool ReadEvents();
+  enum class ReadOutcome { kRead, kNone, kFailed };
+  // Reads and handles one batch of queued events.
+  ReadOutcome ReadEvents();
+  // The inotify instance failed (poll or read): a new one replaces it.
+  void Recover(bool closed);
   void Dispatch(const Change& change);
   void DispatchMove(const Change& from, const Change* to);
   std::vector<ChangeWatch*> UsersOf(int wd) const;
+  using Lists = std::unordered_map<int, std::vector<ChangeWatch*>>;
+  // Adds a kernel watch and lists the handle under it once; -1 on failure.
+  int Enlist(Lists& lists, const std::string& path, uint32_t mask, ChangeWatch* watch);
+  void Unlist(Lists& lists, int wd, ChangeWatch* watch);
   // Removes the kernel's watch once neither a handle nor a guard uses it.
   void ReleaseWatch(int wd);
   void CheckGuards(const Change& change);
 
-  const int fd_;
+  int fd_;  // written only by the service thread, with the lock held; -1 once no instance could be had
+  int read_error_ = 0;  // of the last failed read
   const int mounts_fd_;  // the mount table, -1 when it cannot be read
-  std::unordered_map<int, std::vector<ChangeWatch*>> users_;  // watch descriptor -> handles using it
-  std::unordered_map<int, std::vector<ChangeWatch*>> guards_;  // watch descriptor -> handles of its subfolders
+  Lists users_;   // watch descriptor -> handles using it
+  Lists guards_;  // watch descriptor -> handles of its subfolders
   std::unordered_set<ChangeWatch*> watches_;
   // An old-name event waiting for its new-name partner.
   std::optional<Change> move_from_;
@@ -254,7 +325,7 @@ ChangeWatch::~ChangeWatch() {
   service_.RemoveUser(this);
 }
 
-int ChangeWatch::WatchFolder(const std::string& path, int* fd) {
+int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::string& name, int* fd) {
   *fd = ::openat(file_.fd(), path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (*fd < 0) return -1;
   const int wd = service_.AddWatch(ProcPath(*fd), InotifyMask(filter_), this);
@@ -264,14 +335,15 @@ int ChangeWatch::WatchFolder(const std::string& path, int* fd) {
     errno = error;
     return -1;
   }
-  folders_.emplace(wd, path);
+  folders_.emplace(wd, Folder{path, parent, name, {}});
   return wd;
 }
 
 DWORD ChangeWatch::Start() {
   service_.AddUser(this);
+  if (!service_.HasInstance()) return ERROR_NETNAME_DELETED;
   int fd = -1;
-  root_wd_ = WatchFolder("", &fd);
+  root_wd_ = WatchFolder("", -1, "", &fd);
   if (root_wd_ < 0) return errno == ENOSPC ? ERROR_NOT_ENOUGH_QUOTA : ErrorFromErrno(errno);
   struct statx status;
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
@@ -279,7 +351,7 @@ DWORD ChangeWatch::Start() {
   }
   ::close(fd);
   GuardRoot();
-  if (subtree_) AddTree("", false);
+  if (subtree_) AddTree("", -1, "", false);
   return ERROR_SUCCESS;
 }
 
@@ -302,16 +374,23 @@ void ChangeWatch::CheckRoot() {
   GuardRoot();  // it may have moved to another parent
 }
 
-void ChangeWatch::AddTree(const std::string& top, bool report) {
-  std::vector<std::string> folders{top};
+void ChangeWatch::AddTree(const std::string& top, int parent, const std::string& top_name, bool report) {
+  struct Unwatched {
+    std::string path;
+    int parent;
+    std::string name;
+  };
+  std::vector<Unwatched> folders{{top, parent, top_name}};
   while (!folders.empty()) {
-    const std::string path = std::move(folders.back());
+    const Unwatched next = std::move(folders.back());
     folders.pop_back();
     int fd = -1;
-    const int wd = WatchFolder(path, &fd);
+    const int wd = WatchFolder(next.path, next.parent, next.name, &fd);
     if (wd < 0) {
-      // A folder gone already needs nothing; one that cannot be watched loses changes.
-      if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP) OnOverflow();
+      // A folder gone already needs nothing, and one the user may not read is
+      // seen from its parent only; one that cannot be watched for want of
+      // watches or descriptors loses changes.
+      if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && errno != EACCES && errno != EPERM) OnOverflow();
       continue;
     }
     DIR* listing = ::fdopendir(fd);
@@ -327,12 +406,16 @@ void ChangeWatch::AddTree(const std::string& top, bool report) {
         struct stat status;
         folder = ::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
       }
-      const std::string child = Join(path, name);
+      if (compares_) {
+        if (const std::optional<EntryState> state = ReadState(fd, name)) folders_[wd].entries[name] = *state;
+      }
+      const std::string child = Join(next.path, name);
       if (report) {
         Queue(FILE_ACTION_ADDED, child, NameFilter(folder));
         scanned_[wd].insert(name);
+        Touched(wd);
       }
-      if (folder && subtree_) folders.push_back(child);
+      if (folder && subtree_) folders.push_back({child, wd, name});
     }
     ::closedir(listing);
   }
@@ -340,7 +423,7 @@ void ChangeWatch::AddTree(const std::string& top, bool report) {
 
 void ChangeWatch::DropTree(const std::string& path) {
   for (auto it = folders_.begin(); it != folders_.end();) {
-    if (IsWithin(it->second, path)) {
+    if (IsWithin(it->second.path, path)) {
       service_.DropWatch(it->first, this);
       scanned_.erase(it->first);
       it = folders_.erase(it);
@@ -368,16 +451,20 @@ void ChangeWatch::Queue(DWORD action, const std::string& path, DWORD filter) {
 void ChangeWatch::OnCreated(int wd, const std::string& name, bool folder) {
   auto scanned = scanned_.find(wd);
   if (scanned != scanned_.end() && scanned->second.erase(name) != 0) return;  // reported by the scan
-  const std::string path = Join(folders_[wd], name);
+  const std::string path = Join(folders_[wd].path, name);
   Queue(FILE_ACTION_ADDED, path, NameFilter(folder));
-  if (folder && subtree_) AddTree(path, true);
+  Refresh(wd, name);
+  Touched(wd);
+  if (folder && subtree_) AddTree(path, wd, name, true);
 }
 
 void ChangeWatch::OnRemoved(int wd, const std::string& name, bool folder, bool moved) {
   auto scanned = scanned_.find(wd);
   if (scanned != scanned_.end()) scanned->second.erase(name);
-  const std::string path = Join(folders_[wd], name);
+  const std::string path = Join(folders_[wd].path, name);
   Queue(FILE_ACTION_REMOVED, path, NameFilter(folder));
+  folders_[wd].entries.erase(name);
+  Touched(wd);
   // A deleted folder's watches end by themselves; a moved one is still watched elsewhere.
   if (folder && moved) DropTree(path);
 }
@@ -387,24 +474,85 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
     auto scanned = scanned_.find(wd);
     if (scanned != scanned_.end()) scanned->second.erase(wd == from_wd ? from : to);
   }
-  const std::string old_path = Join(folders_[from_wd], from);
-  const std::string new_path = Join(folders_[to_wd], to);
+  const std::string old_path = Join(folders_[from_wd].path, from);
+  const std::string new_path = Join(folders_[to_wd].path, to);
   Queue(FILE_ACTION_RENAMED_OLD_NAME, old_path, NameFilter(folder));
   Queue(FILE_ACTION_RENAMED_NEW_NAME, new_path, NameFilter(folder));
+  folders_[from_wd].entries.erase(from);
+  Refresh(to_wd, to);
+  Touched(from_wd);
+  if (to_wd != from_wd) Touched(to_wd);
   if (!folder || !subtree_) return;
   bool moved_watches = false;
   for (auto& entry : folders_) {
-    if (IsWithin(entry.second, old_path)) {
-      entry.second = new_path + entry.second.substr(old_path.size());
+    Folder& moved = entry.second;
+    if (moved.path == old_path) {
+      moved.parent = to_wd;
+      moved.name = to;
+    }
+    if (IsWithin(moved.path, old_path)) {
+      moved.path = new_path + moved.path.substr(old_path.size());
       moved_watches = true;
     }
   }
   // Renamed before its watch was made: watch it now, with what it holds.
-  if (!moved_watches) AddTree(new_path, true);
+  if (!moved_watches) AddTree(new_path, to_wd, to, true);
 }
 
 void ChangeWatch::OnModified(int wd, const std::string& name, DWORD filter) {
-  Queue(FILE_ACTION_MODIFIED, Join(folders_[wd], name), filter);
+  Queue(FILE_ACTION_MODIFIED, Join(folders_[wd].path, name), filter);
+}
+
+void ChangeWatch::OnWritten(int wd, const std::string& name) {
+  OnModified(wd, name, kModifyFilter);
+  Refresh(wd, name);  // a later change of owner must not count as a write
+}
+
+void ChangeWatch::OnAttributes(int wd, const std::string& name) {
+  OnModified(wd, name, compares_ ? CompareState(wd, name) : kAttribFilter);
+}
+
+void ChangeWatch::Touched(int wd) {
+  auto folder = folders_.find(wd);
+  if (folder == folders_.end() || folder->second.path.empty()) return;  // the watched folder's is not reported
+  Queue(FILE_ACTION_MODIFIED, folder->second.path, FILE_NOTIFY_CHANGE_LAST_WRITE);
+  Refresh(folder->second.parent, folder->second.name);
+}
+
+void ChangeWatch::Refresh(int wd, const std::string& name) {
+  auto folder = folders_.find(wd);
+  if (!compares_ || folder == folders_.end()) return;
+  const std::optional<EntryState> state = ReadState(file_.fd(), Join(folder->second.path, name));
+  if (state) {
+    folder->second.entries[name] = *state;
+  } else {
+    folder->second.entries.erase(name);
+  }
+}
+
+// Any IN_ATTRIB may be a change of owner, permissions or last-access time. A
+// change of the read-only attribute or of the last-write time shows in the
+// entry's state; a state read after the change already (for an event handled
+// before this one) leaves unknown what changed, and then every kind counts.
+DWORD ChangeWatch::CompareState(int wd, const std::string& name) {
+  constexpr DWORD kOthers = FILE_NOTIFY_CHANGE_SECURITY | FILE_NOTIFY_CHANGE_LAST_ACCESS;
+  Folder& folder = folders_[wd];
+  const std::optional<EntryState> now = ReadState(file_.fd(), Join(folder.path, name));
+  auto before = folder.entries.find(name);
+  DWORD changed = kAttribFilter;
+  if (now && before != folder.entries.end()) {
+    const EntryState& old = before->second;
+    changed = kOthers;
+    if (old.read_only != now->read_only) changed |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
+    if (old.write_time != now->write_time) changed |= FILE_NOTIFY_CHANGE_LAST_WRITE;
+    if (changed == kOthers && old.change_time == now->change_time && !old.judged) changed = kAttribFilter;
+  }
+  if (now) {
+    folder.entries[name] = EntryState{now->read_only, now->write_time, now->change_time, true};
+  } else {
+    folder.entries.erase(name);
+  }
+  return changed;
 }
 
 void ChangeWatch::OnFolderGone(int wd, DWORD error) {
@@ -428,6 +576,17 @@ void ChangeWatch::OnOverflow() {
   overflow_ = true;
   std::deque<Record>().swap(queue_);
   scanned_.clear();
+}
+
+void ChangeWatch::Restart(bool instance) {
+  folders_.clear();
+  root_wd_ = -1;
+  guard_wd_ = -1;
+  OnOverflow();
+  if (!instance || Start() != ERROR_SUCCESS) {
+    overflow_ = false;
+    if (broken_ == ERROR_SUCCESS) broken_ = ERROR_NETNAME_DELETED;
+  }
 }
 
 DWORD ChangeWatch::Arm(PendingRead read) {
@@ -527,42 +686,21 @@ ChangeService* ChangeService::Get() {
   return the_service;
 }
 
-int ChangeService::AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user) {
+int ChangeService::Enlist(Lists& lists, const std::string& path, uint32_t mask, ChangeWatch* watch) {
   const int wd = ::inotify_add_watch(fd_, path.c_str(), mask);
   if (wd < 0) return -1;
-  std::vector<ChangeWatch*>& users = users_[wd];
-  if (std::find(users.begin(), users.end(), user) == users.end()) users.push_back(user);
+  std::vector<ChangeWatch*>& listed = lists[wd];
+  if (std::find(listed.begin(), listed.end(), watch) == listed.end()) listed.push_back(watch);
   return wd;
 }
 
-void ChangeService::DropWatch(int wd, ChangeWatch* user) {
-  auto it = users_.find(wd);
-  if (it == users_.end()) return;
-  std::vector<ChangeWatch*>& users = it->second;
-  users.erase(std::remove(users.begin(), users.end(), user), users.end());
-  if (users.empty()) {
-    users_.erase(it);
-    ReleaseWatch(wd);
-  }
-}
-
-int ChangeService::AddGuard(const std::string& path, ChangeWatch* guarded) {
-  const int wd = ::inotify_add_watch(fd_, path.c_str(), IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD);
-  if (wd < 0) return -1;
-  std::vector<ChangeWatch*>& guarded_watches = guards_[wd];
-  if (std::find(guarded_watches.begin(), guarded_watches.end(), guarded) == guarded_watches.end()) {
-    guarded_watches.push_back(guarded);
-  }
-  return wd;
-}
-
-void ChangeService::DropGuard(int wd, ChangeWatch* guarded) {
-  auto it = guards_.find(wd);
-  if (it == guards_.end()) return;
-  std::vector<ChangeWatch*>& guarded_watches = it->second;
-  guarded_watches.erase(std::remove(guarded_watches.begin(), guarded_watches.end(), guarded), guarded_watches.end());
-  if (guarded_watches.empty()) {
-    guards_.erase(it);
+void ChangeService::Unlist(Lists& lists, int wd, ChangeWatch* watch) {
+  auto it = lists.find(wd);
+  if (it == lists.end()) return;
+  std::vector<ChangeWatch*>& listed = it->second;
+  listed.erase(std::remove(listed.begin(), listed.end(), watch), listed.end());
+  if (listed.empty()) {
+    lists.erase(it);
     ReleaseWatch(wd);
   }
 }
@@ -584,13 +722,23 @@ std::vector<ChangeWatch*> ChangeService::UsersOf(int wd) const {
   return it == users_.end() ? std::vector<ChangeWatch*>{} : it->second;
 }
 
+// The thread never ends: a failed wait or read recovers (Recover), so a
+// pending read always finishes.
 void ChangeService::Run() {
   for (;;) {
     // The mount table reports a change as POLLPRI; a negative descriptor is skipped.
     pollfd ready[2] = {{fd_, POLLIN, 0}, {mounts_fd_, POLLPRI, 0}};
     const int count = ::poll(ready, 2, move_from_ ? kMovePairMilliseconds : -1);
-    if (count < 0 && errno != EINTR) return;
+    const int poll_error = count < 0 ? errno : 0;
     std::lock_guard<std::mutex> guard(lock);
+    if (poll_error != 0 && poll_error != EINTR) {
+      Recover(false);
+      continue;
+    }
+    if (count > 0 && (ready[0].revents & (POLLERR | POLLNVAL))) {
+      Recover((ready[0].revents & POLLNVAL) != 0);
+      continue;
+    }
     if (count > 0 && (ready[1].revents & (POLLPRI | POLLERR))) CheckMounts();
     if (count == 0 && move_from_) {
       // No partner came: the item left the watched folders.
@@ -598,9 +746,11 @@ void ChangeService::Run() {
       move_from_.reset();
       DispatchMove(from, nullptr);
     }
-    while (ReadEvents()) {
+    ReadOutcome outcome;
+    while ((outcome = ReadEvents()) == ReadOutcome::kRead) {
       for (ChangeWatch* watch : watches_) watch->Deliver();
     }
+    if (outcome == ReadOutcome::kFailed) Recover(read_error_ == EBADF);
     for (ChangeWatch* watch : watches_) {
       watch->ForgetScans();
       watch->Deliver();
@@ -629,10 +779,28 @@ void ChangeService::CheckMounts() {
   for (ChangeWatch* watch : watches_) watch->CheckMount(mounts);
 }
 
-bool ChangeService::ReadEvents() {
+void ChangeService::Recover(bool closed) {
+  // A descriptor closed behind our back may have been reused: it is not ours to close.
+  if (!closed && fd_ >= 0) ::close(fd_);
+  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  users_.clear();
+  guards_.clear();
+  move_from_.reset();
+  for (ChangeWatch* watch : watches_) {
+    watch->Restart(fd_ >= 0);
+    watch->Deliver();
+  }
+}
+
+ChangeService::ReadOutcome ChangeService::ReadEvents() {
+  if (fd_ < 0) return ReadOutcome::kNone;
   alignas(inotify_event) char data[65536];
   const ssize_t size = ::read(fd_, data, sizeof data);
-  if (size <= 0) return false;
+  if (size < 0 && errno != EAGAIN && errno != EINTR) {
+    read_error_ = errno;
+    return ReadOutcome::kFailed;
+  }
+  if (size <= 0) return ReadOutcome::kNone;
   for (ssize_t offset = 0; offset < size;) {
     const auto* event = reinterpret_cast<const inotify_event*>(data + offset);
     offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
@@ -657,7 +825,7 @@ bool ChangeService::ReadEvents() {
     }
     Dispatch(change);
   }
-  return true;
+  return ReadOutcome::kRead;
 }
 
 void ChangeService::Dispatch(const Change& event) {
@@ -680,9 +848,9 @@ void ChangeService::Dispatch(const Change& event) {
     } else if (event.mask & IN_DELETE) {
       watch->OnRemoved(event.wd, name, folder, false);
     } else if (event.mask & IN_MODIFY) {
-      watch->OnModified(event.wd, name, kModifyFilter);
+      watch->OnWritten(event.wd, name);
     } else if (event.mask & IN_ATTRIB) {
-      watch->OnModified(event.wd, name, kAttribFilter);
+      watch->OnAttributes(event.wd, name);
     } else if (event.mask & IN_ACCESS) {
       watch->OnModified(event.wd, name, kAccessFilter);
     }

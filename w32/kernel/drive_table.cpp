@@ -86,6 +86,7 @@ class DriveTable {
     if (!IsAsciiLetter(letter)) return {};
     std::lock_guard<std::mutex> lock(mutex_);
     RefreshIfChangedLocked();
+    AdoptTableLinkLocked(LetterIndex(letter));
     return slots_[LetterIndex(letter)].root;
   }
 
@@ -101,6 +102,7 @@ class DriveTable {
     if (!IsAsciiLetter(letter)) return false;
     std::lock_guard<std::mutex> lock(mutex_);
     RefreshIfChangedLocked();
+    AdoptTableLinkLocked(LetterIndex(letter));
     const Slot& slot = slots_[LetterIndex(letter)];
     if (slot.kind == SlotKind::kNone) return false;
     *volume = VolumeLocked(LetterIndex(letter));
@@ -145,6 +147,21 @@ class DriveTable {
     volume.optical = slot.kind == SlotKind::kOptical;
     volume.folder = slot.kind == SlotKind::kFixed;
     return volume;
+  }
+
+  // A link made in the table folder after it was read gives its letter when
+  // that letter is first asked for, unless the letter went to a volume meanwhile.
+  void AdoptTableLinkLocked(int index) {
+    if (slots_[index].kind != SlotKind::kNone) return;
+    const std::string folder = DriveTableFolder();
+    if (folder.empty()) return;
+    for (const char letter : {static_cast<char>('a' + index), static_cast<char>('A' + index)}) {
+      std::string root = LinkTarget(folder + "/" + letter + ":");
+      if (root.empty()) continue;
+      while (root.size() > 1 && root.back() == '/') root.pop_back();
+      slots_[index] = Slot{SlotKind::kFixed, root, root, {}, {}};
+      return;
+    }
   }
 
   void ReadTableFolder() {

@@ -7,10 +7,11 @@
 
 #include <cerrno>
 #include <map>
+#include <string>
 #include <utility>
 #include <vector>
 
-#include "support/text.h"
+#include "kernel/drive_table.h"
 
 namespace w32 {
 
@@ -128,6 +129,31 @@ int OpenFlags(DWORD access, bool folder) {
   return O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
 }
 
+// The access(2) mode that the data access asked for needs.
+int AccessMode(DWORD access) {
+  int mode = F_OK;
+  if (access & (FILE_READ_DATA | FILE_EXECUTE)) mode |= R_OK;
+  if (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) mode |= W_OK;
+  return mode;
+}
+
+// Opens for real what an O_PATH descriptor found, and consumes that
+// descriptor. A FIFO, socket or device keeps it instead: opening one for real
+// would wait for a writer or act on the device, so the access is checked by
+// hand. -1 with errno on failure.
+int OpenFound(int found, const struct stat& status, DWORD access) {
+  const std::string path = "/proc/self/fd/" + std::to_string(found);
+  const bool special = !S_ISDIR(status.st_mode) && !S_ISREG(status.st_mode);
+  const int fd = special ? (::faccessat(AT_FDCWD, path.c_str(), AccessMode(access), AT_EACCESS) == 0 ? found : -1)
+                         : ::open(path.c_str(), OpenFlags(access, S_ISDIR(status.st_mode)));
+  if (fd != found) {
+    const int error = errno;
+    ::close(found);
+    errno = error;
+  }
+  return fd;
+}
+
 // Filetime ticks (100 ns since 1601) of a Linux time.
 FILETIME ToFileTime(const struct statx_timestamp& time) {
   constexpr ULONGLONG kEpochDifference = 11644473600ULL;
@@ -138,11 +164,12 @@ FILETIME ToFileTime(const struct statx_timestamp& time) {
 }  // namespace
 }  // namespace w32
 
-// CreateFileW: open(2) of an existing file or folder by its native path;
-// folders need FILE_FLAG_BACKUP_SEMANTICS and open read-only whatever the
-// access asked; share modes are checked among w32's own handles of the same
-// file. Only OPEN_EXISTING is supported; security attributes and the template
-// are not modelled.
+// CreateFileW: an O_PATH open(2) of an existing file or folder by its native
+// path (a drive form maps through the drive table), then a real open through that descriptor (FIFOs, sockets and devices
+// keep it: see OpenFound); folders need FILE_FLAG_BACKUP_SEMANTICS and open
+// read-only whatever the access asked; share modes are checked among w32's own
+// handles of the same file. Only OPEN_EXISTING is supported; security
+// attributes and the template are not modelled.
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags_and_attributes, HANDLE) {
   if (name == nullptr || disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
@@ -154,27 +181,33 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     SetLastError(ERROR_NOT_SUPPORTED);
     return INVALID_HANDLE_VALUE;
   }
-  const std::string path = w32::ToUtf8(name);
+  std::string path;
+  if (!w32::ToNativePath(name, &path)) return INVALID_HANDLE_VALUE;
   if (path.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
   const DWORD access = w32::MapGenericAccess(desired_access);
-  struct stat before;
-  const bool folder = ::stat(path.c_str(), &before) == 0 && S_ISDIR(before.st_mode);
-  if (folder && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
-  }
-  const int fd = ::open(path.c_str(), w32::OpenFlags(access, folder));
-  if (fd < 0) {
+  const int found = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (found < 0) {
     SetLastError(errno == ENOENT ? w32::MissingError(path) : w32::ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   struct stat status;
-  if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode) != folder) {
-    ::close(fd);
-    SetLastError(ERROR_ACCESS_DENIED);  // the path changed kind under us
+  if (::fstat(found, &status) != 0) {
+    SetLastError(w32::ErrorFromErrno(errno));
+    ::close(found);
+    return INVALID_HANDLE_VALUE;
+  }
+  const bool folder = S_ISDIR(status.st_mode);
+  if (folder && (flags_and_attributes & FILE_FLAG_BACKUP_SEMANTICS) == 0) {
+    ::close(found);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int fd = w32::OpenFound(found, status, access);
+  if (fd < 0) {
+    SetLastError(w32::ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
   std::shared_ptr<void> share = w32::RegisterShare(status, access, share_mode);

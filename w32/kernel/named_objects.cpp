@@ -6,13 +6,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 #include "support/delay_load.h"
-#include "support/text.h"
 
 namespace w32 {
 namespace {
@@ -20,27 +23,107 @@ namespace {
 const std::u16string kGlobalPrefix = u"Global\\";
 const std::u16string kLocalPrefix = u"Local\\";
 
-std::string ObjectRoot() {
-  const char* dir = std::getenv("W32_OBJECT_DIR");
-  return (dir != nullptr && *dir != 0) ? dir : "/tmp/.w32-objects";
-}
+// Readable by all, so that other users can tell whether a "Global\" object
+// lives; nobody but its maker can change it.
+constexpr mode_t kFileMode = 0444;
+// The places a "Global\" name may take in the shared folder. We cannot remove
+// what another user left there, so the name moves on to the next place.
+constexpr int kGlobalPlaces = 32;
+// How often we look again, a millisecond apart, at a name that another of our
+// own processes is making or removing: about a second, also on a busy machine.
+constexpr int kAttempts = 1000;
 
-// The logon session: the desktop's session id, else the kernel's audit session.
-std::string SessionId() {
-  if (const char* id = std::getenv("XDG_SESSION_ID"); id != nullptr && *id != 0) return id;
-  std::ifstream file("/proc/self/sessionid");
-  std::string id;
-  if (file >> id) return id;
-  return "0";
-}
-
-// Shared folders are world-writable and sticky, like /tmp.
-bool EnsureSharedFolder(const std::string& path) {
-  if (::mkdir(path.c_str(), 01777) == 0) {
-    ::chmod(path.c_str(), 01777);
-    return true;
+DWORD ErrorOf(int error) {
+  switch (error) {
+    case ENOENT:
+      return ERROR_PATH_NOT_FOUND;
+    case EMFILE:
+    case ENFILE:
+      return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM:
+    case ENOSPC:
+      return ERROR_NOT_ENOUGH_MEMORY;
+    default:
+      return ERROR_ACCESS_DENIED;  // a link, another user's file or folder, a folder we may not write
   }
-  return errno == EEXIST;
+}
+
+std::unique_ptr<NamedObjectEntry> Fail(DWORD error) {
+  SetLastError(error);
+  return nullptr;
+}
+
+void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+
+// The logon session: the desktop's session id, else the kernel's audit
+// session. Only letters and digits make a folder name.
+std::string SessionId() {
+  std::string id;
+  if (const char* env = std::getenv("XDG_SESSION_ID"); env != nullptr && *env != 0) {
+    id = env;
+  } else {
+    std::ifstream file("/proc/self/sessionid");
+    file >> id;
+  }
+  const bool plain = !id.empty() && id.size() <= 32 &&
+                     std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isalnum(c) != 0; });
+  return plain ? id : "0";
+}
+
+// Root's or ours, and nobody else may remove or replace what we put in it.
+bool SharedByAll(const struct stat& status) {
+  return S_ISDIR(status.st_mode) && (status.st_uid == 0 || status.st_uid == ::geteuid()) &&
+         ((status.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (status.st_mode & S_ISVTX) != 0);
+}
+
+bool OursAlone(const struct stat& status) {
+  return S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+// Opens the folder `path` (below `parent`), never through a link in its last
+// step, when `trusted` accepts what it is.
+DWORD OpenFolder(int parent, const std::string& path, bool (*trusted)(const struct stat&), UniqueFd& out) {
+  UniqueFd fd(::openat(parent, path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return ErrorOf(errno);
+  struct stat status;
+  if (::fstat(fd.get(), &status) != 0 || !trusted(status)) return ERROR_ACCESS_DENIED;
+  out = std::move(fd);
+  return ERROR_SUCCESS;
+}
+
+// Makes, or finds, the folder `name` below `parent`, ours alone.
+DWORD OwnFolder(int parent, const std::string& name, UniqueFd& out) {
+  if (::mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) return ErrorOf(errno);
+  return OpenFolder(parent, name, OursAlone, out);
+}
+
+const char* ObjectDirSetting() {
+  const char* dir = std::getenv("W32_OBJECT_DIR");
+  return (dir != nullptr && *dir != 0) ? dir : nullptr;
+}
+
+// The folder every user shares: W32_OBJECT_DIR, else /dev/shm, else /tmp.
+DWORD OpenSharedFolder(UniqueFd& out) {
+  if (const char* dir = ObjectDirSetting()) return OpenFolder(AT_FDCWD, dir, SharedByAll, out);
+  for (const char* dir : {"/dev/shm", "/tmp"}) {
+    if (OpenFolder(AT_FDCWD, dir, SharedByAll, out) == ERROR_SUCCESS) return ERROR_SUCCESS;
+  }
+  return ERROR_PATH_NOT_FOUND;
+}
+
+// The folder of this user's objects: in the runtime folder that the desktop
+// made for the user, else a folder of ours in the shared folder.
+DWORD OpenUserFolder(UniqueFd& out) {
+  const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
+  UniqueFd runtime;
+  if (ObjectDirSetting() == nullptr && runtime_dir != nullptr && *runtime_dir == '/' &&
+      OpenFolder(AT_FDCWD, runtime_dir, OursAlone, runtime) == ERROR_SUCCESS) {
+    return OwnFolder(runtime.get(), "w32-objects", out);
+  }
+  UniqueFd shared;
+  const DWORD error = OpenSharedFolder(shared);
+  if (error != ERROR_SUCCESS) return error;
+  return OwnFolder(shared.get(), "w32-user-" + std::to_string(::geteuid()), out);
 }
 
 struct HashApi {
@@ -54,7 +137,7 @@ DelayLoaded<HashApi> libcrypto("libcrypto.so.3", BindHash);
 // The name's own UTF-16 code units, hashed: names that differ in any unit,
 // even an unpaired surrogate, are different objects. Nothing when libcrypto
 // cannot be loaded.
-std::optional<std::string> FileNameFor(const std::u16string& name) {
+std::optional<std::string> HashOf(const std::u16string& name) {
   const HashApi* api = libcrypto.Get();
   if (api == nullptr) return std::nullopt;
   unsigned char digest[SHA256_DIGEST_LENGTH];
@@ -68,129 +151,224 @@ std::optional<std::string> FileNameFor(const std::u16string& name) {
   return out;
 }
 
-// Serialises creation and the last close within one namespace folder.
-class FolderLock {
- public:
-  explicit FolderLock(const std::string& folder)
-      : fd_(::open((folder + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
-    if (fd_ >= 0) {
-      ::fchmod(fd_, 0666);
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+// Whether `fd` is still the file `name` in `folder`.
+bool IsAt(int folder, const std::string& name, int fd) {
+  struct stat there;
+  struct stat ours;
+  return ::fstatat(folder, name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && ::fstat(fd, &ours) == 0 &&
+         there.st_dev == ours.st_dev && there.st_ino == ours.st_ino;
+}
+
+// Removes `name` if it still is our file `fd`. Callers make sure that no other
+// process of ours can remove or make it meanwhile: they hold it exclusively, or
+// they are the only process of ours that holds the name.
+void RemoveIfAt(int folder, const std::string& name, int fd) {
+  if (IsAt(folder, name, fd)) ::unlinkat(folder, name.c_str(), 0);
+}
+
+// Opens an existing file for its lock, never through a link; non-blocking, so
+// that a FIFO put in its place cannot stop us.
+UniqueFd OpenExisting(int folder, const std::string& name) {
+  return UniqueFd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+}
+
+// Makes the file `name` and holds it. Fails with EEXIST when it exists, and
+// with EAGAIN when another process took the new file for one left behind
+// before we held it.
+UniqueFd CreateHeld(int folder, const std::string& name) {
+  UniqueFd fd(::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+  if (!fd) return fd;
+  if (::fchmod(fd.get(), kFileMode) == 0 && ::flock(fd.get(), LOCK_SH | LOCK_NB) == 0 && IsAt(folder, name, fd.get())) {
+    return fd;
+  }
+  errno = EAGAIN;
+  return UniqueFd();
+}
+
+// Opens our file of a name, or makes it (`created`). An opened file's record
+// is read into `record`.
+DWORD OpenOwnFile(ObjectFile& file, bool& created, std::string& record) {
+  const int folder = file.folder.get();
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    UniqueFd fd = OpenExisting(folder, file.name);
+    if (!fd) {
+      if (errno != ENOENT) return ErrorOf(errno);
+      fd = CreateHeld(folder, file.name);
+      if (fd) {
+        file.fd = std::move(fd);
+        created = true;
+        return ERROR_SUCCESS;
+      }
+      if (errno != EEXIST && errno != EAGAIN) return ErrorOf(errno);
+      continue;
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+      RemoveIfAt(folder, file.name, fd.get());  // nobody holds it: left by a process that ended
+      continue;
+    }
+    if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0 && IsAt(folder, file.name, fd.get())) {
+      char buffer[64];
+      const ssize_t n = ::pread(fd.get(), buffer, sizeof buffer, 0);
+      record.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+      if (!record.empty() && record.back() == '\n') {
+        file.fd = std::move(fd);
+        created = false;
+        return ERROR_SUCCESS;
       }
     }
+    Pause();  // another process of ours is making or removing it
   }
-  ~FolderLock() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FolderLock(const FolderLock&) = delete;
-  FolderLock& operator=(const FolderLock&) = delete;
-  bool ok() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
-// The first lines of an object's file: its kind and the user who made it.
-struct Header {
-  std::string kind;
-  std::string owner;
-};
-
-Header ReadHeader(int fd) {
-  char buffer[128] = {};
-  const ssize_t n = ::pread(fd, buffer, sizeof buffer - 1, 0);
-  const std::string text(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-  const size_t first = text.find('\n');
-  const size_t second = first == std::string::npos ? std::string::npos : text.find('\n', first + 1);
-  if (second == std::string::npos) return {};
-  return {text.substr(0, first), text.substr(first + 1, second - first - 1)};
+  return ERROR_ACCESS_DENIED;
 }
 
-DWORD ErrorFromErrno(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      return ERROR_ACCESS_DENIED;
-    case EMFILE:
-    case ENFILE:
-      return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM:
-      return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-      return ERROR_PATH_NOT_FOUND;
-  }
+std::string PlaceName(const std::string& hash, int place) {
+  return "w32-global-" + hash + "-" + std::to_string(place);
 }
 
-std::unique_ptr<NamedObjectEntry> Fail(DWORD error) {
-  SetLastError(error);
-  return nullptr;
+enum class Place {
+  kFree,
+  kLeft,      // a file of ours that nobody holds, held exclusively in `fd` to be removed
+  kTaken,     // another user's file that some process holds
+  kUnusable,  // another user's file left behind, a link, something we may not read,
+              // or a file of ours that no process of ours holds but someone keeps locked
+};
+
+Place LookAt(int folder, const std::string& name, UniqueFd& fd) {
+  fd = OpenExisting(folder, name);
+  if (!fd) return errno == ENOENT ? Place::kFree : Place::kUnusable;
+  struct stat status;
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return Place::kUnusable;
+  const bool held = ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
+  if (status.st_uid == ::geteuid()) return held ? Place::kUnusable : Place::kLeft;
+  return held ? Place::kTaken : Place::kUnusable;
+}
+
+// Whether another user holds the name in a place other than `ours`.
+bool TakenByAnother(int folder, const std::string& hash, int ours) {
+  for (int place = 0; place < kGlobalPlaces; ++place) {
+    UniqueFd fd;
+    if (place != ours && LookAt(folder, PlaceName(hash, place), fd) == Place::kTaken) return true;
+  }
+  return false;
+}
+
+// Shows a name that we have just made to other users. Two users who do so at
+// once may both look taken to each other; then both are refused, never both
+// given the name: each looks for the other only after holding its own file.
+DWORD ClaimGlobal(const std::string& hash, ObjectFile& shown, int& place) {
+  const int folder = shown.folder.get();
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    place = -1;
+    for (int candidate = 0; candidate < kGlobalPlaces; ++candidate) {
+      const std::string name = PlaceName(hash, candidate);
+      UniqueFd fd;
+      switch (LookAt(folder, name, fd)) {
+        case Place::kTaken:
+          return ERROR_ACCESS_DENIED;
+        case Place::kLeft:
+          RemoveIfAt(folder, name, fd.get());
+          [[fallthrough]];
+        case Place::kFree:
+          if (place < 0) place = candidate;
+          break;
+        case Place::kUnusable:
+          break;
+      }
+    }
+    if (place < 0) return ERROR_ACCESS_DENIED;  // files we cannot remove fill every place
+    shown.name = PlaceName(hash, place);
+    shown.fd = CreateHeld(folder, shown.name);
+    if (!shown.fd) {
+      if (errno == EEXIST || errno == EAGAIN) continue;
+      return ErrorOf(errno);
+    }
+    if (!TakenByAnother(folder, hash, place)) return ERROR_SUCCESS;
+    RemoveIfAt(folder, shown.name, shown.fd.get());
+    return ERROR_ACCESS_DENIED;
+  }
+  return ERROR_ACCESS_DENIED;
+}
+
+// Holds the file by which the process that made our name shows it.
+DWORD JoinGlobal(const std::string& hash, int place, ObjectFile& shown) {
+  const int folder = shown.folder.get();
+  shown.name = PlaceName(hash, place);
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    UniqueFd fd = OpenExisting(folder, shown.name);
+    struct stat status;
+    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_uid != ::geteuid()) return ERROR_ACCESS_DENIED;
+    if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0 && IsAt(folder, shown.name, fd.get())) {
+      // Our other processes may all have let go before we held it.
+      if (TakenByAnother(folder, hash, place)) return ERROR_ACCESS_DENIED;
+      shown.fd = std::move(fd);
+      return ERROR_SUCCESS;
+    }
+    Pause();  // another process is testing whether it lives
+  }
+  return ERROR_ACCESS_DENIED;
 }
 
 }  // namespace
 
 NamedObjectEntry::~NamedObjectEntry() {
-  FolderLock lock(folder_);
-  // Our shared lock turns exclusive only when no other handle holds the object:
-  // then the name is free again and its file goes.
-  if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) ::unlink(path_.c_str());
-  ::close(fd_);
+  // Our shared lock turns exclusive only when no other handle holds the name;
+  // then it is free again, and its files go while nobody else can open them.
+  if (::flock(file_.fd.get(), LOCK_EX | LOCK_NB) != 0) return;
+  if (shown_.fd) RemoveIfAt(shown_.folder.get(), shown_.name, shown_.fd.get());
+  RemoveIfAt(file_.folder.get(), file_.name, file_.fd.get());
+}
+
+bool NamedObjectEntry::Finish(const std::string& record) {
+  return ::pwrite(file_.fd.get(), record.data(), record.size(), 0) == static_cast<ssize_t>(record.size());
 }
 
 std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, const char* kind) {
   if (name.size() > MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
-  std::string folder = ObjectRoot();
+  const bool global = name.compare(0, kGlobalPrefix.size(), kGlobalPrefix) == 0;
   std::u16string local_name = name;
-  if (name.compare(0, kGlobalPrefix.size(), kGlobalPrefix) == 0) {
-    folder += "/Global";
+  if (global) {
     local_name = name.substr(kGlobalPrefix.size());
-  } else {
-    if (name.compare(0, kLocalPrefix.size(), kLocalPrefix) == 0) local_name = name.substr(kLocalPrefix.size());
-    folder += "/Session-" + SessionId();
+  } else if (name.compare(0, kLocalPrefix.size(), kLocalPrefix) == 0) {
+    local_name = name.substr(kLocalPrefix.size());
   }
   if (local_name.find(u'\\') != std::u16string::npos) return Fail(ERROR_PATH_NOT_FOUND);
-  if (!EnsureSharedFolder(ObjectRoot()) || !EnsureSharedFolder(folder)) return Fail(ERROR_PATH_NOT_FOUND);
+  const std::optional<std::string> hash = HashOf(local_name);
+  if (!hash) return Fail(ERROR_MOD_NOT_FOUND);
 
-  const std::optional<std::string> file_name = FileNameFor(local_name);
-  if (!file_name) return Fail(ERROR_MOD_NOT_FOUND);
-
-  FolderLock lock(folder);
-  if (!lock.ok()) return Fail(ErrorFromErrno(errno));
-  const std::string path = folder + "/" + *file_name;
-
-  // Open without O_CREAT first: protected_regular forbids creating opens of
-  // other users' files in sticky folders. Object files are writable by all,
-  // so that anyone can take over a name that nobody holds any more.
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd >= 0) ::fchmod(fd, 0666);
+  ObjectFile file;
+  file.name = *hash;
+  UniqueFd user_folder;
+  DWORD error = OpenUserFolder(user_folder);
+  if (error == ERROR_SUCCESS) {
+    error = OwnFolder(user_folder.get(), global ? "global" : "session-" + SessionId(), file.folder);
   }
-  if (fd < 0) return Fail(ErrorFromErrno(errno));
+  bool created = false;
+  std::string record;
+  if (error == ERROR_SUCCESS) error = OpenOwnFile(file, created, record);
+  if (error != ERROR_SUCCESS) return Fail(error);
+  // From here the entry lets the name go again if anything fails.
+  auto entry = std::make_unique<NamedObjectEntry>(std::move(file), created);
+  // A record is a line with the kind, then for a "Global\" name one with its place.
+  const size_t end_of_kind = record.find('\n');
+  if (!created && record.compare(0, end_of_kind, kind) != 0) return Fail(ERROR_INVALID_HANDLE);
 
-  const std::string me = std::to_string(::geteuid());
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    // Held by some process: open the existing object if it is ours and of our kind.
-    const Header header = ReadHeader(fd);
-    const DWORD refusal = header.kind != kind ? ERROR_INVALID_HANDLE
-                          : header.owner != me ? ERROR_ACCESS_DENIED
-                                               : ERROR_SUCCESS;
-    if (refusal != ERROR_SUCCESS) {
-      ::close(fd);
-      return Fail(refusal);
+  std::string new_record = std::string(kind) + "\n";
+  if (global) {
+    ObjectFile shown;
+    int place = -1;
+    error = OpenSharedFolder(shown.folder);
+    if (error == ERROR_SUCCESS && created) {
+      error = ClaimGlobal(*hash, shown, place);
+    } else if (error == ERROR_SUCCESS) {
+      place = std::atoi(record.c_str() + end_of_kind + 1);
+      error = JoinGlobal(*hash, place, shown);
     }
-    ::flock(fd, LOCK_SH);
-    return std::make_unique<NamedObjectEntry>(fd, folder, path, false);
+    if (error != ERROR_SUCCESS) return Fail(error);
+    entry->Show(std::move(shown));
+    new_record += std::to_string(place) + "\n";
   }
-
-  // Nobody holds it: new, or left by a process that ended. Either way it is ours now.
-  const std::string header = std::string(kind) + "\n" + me + "\n" + ToUtf8(name) + "\n";
-  if (::ftruncate(fd, 0) != 0 ||
-      ::pwrite(fd, header.data(), header.size(), 0) != static_cast<ssize_t>(header.size())) {
-    ::close(fd);
-    return Fail(ERROR_NOT_ENOUGH_MEMORY);
-  }
-  ::flock(fd, LOCK_SH);
-  return std::make_unique<NamedObjectEntry>(fd, folder, path, true);
+  if (created && !entry->Finish(new_record)) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  return entry;
 }
 
 }  // namespace w32

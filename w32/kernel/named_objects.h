@@ -1,22 +1,37 @@
 #pragma once
-// The namespace of named kernel objects, shared by every process of the machine.
+// The namespace of named kernel objects, shared by every process of the machine
+// and closed to other local users.
 //
-// Each name is a lock file in a runtime folder: one per logon session for plain
-// and "Local\" names, one per machine for "Global\" names. Every open handle
-// holds a shared flock on its own descriptor of the file, so the object exists
-// exactly while some process holds one; a dying process lets go with its
-// descriptors. The file records the kind of object and the creating user.
+// A name is a file in a folder of its user alone: one per logon session for
+// plain and "Local\" names, one per user for "Global\" names. Every open handle
+// holds a shared flock on its own descriptor of the file, so the object lives
+// exactly while some process holds one, and a dying process lets go with its
+// descriptors. A "Global\" object is also shown to every other user by a file
+// of its owner in a sticky folder that all users share, held the same way; the
+// owner is the file's, as the kernel recorded it.
+//
+// No lock is ever waited for: every attempt is non-blocking. A name that another
+// user holds, or whose file another user keeps locked, is refused.
 #include <windows.h>
 
 #include <memory>
 #include <string>
 
+#include "support/unique_fd.h"
+
 namespace w32 {
+
+// A file of the namespace: the folder it is in, its name there, our descriptor.
+struct ObjectFile {
+  UniqueFd folder;
+  std::string name;
+  UniqueFd fd;
+};
 
 class NamedObjectEntry {
  public:
-  NamedObjectEntry(int fd, std::string folder, std::string path, bool created)
-      : fd_(fd), folder_(std::move(folder)), path_(std::move(path)), created_(created) {}
+  NamedObjectEntry(ObjectFile file, bool created) : file_(std::move(file)), created_(created) {}
+  // The last handle of the name, in any process, removes its files.
   ~NamedObjectEntry();
   NamedObjectEntry(const NamedObjectEntry&) = delete;
   NamedObjectEntry& operator=(const NamedObjectEntry&) = delete;
@@ -24,18 +39,25 @@ class NamedObjectEntry {
   // True when this open made the object; false when it existed before.
   bool created() const { return created_; }
 
+  // Holds `shown`, the file that shows a "Global\" object to other users.
+  void Show(ObjectFile shown) { shown_ = std::move(shown); }
+
+  // Writes the new object's record; from then on other processes open it.
+  bool Finish(const std::string& record);
+
  private:
-  int fd_;
-  std::string folder_;
-  std::string path_;
+  ObjectFile file_;
+  ObjectFile shown_;
   bool created_;
 };
 
 // Creates or opens the object `name` of `kind` ("Mutex", "Event", ...).
 // On failure returns null and sets the last error: ERROR_INVALID_HANDLE when
-// the name holds another kind of object, ERROR_ACCESS_DENIED when another
-// user's object holds it, ERROR_PATH_NOT_FOUND for an unknown namespace,
-// ERROR_FILENAME_EXCED_RANGE for a name over MAX_PATH characters,
+// the name holds another kind of our objects; ERROR_ACCESS_DENIED when another
+// user holds the name or keeps its file locked, or when a folder of the
+// namespace is a link or may be changed by another user; ERROR_PATH_NOT_FOUND
+// for an unknown namespace or a missing W32_OBJECT_DIR;
+// ERROR_FILENAME_EXCED_RANGE for a name over MAX_PATH characters;
 // ERROR_MOD_NOT_FOUND when libcrypto, which hashes names, cannot be loaded.
 std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, const char* kind);
 

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <mutex>
-#include <optional>
 #include <set>
 
 #include "host/host.h"
@@ -22,7 +21,6 @@ struct ThreadRequest {
 struct PowerState {
   std::mutex lock;
   std::set<ThreadRequest*> threads;
-  std::optional<uint32_t> inhibit;  // the screen saver's cookie while an inhibit is held
 };
 
 PowerState& Power() {
@@ -37,15 +35,9 @@ EXECUTION_STATE HeldLocked(const PowerState& power) {
 }
 
 // The desktop's inhibit follows the requirements: held while any thread keeps
-// the system or the display awake. A refused inhibit is asked again next time.
+// the system or the display awake. The bus is asked on its own thread.
 void FollowRequirementsLocked(PowerState& power) {
-  const bool wanted = (HeldLocked(power) & kKeepsAwake) != 0;
-  if (wanted && !power.inhibit) {
-    power.inhibit = InhibitScreenSaver("The application keeps the system and display awake");
-  } else if (!wanted && power.inhibit) {
-    UnInhibitScreenSaver(*power.inhibit);
-    power.inhibit.reset();
-  }
+  WantScreenSaverInhibited((HeldLocked(power) & kKeepsAwake) != 0);
 }
 
 void EndThreadRequest(void* request) {

@@ -1,93 +1,35 @@
 #include "kernel/session_bus.h"
 
-#include <dbus/dbus.h>
-
 #include <cerrno>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
+#include <thread>
 
-#include "support/delay_load.h"
+#include "kernel/dbus_api.h"
 
 namespace w32 {
 namespace {
 
-// A service of the session bus: where its object lives, and whether the bus
-// may start it to answer.
-struct Service {
-  const char* name;
-  const char* path;
-  const char* interface;
-  bool auto_start;
-  int reply_timeout_ms;
-};
-
-// Never started for this: without a running screen saver there is nothing to hold off.
-constexpr Service kScreenSaver = {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-                                  "org.freedesktop.ScreenSaver", false, 2000};
-// The desktop's file manager may be started by the bus, which takes longer.
-constexpr Service kFileManager = {"org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
-                                  "org.freedesktop.FileManager1", true, 10000};
-
-// libdbus is opened when a bus address is first used; without it there is no bus.
-struct BusApi {
-  decltype(&::dbus_bus_register) dbus_bus_register;
-  decltype(&::dbus_connection_close) dbus_connection_close;
-  decltype(&::dbus_connection_flush) dbus_connection_flush;
-  decltype(&::dbus_connection_get_is_connected) dbus_connection_get_is_connected;
-  decltype(&::dbus_connection_open_private) dbus_connection_open_private;
-  decltype(&::dbus_connection_send) dbus_connection_send;
-  decltype(&::dbus_connection_send_with_reply_and_block) dbus_connection_send_with_reply_and_block;
-  decltype(&::dbus_connection_set_exit_on_disconnect) dbus_connection_set_exit_on_disconnect;
-  decltype(&::dbus_connection_unref) dbus_connection_unref;
-  decltype(&::dbus_error_free) dbus_error_free;
-  decltype(&::dbus_error_init) dbus_error_init;
-  decltype(&::dbus_message_append_args) dbus_message_append_args;
-  decltype(&::dbus_message_get_args) dbus_message_get_args;
-  decltype(&::dbus_message_new_method_call) dbus_message_new_method_call;
-  decltype(&::dbus_message_set_auto_start) dbus_message_set_auto_start;
-  decltype(&::dbus_message_set_no_reply) dbus_message_set_no_reply;
-  decltype(&::dbus_message_unref) dbus_message_unref;
-  decltype(&::dbus_threads_init_default) dbus_threads_init_default;
-};
-
-bool BindBus(const LibrarySymbols& symbols, BusApi& api) {
-  return symbols.Resolve("dbus_bus_register", api.dbus_bus_register) &&
-         symbols.Resolve("dbus_connection_close", api.dbus_connection_close) &&
-         symbols.Resolve("dbus_connection_flush", api.dbus_connection_flush) &&
-         symbols.Resolve("dbus_connection_get_is_connected", api.dbus_connection_get_is_connected) &&
-         symbols.Resolve("dbus_connection_open_private", api.dbus_connection_open_private) &&
-         symbols.Resolve("dbus_connection_send", api.dbus_connection_send) &&
-         symbols.Resolve("dbus_connection_send_with_reply_and_block", api.dbus_connection_send_with_reply_and_block) &&
-         symbols.Resolve("dbus_connection_set_exit_on_disconnect", api.dbus_connection_set_exit_on_disconnect) &&
-         symbols.Resolve("dbus_connection_unref", api.dbus_connection_unref) &&
-         symbols.Resolve("dbus_error_free", api.dbus_error_free) &&
-         symbols.Resolve("dbus_error_init", api.dbus_error_init) &&
-         symbols.Resolve("dbus_message_append_args", api.dbus_message_append_args) &&
-         symbols.Resolve("dbus_message_get_args", api.dbus_message_get_args) &&
-         symbols.Resolve("dbus_message_new_method_call", api.dbus_message_new_method_call) &&
-         symbols.Resolve("dbus_message_set_auto_start", api.dbus_message_set_auto_start) &&
-         symbols.Resolve("dbus_message_set_no_reply", api.dbus_message_set_no_reply) &&
-         symbols.Resolve("dbus_message_unref", api.dbus_message_unref) &&
-         symbols.Resolve("dbus_threads_init_default", api.dbus_threads_init_default);
-}
-
-DelayLoaded<BusApi> libdbus("libdbus-1.so.3", BindBus);
-
-struct MessageUnref {
-  const BusApi* api;
-  void operator()(DBusMessage* message) const { api->dbus_message_unref(message); }
-};
-using Message = std::unique_ptr<DBusMessage, MessageUnref>;
+constexpr char kService[] = "org.freedesktop.ScreenSaver";
+constexpr char kPath[] = "/org/freedesktop/ScreenSaver";
+constexpr char kInterface[] = "org.freedesktop.ScreenSaver";
+constexpr int kReplyTimeoutMs = 2000;
 
 // One private connection, opened when first needed and again after the bus
-// went away. Only the address in the environment is used: no bus is launched.
+// went away or the address changed. Only the address in the environment when
+// a call is made is used: no bus is launched.
 struct Bus {
   std::mutex lock;
   const BusApi* api = nullptr;
   DBusConnection* connection = nullptr;
+  std::string address;  // the connection's
 };
 
 Bus& TheBus() {
@@ -95,50 +37,43 @@ Bus& TheBus() {
   return *bus;
 }
 
-DBusConnection* ConnectLocked(Bus& bus) {
+// The session bus as the environment names it now, on the calling thread.
+std::string SessionBusAddress() {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  return address != nullptr ? address : "";
+}
+
+DBusConnection* ConnectLocked(Bus& bus, const std::string& address) {
   const BusApi* api = bus.api;
   if (bus.connection != nullptr) {
-    if (api->dbus_connection_get_is_connected(bus.connection)) return bus.connection;
+    if (bus.address == address && api->dbus_connection_get_is_connected(bus.connection)) return bus.connection;
+    api->dbus_connection_close(bus.connection);
     api->dbus_connection_unref(bus.connection);
     bus.connection = nullptr;
   }
-  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address == nullptr || *address == 0) return nullptr;
-  if (api == nullptr) api = bus.api = libdbus.Get();
+  if (address.empty()) return nullptr;
+  if (api == nullptr) api = bus.api = LoadBusApi();
   if (api == nullptr) return nullptr;
-  api->dbus_threads_init_default();
-  DBusError error;
-  api->dbus_error_init(&error);
-  DBusConnection* connection = api->dbus_connection_open_private(address, &error);
-  if (connection == nullptr) {
-    api->dbus_error_free(&error);
-    return nullptr;
-  }
-  api->dbus_connection_set_exit_on_disconnect(connection, FALSE);
-  if (!api->dbus_bus_register(connection, &error)) {
-    api->dbus_error_free(&error);
-    api->dbus_connection_close(connection);
-    api->dbus_connection_unref(connection);
-    return nullptr;
-  }
+  DBusConnection* connection = OpenBus(*api, address.c_str());
+  if (connection == nullptr) return nullptr;
   bus.connection = connection;
+  bus.address = address;
   return connection;
 }
 
-// Calls `method` of `service` with the arguments `append` adds (false when
-// they could not be added). With `wait`, gives the reply; without, sends and
-// gives null. Null too when there is no bus or no answer came.
+// Calls `method` of the screen saver with the arguments `append` adds (false
+// when they could not be added). With `wait`, gives the reply; without, sends
+// and gives null. Null too when there is no bus or no answer came.
 template <class Append>
-Message CallService(const Service& service, const char* method, bool wait, Append append) {
+Message CallScreenSaver(const std::string& address, const char* method, bool wait, Append append) {
   Bus& bus = TheBus();
   std::lock_guard<std::mutex> guard(bus.lock);
-  DBusConnection* connection = ConnectLocked(bus);
+  DBusConnection* connection = ConnectLocked(bus, address);
   if (connection == nullptr) return nullptr;
   const BusApi* api = bus.api;  // loaded: the connection is live
-  Message call(api->dbus_message_new_method_call(service.name, service.path, service.interface, method),
-               MessageUnref{api});
+  Message call(api->dbus_message_new_method_call(kService, kPath, kInterface, method), MessageUnref{api});
   if (call == nullptr) return nullptr;
-  api->dbus_message_set_auto_start(call.get(), service.auto_start ? TRUE : FALSE);
+  api->dbus_message_set_auto_start(call.get(), FALSE);  // never start a service for this
   if (!append(*api, call.get())) return nullptr;
   if (!wait) {
     api->dbus_message_set_no_reply(call.get(), TRUE);
@@ -148,27 +83,16 @@ Message CallService(const Service& service, const char* method, bool wait, Appen
   }
   DBusError error;
   api->dbus_error_init(&error);
-  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), service.reply_timeout_ms, &error),
+  Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
                 MessageUnref{api});
   api->dbus_error_free(&error);
   return reply;
 }
 
-// The bus takes only valid UTF-8: the program's name, kept to printable ASCII.
-std::string ApplicationName() {
-  std::string name;
-  for (const char* c = program_invocation_short_name; *c != 0; ++c) {
-    if (*c > 0x20 && *c < 0x7F) name += *c;
-  }
-  return name.empty() ? "w32" : name;
-}
-
-}  // namespace
-
-std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
-  const std::string application = ApplicationName();
+std::optional<uint32_t> InhibitScreenSaver(const std::string& address, const char* reason) {
+  const std::string application = BusApplicationName();
   const char* application_text = application.c_str();
-  Message reply = CallService(kScreenSaver, "Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
+  Message reply = CallScreenSaver(address, "Inhibit", true, [&](const BusApi& api, DBusMessage* call) {
     return api.dbus_message_append_args(call, DBUS_TYPE_STRING, &application_text, DBUS_TYPE_STRING, &reason,
                                         DBUS_TYPE_INVALID) != 0;
   });
@@ -183,28 +107,102 @@ std::optional<uint32_t> InhibitScreenSaver(const char* reason) {
   return cookie;
 }
 
-void UnInhibitScreenSaver(uint32_t cookie) {
+void UnInhibitScreenSaver(const std::string& address, uint32_t cookie) {
   dbus_uint32_t value = cookie;
-  CallService(kScreenSaver, "UnInhibit", true, [&](const BusApi& api, DBusMessage* call) {
+  CallScreenSaver(address, "UnInhibit", true, [&](const BusApi& api, DBusMessage* call) {
     return api.dbus_message_append_args(call, DBUS_TYPE_UINT32, &value, DBUS_TYPE_INVALID) != 0;
   });
 }
 
-void SimulateUserActivity() {
-  CallService(kScreenSaver, "SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; });
+// The bus's own thread, started on first use and kept for the process.
+class BusThread {
+ public:
+  void Post(std::function<void()> job) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      jobs_.push_back(std::move(job));
+      if (!started_) {
+        started_ = true;
+        std::thread([this] { Run(); }).detach();
+      }
+    }
+    ready_.notify_one();
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock<std::mutex> guard(lock_);
+        ready_.wait(guard, [&] { return !jobs_.empty(); });
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      job();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable ready_;
+  std::deque<std::function<void()>> jobs_;  // guarded by lock_
+  bool started_ = false;                    // guarded by lock_
+};
+
+BusThread& TheBusThread() {
+  static auto* thread = new BusThread;
+  return *thread;
 }
 
-bool ShowItemsInFileManager(const std::vector<std::string>& uris) {
-  std::vector<const char*> texts;
-  for (const std::string& uri : uris) texts.push_back(uri.c_str());
-  const char** items = texts.data();
-  const char* startup_id = "";
-  Message reply = CallService(kFileManager, "ShowItems", true, [&](const BusApi& api, DBusMessage* call) {
-    return api.dbus_message_append_args(call, DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &items,
-                                        static_cast<int>(texts.size()), DBUS_TYPE_STRING, &startup_id,
-                                        DBUS_TYPE_INVALID) != 0;
+// The inhibit as wanted (any thread, with the lock) and as held (the bus thread's own).
+struct Inhibit {
+  std::mutex lock;
+  bool wanted = false;
+  std::string address;  // of the bus when it was last wanted or not
+  std::optional<uint32_t> cookie;
+  std::string cookie_address;  // the bus the cookie is from
+};
+
+Inhibit& TheInhibit() {
+  static auto* inhibit = new Inhibit;
+  return *inhibit;
+}
+
+// On the bus thread: what is held follows what is wanted now.
+void FollowWanted() {
+  Inhibit& inhibit = TheInhibit();
+  bool wanted;
+  std::string address;
+  {
+    std::lock_guard<std::mutex> guard(inhibit.lock);
+    wanted = inhibit.wanted;
+    address = inhibit.address;
+  }
+  if (wanted && !inhibit.cookie) {
+    inhibit.cookie = InhibitScreenSaver(address, "The application keeps the system and display awake");
+    inhibit.cookie_address = address;
+  } else if (!wanted && inhibit.cookie) {
+    UnInhibitScreenSaver(inhibit.cookie_address, *inhibit.cookie);
+    inhibit.cookie.reset();
+  }
+}
+
+}  // namespace
+
+void WantScreenSaverInhibited(bool wanted) {
+  Inhibit& inhibit = TheInhibit();
+  {
+    std::lock_guard<std::mutex> guard(inhibit.lock);
+    inhibit.wanted = wanted;
+    inhibit.address = SessionBusAddress();
+  }
+  TheBusThread().Post(FollowWanted);
+}
+
+void SimulateUserActivity() {
+  TheBusThread().Post([address = SessionBusAddress()] {
+    CallScreenSaver(address, "SimulateUserActivity", false, [](const BusApi&, DBusMessage*) { return true; });
   });
-  return reply != nullptr;
 }
 
 }  // namespace w32

@@ -34,10 +34,7 @@ DWORD CountCpuList(const std::string& list) {
 // Logical processors online: the kernel's list below the system root, else
 // what the C library counts.
 DWORD OnlineProcessors() {
-  std::string list;
-  if (ReadSysrootFile("/sys/devices/system/cpu/online", 4096, &list)) {
-    if (const DWORD count = CountCpuList(list)) return count;
-  }
+  if (const DWORD count = CountCpuList(ReadSysText("/sys/devices/system/cpu/online"))) return count;
   const long count = ::sysconf(_SC_NPROCESSORS_ONLN);
   return count > 0 ? static_cast<DWORD>(count) : 1;
 }

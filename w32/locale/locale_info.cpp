@@ -151,9 +151,7 @@ BOOL WINAPI EnumSystemLocalesW(LOCALE_ENUMPROCW callback, DWORD flags) {
     return FALSE;
   }
   for (LCID lcid = 1; lcid <= w32::kLastPlainLcid; ++lcid) {
-    if (lcid == LOCALE_USER_DEFAULT || lcid == LOCALE_SYSTEM_DEFAULT || w32::IcuNameOfLcid(*icu, lcid).empty()) {
-      continue;
-    }
+    if (w32::IcuNameOfLcid(*icu, lcid).empty()) continue;
     char digits[9];
     std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(lcid));
     std::u16string text = w32::ToUtf16(digits);

@@ -94,10 +94,8 @@ std::string TerritoryOfPosix(std::string_view posix) {
 }
 
 std::string SystemPosixSetting() {
-  constexpr size_t kLimit = 64 * 1024;
   for (const char* file : {"/etc/default/locale", "/etc/locale.conf"}) {
-    std::string text;
-    if (!ReadSysrootFile(file, kLimit, &text)) continue;
+    const std::string text = ReadSysText(file);
     for (const char* key : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
       std::string value = SettingOf(text, key);
       if (!value.empty()) return value;

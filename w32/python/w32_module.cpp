@@ -5,17 +5,12 @@
 #include <chrono>
 
 #include "host/host.h"
+#include "python/unicode.h"
 #include "python/windows_error.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-PyObject* FromUtf16(const std::u16string& text) {
-  int byteorder = -1;  // little-endian, as char16_t is in memory here
-  return PyUnicode_DecodeUTF16(reinterpret_cast<const char*>(text.data()),
-                               static_cast<Py_ssize_t>(text.size() * 2), "replace", &byteorder);
-}
 
 // An int or long argument within 0..limit; raises TypeError or OverflowError naming it.
 bool ToUnsigned(PyObject* object, unsigned long limit, const char* name, unsigned long* value) {
@@ -65,13 +60,19 @@ PyObject* FromInput(const INPUT& input) {
   }
 }
 
-// A broadcast, without the interpreter lock: the windows' threads may need it.
-PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
+// A broadcast's answers; it runs without the interpreter lock: the windows'
+// threads may need it.
+template <class Broadcast>
+PyObject* AnswersOf(Broadcast broadcast) {
   std::vector<LRESULT> answers;
   Py_BEGIN_ALLOW_THREADS
-  answers = w32::host::Broadcast(message, wparam, lparam);
+  answers = broadcast();
   Py_END_ALLOW_THREADS
   return ListOf(answers, &FromLresult);
+}
+
+PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
+  return AnswersOf([&] { return w32::host::Broadcast(message, wparam, lparam); });
 }
 
 PyObject* PumpMessages(PyObject*, PyObject* args) {
@@ -141,11 +142,7 @@ PyObject* BroadcastDeviceChange(PyObject*, PyObject* args) {
   volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
   volume.dbcv_unitmask = static_cast<DWORD>(unitmask);
   volume.dbcv_flags = static_cast<WORD>(flags);
-  std::vector<LRESULT> answers;
-  Py_BEGIN_ALLOW_THREADS
-  answers = w32::host::BroadcastRecord(WM_DEVICECHANGE, event, &volume, sizeof volume);
-  Py_END_ALLOW_THREADS
-  return ListOf(answers, &FromLresult);
+  return AnswersOf([&] { return w32::host::BroadcastRecord(WM_DEVICECHANGE, event, &volume, sizeof volume); });
 }
 
 PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
@@ -156,7 +153,10 @@ PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
   return BroadcastToWindows(WM_POWERBROADCAST, event, 0);
 }
 
-PyObject* TakeDebugOutput(PyObject*, PyObject*) { return ListOf(w32::host::TakeDebugOutput(), &FromUtf16); }
+PyObject* TakeDebugOutput(PyObject*, PyObject*) {
+  return ListOf<std::u16string>(w32::host::TakeDebugOutput(),
+                                [](const std::u16string& text) { return w32::python::UnicodeFromUtf16(text); });
+}
 
 PyObject* ExecutionState(PyObject*, PyObject*) {
   return PyInt_FromLong(static_cast<long>(w32::host::HeldExecutionState()));

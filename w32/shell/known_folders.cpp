@@ -143,10 +143,12 @@ HRESULT Verify(const std::string& path, bool create, bool dont_verify) {
 
 }  // namespace
 
-FolderLookup FolderOfCsidl(int csidl, std::string* path) {
+FolderLookup FolderOfCsidl(int csidl, std::string* path, bool* users_own) {
   for (const Folder& folder : kFolders) {
     if (folder.csidl != csidl) continue;
     *path = Resolve(folder);
+    *users_own = folder.place != Place::kSystemData && folder.place != Place::kSystemConfig &&
+                 folder.place != Place::kFixed;
     return path->empty() ? FolderLookup::kNoPlace : FolderLookup::kFound;
   }
   return FolderLookup::kUnknown;
@@ -154,8 +156,9 @@ FolderLookup FolderOfCsidl(int csidl, std::string* path) {
 
 }  // namespace w32
 
-// SHGetFolderPathW: the folder of a CSIDL from the table above, checked and
-// created on CSIDL_FLAG_CREATE; only the calling user's folders (no token).
+// SHGetFolderPathW: the folder of a CSIDL from the table above, checked and,
+// on CSIDL_FLAG_CREATE, created when it is the user's (the machine's folders
+// belong to the system's packages); only the calling user's (no token).
 // Virtual folders and those without a place here are E_FAIL, as a folder
 // that does not exist is.
 HRESULT WINAPI SHGetFolderPathW(HWND, int csidl, HANDLE token, DWORD flags, LPWSTR path) {
@@ -165,7 +168,8 @@ HRESULT WINAPI SHGetFolderPathW(HWND, int csidl, HANDLE token, DWORD flags, LPWS
   path[0] = 0;
   if ((csidl & ~0xFFFF) != 0) return E_INVALIDARG;
   std::string folder;
-  switch (w32::FolderOfCsidl(csidl & ~CSIDL_FLAG_MASK, &folder)) {
+  bool users_own = false;
+  switch (w32::FolderOfCsidl(csidl & ~CSIDL_FLAG_MASK, &folder, &users_own)) {
     case w32::FolderLookup::kUnknown: return E_INVALIDARG;
     case w32::FolderLookup::kNoPlace: return E_FAIL;
     case w32::FolderLookup::kFound: break;
@@ -173,7 +177,7 @@ HRESULT WINAPI SHGetFolderPathW(HWND, int csidl, HANDLE token, DWORD flags, LPWS
   const std::u16string wide = w32::ToUtf16(folder);
   if (wide.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
   const HRESULT verified =
-      w32::Verify(folder, (csidl & CSIDL_FLAG_CREATE) != 0, (csidl & CSIDL_FLAG_DONT_VERIFY) != 0);
+      w32::Verify(folder, users_own && (csidl & CSIDL_FLAG_CREATE) != 0, (csidl & CSIDL_FLAG_DONT_VERIFY) != 0);
   if (verified != S_OK) return verified;
   wide.copy(path, wide.size());
   path[wide.size()] = 0;
@@ -189,7 +193,8 @@ HRESULT WINAPI SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE tok
   if (token != nullptr) return E_INVALIDARG;
   if (id != FOLDERID_SampleMusic) return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   std::string folder;
-  if (w32::FolderOfCsidl(CSIDL_COMMON_MUSIC, &folder) != w32::FolderLookup::kFound) return E_FAIL;
+  bool users_own = false;
+  if (w32::FolderOfCsidl(CSIDL_COMMON_MUSIC, &folder, &users_own) != w32::FolderLookup::kFound) return E_FAIL;
   folder += "/Sample Music";
   const HRESULT verified =
       w32::Verify(folder, (flags & KF_FLAG_CREATE) != 0, (flags & KF_FLAG_DONT_VERIFY) != 0);

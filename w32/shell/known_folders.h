@@ -12,8 +12,9 @@ enum class FolderLookup {
   kUnknown,  // no CSIDL of the platform's list
 };
 
-// The native path of the folder of `csidl` (without CSIDL_FLAG_* bits);
-// neither checked nor created.
-FolderLookup FolderOfCsidl(int csidl, std::string* path);
+// The native path of the folder of `csidl` (without CSIDL_FLAG_* bits),
+// neither checked nor created; `users_own` tells a folder of the user's, which
+// may be created, from one of the machine's, which belongs to the system.
+FolderLookup FolderOfCsidl(int csidl, std::string* path, bool* users_own);
 
 }  // namespace w32

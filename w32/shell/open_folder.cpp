@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "kernel/session_bus.h"
+#include "shell/file_manager.h"
 #include "shell/item_id_list.h"
 
 extern char** environ;

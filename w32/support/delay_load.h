@@ -3,13 +3,11 @@
 // delay-loads DLLs: the loader does not map them (and their own dependencies)
 // into every process that loads libw32.
 //
-// A user keeps a table of typed function pointers and a Bind function that
-// fills it from the library:
+// A user lists the functions it needs once, and gets a table of typed
+// function pointers with the function that fills it from the library:
 //
-//   struct BusApi { decltype(&dbus_message_unref) dbus_message_unref; ... };
-//   bool BindBus(const LibrarySymbols& symbols, BusApi& api) {
-//     return symbols.Resolve("dbus_message_unref", api.dbus_message_unref) && ...;
-//   }
+//   #define BUS_FUNCTIONS(F) F(dbus_message_unref) F(dbus_bus_get)
+//   W32_DELAY_LOADED_API(BusApi, BindBus, BUS_FUNCTIONS)
 //   DelayLoaded<BusApi> bus("libdbus-1.so.3", BindBus);
 //   if (const BusApi* api = bus.Get()) api->dbus_message_unref(message);
 //
@@ -39,6 +37,14 @@ class LibrarySymbols {
 // Opens a library by soname (RTLD_NOW | RTLD_LOCAL); null when it is not there.
 void* OpenLibrary(const char* soname);
 void CloseLibrary(void* handle);
+
+#define W32_API_MEMBER(name) decltype(&::name) name;
+#define W32_API_RESOLVE(name) &&symbols.Resolve(#name, api.name)
+#define W32_DELAY_LOADED_API(Api, Bind, LIST) \
+  struct Api {                                \
+    LIST(W32_API_MEMBER)                      \
+  };                                          \
+  inline bool Bind(const ::w32::LibrarySymbols& symbols, Api& api) { return true LIST(W32_API_RESOLVE); }
 
 template <class Api>
 class DelayLoaded {

@@ -52,10 +52,19 @@ bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wp
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
   }
-  if (!self->WaitForReply(*sent, true, deadline, result)) {
+  if (self->WaitForReply(*sent, true, deadline, result)) return true;
+  // A message that owns what it points to stays queued for a late dispatch.
+  // Otherwise that may die with the sender's frame once this returns: a
+  // message not yet begun is taken back; one being handled is waited for.
+  if (sent->payload != nullptr) {
     SetLastError(ERROR_TIMEOUT);
     return false;
   }
+  if (window->queue->Withdraw(*sent)) {
+    SetLastError(ERROR_TIMEOUT);
+    return false;
+  }
+  self->WaitForReply(*sent, true, Clock::time_point::max(), result);
   return true;
 }
 

@@ -1,7 +1,10 @@
 #include <windows.h>
 
+#include <algorithm>
+
 #include "support/handle_map.h"
 #include "user/device_events.h"
+#include "user/power_events.h"
 #include "user/window_table.h"
 
 namespace w32::user {
@@ -64,7 +67,12 @@ std::shared_ptr<Window> LookupWindow(HWND handle) { return Windows().Lookup(rein
 
 void RemoveWindow(HWND handle) { Windows().Remove(reinterpret_cast<ULONG_PTR>(handle)); }
 
-std::vector<std::shared_ptr<Window>> TopLevelWindows() { return Windows().All(); }
+std::vector<std::shared_ptr<Window>> TopLevelWindows() {
+  std::vector<std::shared_ptr<Window>> windows = Windows().All();
+  windows.erase(std::remove_if(windows.begin(), windows.end(), [](const auto& window) { return window->message_only; }),
+                windows.end());
+  return windows;
+}
 
 void RemoveWindowsOf(const ThreadQueue* queue) {
   Windows().RemoveIf([queue](const Window& window) { return window.queue.get() == queue; });
@@ -74,11 +82,12 @@ void RemoveWindowsOf(const ThreadQueue* queue) {
 
 using w32::user::Window;
 
-// CreateWindowExW: a top-level window of the calling thread's queue; the
+// CreateWindowExW: a top-level window of the calling thread's queue, or a
+// message-only one under HWND_MESSAGE, which no broadcast reaches; the
 // creation messages go to its procedure as the platform sends them.
 HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_name, DWORD style, int x, int y,
                             int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param) {
-  if (parent != nullptr) {
+  if (parent != nullptr && parent != HWND_MESSAGE) {
     SetLastError(ERROR_NOT_SUPPORTED);  // child and message-only windows are not modelled
     return nullptr;
   }
@@ -93,12 +102,16 @@ HWND WINAPI CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR window_n
   }
   auto window = std::make_shared<Window>();
   window->proc = klass->proc;
+  window->message_only = parent == HWND_MESSAGE;
   window->queue = w32::user::ThreadQueue::Current();
   const DWORD full_style = w32::user::TopLevelStyle(style);
   window->style = w32::user::StyleValue(full_style);
   window->ex_style = w32::user::StyleValue(ex_style);
   const HWND handle = w32::user::InsertWindow(window);
-  w32::user::StartDeviceWatch();  // top-level windows receive the system's device changes
+  if (!window->message_only) {  // top-level windows receive the system's power and device changes
+    w32::user::StartPowerEvents();
+    w32::user::StartDeviceWatch();
+  }
 
   CREATESTRUCTW create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(full_style),
                        window_name, class_name, ex_style};

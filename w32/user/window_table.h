@@ -25,7 +25,8 @@ struct Window {
   std::atomic<LONG_PTR> style{0};
   std::atomic<LONG_PTR> ex_style{0};
   std::atomic<LONG_PTR> user_data{0};
-  bool destroying = false;  // the owning thread's only
+  bool message_only = false;  // made under HWND_MESSAGE: no broadcast reaches it
+  bool destroying = false;    // the owning thread's only
   bool destroyed = false;   // guarded by the queue
 };
 
@@ -33,15 +34,16 @@ struct Window {
 HWND InsertWindow(std::shared_ptr<Window> window);
 std::shared_ptr<Window> LookupWindow(HWND handle);
 void RemoveWindow(HWND handle);
-// Every window is a top-level window; in creation order.
+// The top-level windows, in creation order: every window but the message-only ones.
 std::vector<std::shared_ptr<Window>> TopLevelWindows();
 // The thread of the queue has ended: its windows go without messages.
 void RemoveWindowsOf(const ThreadQueue* queue);
 
 // A message to a window: a direct call on the window's own thread, otherwise
 // queued for that thread and waited for until `deadline`. False (with the last
-// error set) when the window is gone or the deadline passed. A payload that
-// lparam points to goes with the message, so a late receiver still reads it.
+// error set) when the window is gone, or when the deadline passed before its
+// thread took the message, which is then withdrawn. A payload that lparam
+// points to goes with the message.
 bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wparam, LPARAM lparam,
                   Clock::time_point deadline, LRESULT* result, std::shared_ptr<const void> payload = nullptr);
 

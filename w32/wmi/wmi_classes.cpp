@@ -8,25 +8,19 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/sysroot.h"
 #include "support/text.h"
 #include "wmi/pci_ids.h"
 
 namespace w32::wmi {
 namespace {
 
-// A path below W32_SYSROOT (default "/") for an absolute system path.
-std::string BelowRoot(const std::string& absolute) {
-  const char* root = std::getenv("W32_SYSROOT");
-  std::string path = root != nullptr && *root != 0 ? root : "";
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path + absolute;
-}
-
-// The first line of a small system file without surrounding white space.
+// The first line of a small system file without surrounding white space;
+// none when the file is missing or empty.
 std::optional<std::string> ReadValue(const std::string& absolute) {
-  std::ifstream file(BelowRoot(absolute));
-  std::string line;
-  if (!file || !std::getline(file, line)) return std::nullopt;
+  const std::string text = ReadSysText(absolute);
+  if (text.empty()) return std::nullopt;
+  const std::string line = text.substr(0, text.find('\n'));
   const size_t first = line.find_first_not_of(" \t\r\n");
   if (first == std::string::npos) return std::string();
   return line.substr(first, line.find_last_not_of(" \t\r\n") - first + 1);
@@ -60,7 +54,7 @@ std::vector<Instance> SystemEnclosures() {
 // The machine; its memory from MemTotal of /proc/meminfo, in bytes.
 std::vector<Instance> ComputerSystems() {
   std::optional<std::u16string> total;
-  std::ifstream meminfo(BelowRoot("/proc/meminfo"));
+  std::ifstream meminfo(SysPath("/proc/meminfo"));
   std::string line;
   while (std::getline(meminfo, line)) {
     unsigned long long kilobytes = 0;
@@ -82,7 +76,7 @@ struct DisplayDevice {
 // in address order.
 std::vector<DisplayDevice> DisplayDevices() {
   std::vector<DisplayDevice> devices;
-  if (DIR* folder = ::opendir(BelowRoot("/sys/bus/pci/devices").c_str())) {
+  if (DIR* folder = ::opendir(SysPath("/sys/bus/pci/devices").c_str())) {
     while (const dirent* entry = ::readdir(folder)) {
       const std::string address = entry->d_name;
       if (address[0] == '.') continue;
@@ -118,8 +112,8 @@ std::string PnpDeviceId(const std::string& address, const PciIdentity& identity,
 // Each display controller; its name from pci.ids, else the platform's name for
 // a display adapter without a driver of its own.
 std::vector<Instance> VideoControllers() {
-  std::string database = BelowRoot("/usr/share/misc/pci.ids");
-  if (std::ifstream(database).fail()) database = BelowRoot("/usr/share/hwdata/pci.ids");
+  std::string database = SysPath("/usr/share/misc/pci.ids");
+  if (std::ifstream(database).fail()) database = SysPath("/usr/share/hwdata/pci.ids");
   std::vector<Instance> instances;
   for (const DisplayDevice& device : DisplayDevices()) {
     const std::string base = "/sys/bus/pci/devices/" + device.address;

@@ -1,14 +1,10 @@
-#pragma once
-// A Python unicode object of UTF-16 text. The host's unicode holds UCS4:
-// surrogate pairs become one character, a lone surrogate stays as it is.
-#include <Python.h>
+#include "python/unicode.h"
 
-#include <string_view>
 #include <vector>
 
-namespace device {
+namespace w32::python {
 
-inline PyObject* UnicodeFromUtf16(std::u16string_view text) {
+PyObject* UnicodeFromUtf16(std::u16string_view text) {
   std::vector<Py_UNICODE> characters;
   characters.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -22,4 +18,4 @@ inline PyObject* UnicodeFromUtf16(std::u16string_view text) {
   return PyUnicode_FromUnicode(characters.data(), static_cast<Py_ssize_t>(characters.size()));
 }
 
-}  // namespace device
+}  // namespace w32::python

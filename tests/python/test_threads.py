@@ -1,0 +1,121 @@
+"""Objects deleted from other threads, slow consumers: no use after free, no
+lost notice."""
+import sys
+import threading
+import time
+import unittest
+
+import _Device
+import _w32
+
+from monitor_harness import (HANG_GUARD_SECONDS, MonitorFolder, Recorder, TemporaryFolder, drain, pump_until, settle,
+                             touch)
+
+
+def hold_the_interpreter_lock(seconds):
+    """Runs Python without letting another thread in: a thread that waits for
+    the lock meanwhile stays waiting."""
+    end = time.time() + seconds
+    while time.time() < end:
+        pass
+
+
+class ForeignDeletion(unittest.TestCase):
+    def setUp(self):
+        self.folder = TemporaryFolder()
+        self.check_interval = sys.getcheckinterval()
+
+    def tearDown(self):
+        sys.setcheckinterval(self.check_interval)
+        self.folder.remove()
+
+    def test_a_monitor_deleted_while_its_owner_waits_to_call_python_is_never_called_again(self):
+        owner_ready = threading.Event()
+        stop = threading.Event()
+        made = {}
+
+        def owner():
+            made["monitor"] = MonitorFolder(made["recorder"])
+            made["monitor"].Start()
+            made["monitor"].AddFolder(self.folder.path)
+            owner_ready.set()
+            while not stop.is_set():
+                _w32.PumpMessages(50)
+
+        made["recorder"] = Recorder()
+        thread = threading.Thread(target=owner)
+        thread.start()
+        self.assertTrue(owner_ready.wait(HANG_GUARD_SECONDS))
+        for i in range(300):
+            touch(self.folder("f%03d" % i))
+        # The owner dispatches a notice and waits for the lock, held here,
+        # while the monitor is deleted and a new object of the same size takes
+        # its memory.
+        sys.setcheckinterval(1 << 30)
+        hold_the_interpreter_lock(1.0)
+        _Device.delete_MonitorFolder(made.pop("monitor"))
+        newcomer = Recorder()
+        successor = _Device.new_MonitorFolder(newcomer)
+        delivered_at_deletion = len(made["recorder"].notices)
+        sys.setcheckinterval(self.check_interval)
+        time.sleep(0.5)
+        stop.set()
+        thread.join(HANG_GUARD_SECONDS)
+        self.assertFalse(thread.is_alive())
+        self.assertEqual(newcomer.notices, [])
+        self.assertEqual(len(made["recorder"].notices), delivered_at_deletion)
+        _Device.delete_MonitorFolder(successor)
+
+    def test_a_keeper_deleted_from_another_thread_is_ended_by_its_own(self):
+        # Its requirements are its thread's: they must go while that thread lives on.
+        made = threading.Event()
+        deleted = threading.Event()
+        seen = {}
+
+        def owner():
+            seen["keeper"] = _Device.new_PreventScreenSaver()
+            made.set()
+            deleted.wait(HANG_GUARD_SECONDS)
+            deadline = time.time() + 5
+            while _w32.ExecutionState() != 0 and time.time() < deadline:
+                _w32.PumpMessages(50)
+            seen["state while the owner lives"] = _w32.ExecutionState()
+
+        thread = threading.Thread(target=owner)
+        thread.start()
+        self.assertTrue(made.wait(HANG_GUARD_SECONDS))
+        _Device.delete_PreventScreenSaver(seen.pop("keeper"))
+        deleted.set()
+        thread.join(HANG_GUARD_SECONDS)
+        self.assertEqual(seen["state while the owner lives"], 0)
+
+
+class SlowConsumer(unittest.TestCase):
+    FILES = 12000  # more than a thread's queue holds
+
+    def setUp(self):
+        self.folder = TemporaryFolder()
+
+    def tearDown(self):
+        self.folder.remove()
+
+    def test_every_notice_arrives_once_and_in_order_however_late_the_loop_runs(self):
+        recorder = Recorder()
+        monitor = MonitorFolder(recorder)
+        monitor.Start()
+        self.assertTrue(monitor.AddFolder(self.folder.path))
+        settle(self.folder.path, recorder)
+        del recorder.notices[:]
+        names = [u"f%05d" % i for i in range(self.FILES)]
+        for name in names:
+            touch(self.folder(name))
+        time.sleep(2)  # the worker has read and queued them all by now, unpumped
+        added = lambda: [n[2] for n in recorder.notices if n[1] == u"Add"]
+        self.assertTrue(pump_until(lambda: len(added()) >= self.FILES))
+        drain(200)
+        self.assertEqual(added(), names)
+        monitor.Close()
+
+
+if __name__ == "__main__":
+    unittest.main()
