@@ -236,6 +236,41 @@ def folder_monitoring(folder=None):
     _Device.delete_MonitorFolder(monitor)
 
 
+def shell_services():
+    print("Shell services: a shortcut, a listing, the trash")
+    _w32.CoInitialize()  # the shell functions use the calling thread's COM
+    folder = tempfile.mkdtemp(prefix=u"device-demo-")  # unicode on Python 2 as well
+    try:
+        target = os.path.join(folder, u"Holiday photos.txt")
+        open(target, "w").write("a target for the shortcut")
+        link = os.path.join(folder, u"Holiday photos.lnk")
+        _Device.CreateLink(target, link, u"Photos of the holiday")
+        print("  shortcut %s: %d bytes of Shell Link format" % (os.path.basename(link), os.path.getsize(link)))
+        print("  its target read back: %s" % _Device.GetLinkFile(link))
+        print("  display name of the computer: %s; of C:: %s" % (
+            _Device.GetMyComputerName(), _Device.GetPathDisplayName(u"C:")))
+        os.mkdir(os.path.join(folder, u"subfolder"))
+        open(os.path.join(folder, u".hidden"), "w").close()
+        print("  ListFile(%s/*):   %r" % (folder, sorted(_Device.ListFile(folder + u"/*"))))
+        print("  ListFolder(%s/*): %r" % (folder, sorted(_Device.ListFolder(folder + u"/*"))))
+        doomed = os.path.join(folder, u"demo-trash-%d.txt" % os.getpid())
+        open(doomed, "w").write("sent to the trash by the demo")
+        print("  RemoveFile(%s): %s" % (os.path.basename(doomed), _Device.RemoveFile(doomed)))
+        data_home = os.environ.get("XDG_DATA_HOME") or os.path.expanduser("~/.local/share")
+        if isinstance(data_home, bytes):  # Python 2's environment
+            data_home = data_home.decode("utf-8")
+        trash = os.path.join(data_home, u"Trash")
+        print("  in the trash folder %s: %r" % (trash, _Device.ListFile(
+            os.path.join(trash, u"files", os.path.basename(doomed)))))
+        info = os.path.join(trash, u"info", os.path.basename(doomed) + u".trashinfo")
+        if os.path.exists(info):
+            for line in open(info).read().splitlines():
+                print("    " + line)
+    finally:
+        shutil.rmtree(folder)
+        _w32.CoUninitialize()
+
+
 def main():
     if sys.argv[1:] == ["--private-mount-events"]:
         private_mount_events()
@@ -250,6 +285,7 @@ def main():
     protect_strings()
     suspend_blocker()
     screen_saver_timer()
+    shell_services()
     folder_monitoring(sys.argv[1] if len(sys.argv) > 1 else None)
     output = _w32.TakeDebugOutput()
     if output:

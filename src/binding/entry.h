@@ -92,15 +92,6 @@ void Destroy(T* object) {
   }
 }
 
-// The service of an entry point that a later part of the module builds: the
-// entry point converts its arguments, then raises NotImplementedError.
-inline void NotBuilt() {}
-
-template <auto Service>
-struct IsNotBuilt : std::false_type {};
-template <>
-struct IsNotBuilt<&NotBuilt> : std::true_type {};
-
 // "in method 'NAME', argument N of type 'TYPE'", made whole at compile time.
 template <const char* Name, size_t Position, class Arg>
 struct ArgumentMessage {
@@ -182,16 +173,12 @@ class Entry {
     std::tuple<typename Args::Storage...> values;
     if (!(Convert<I, Args>(objects[I], std::get<I>(values)) && ...)) return nullptr;
     if (!(Verify<I, Args>(std::get<I>(values)) && ...)) return nullptr;
-    if constexpr (IsNotBuilt<Service>::value) {
-      return PyErr_Format(PyExc_NotImplementedError, "%s is not built yet", Name);
+    using Result = decltype(std::invoke(Service, Args::Get(std::get<I>(values))...));
+    if constexpr (std::is_void_v<Result>) {
+      std::invoke(Service, Args::Get(std::get<I>(values))...);
+      Py_RETURN_NONE;
     } else {
-      using Result = decltype(std::invoke(Service, Args::Get(std::get<I>(values))...));
-      if constexpr (std::is_void_v<Result>) {
-        std::invoke(Service, Args::Get(std::get<I>(values))...);
-        Py_RETURN_NONE;
-      } else {
-        return MakeResult(std::invoke(Service, Args::Get(std::get<I>(values))...));
-      }
+      return MakeResult(std::invoke(Service, Args::Get(std::get<I>(values))...));
     }
   }
 

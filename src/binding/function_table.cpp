@@ -16,10 +16,13 @@
 #include "power/running_instance.h"
 #include "power/suspend_blocker.h"
 #include "python/windows_error.h"
+#include "system/autoplay.h"
+#include "system/file_operations.h"
 #include "system/known_folders.h"
 #include "system/library_loading.h"
 #include "system/locale_region.h"
 #include "system/machine_facts.h"
+#include "system/shell_links.h"
 
 namespace device::binding {
 namespace {
@@ -112,13 +115,13 @@ namespace {
   F(GetSampleMusicFolder,             GetSampleMusicFolder)                                          \
   F(GetSharedVideoFolder,             GetSharedVideoFolder)                                          \
   F(GetLocalAppDataFolder,            GetLocalAppDataFolder)                                         \
-  F(GetArgvW,                         NotBuilt)                                                      \
-  F(GetLinkFile,                      NotBuilt, ArgUnicode)                                          \
-  F(CreateLink,                       NotBuilt, ArgUnicode, ArgUnicode, ArgUnicode)                  \
-  F(CreateInternetShortcut,           NotBuilt, ArgUnicode, ArgUnicode)                              \
-  F(GetMyComputerName,                NotBuilt)                                                      \
-  F(GetPathDisplayName,               NotBuilt, ArgUnicode)                                          \
-  F(GetLongPathName,                  NotBuilt, ArgUnicode)                                          \
+  F(GetArgvW,                         GetArgvW)                                                      \
+  F(GetLinkFile,                      GetLinkFile, ArgUnicode)                                       \
+  F(CreateLink,                       CreateLink, ArgUnicode, ArgUnicode, ArgUnicode)                \
+  F(CreateInternetShortcut,           CreateInternetShortcut, ArgUnicode, ArgUnicode)                \
+  F(GetMyComputerName,                GetMyComputerName)                                             \
+  F(GetPathDisplayName,               GetPathDisplayName, ArgUnicode)                                \
+  F(GetLongPathName,                  GetLongPathName, ArgUnicode)                                   \
   F(GetUserName,                      GetUserName)                                                   \
   F(GetAvailableDiskSpaceMB,          GetAvailableDiskSpaceMB, ArgUnicode)                           \
   F(GetTotalMemorySize,               GetTotalMemorySize)                                            \
@@ -129,12 +132,12 @@ namespace {
   F(Regsvr,                           Regsvr, ArgUnicode, ArgBool)                                   \
   F(LoadLib,                          LoadLib, ArgUnicode)                                           \
   F(FreeLib,                          FreeLib, ArgVoidPointer)                                       \
-  F(RegisterCancelAutoplay,           NotBuilt)                                                      \
-  F(UnregisterCancelAutoplay,         NotBuilt)                                                      \
-  F(ListFile,                         NotBuilt, ArgUnicode)                                          \
-  F(ListFolder,                       NotBuilt, ArgUnicode)                                          \
-  F(RemoveFile,                       NotBuilt, ArgUnicode)                                          \
-  F(OpenExplorer,                     NotBuilt, ArgUnicode)
+  F(RegisterCancelAutoplay,           RegisterCancelAutoplay)                                        \
+  F(UnregisterCancelAutoplay,         UnregisterCancelAutoplay)                                      \
+  F(ListFile,                         ListFile, ArgUnicode)                                          \
+  F(ListFolder,                       ListFolder, ArgUnicode)                                        \
+  F(RemoveFile,                       RemoveFile, ArgUnicode)                                        \
+  F(OpenExplorer,                     OpenExplorer, ArgUnicode)
 
 // The Python names, as objects with linkage for the entry templates.
 namespace names {

@@ -46,6 +46,7 @@ if PY3:
     import importlib.util
     from importlib import reload
     from io import StringIO
+    from urllib.parse import unquote as url_unquote
     text_type = str
     long = int
     # How long a thread keeps the interpreter lock while another waits for it.
@@ -59,6 +60,7 @@ else:
     import imp
     import thread
     from StringIO import StringIO  # noqa: F401 (for the tests)
+    from urllib import unquote as url_unquote  # noqa: F401 (for the tests)
     asyncio = None
     text_type = unicode  # noqa: F821
     long = long  # noqa: F821
@@ -96,6 +98,12 @@ def compare(a, b):
 def text(native):
     """A file name or system text as unicode: Python 2's str holds it as UTF-8."""
     return native if isinstance(native, text_type) else native.decode("utf-8")
+
+
+def native(text_):
+    """Text as the interpreter's own str, as file names and the environment take it:
+    UTF-8 bytes on Python 2."""
+    return text_ if PY3 else text_.encode("utf-8")
 
 
 def byte_string(values):

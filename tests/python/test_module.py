@@ -76,12 +76,6 @@ class FunctionTable(unittest.TestCase):
                 function(*args)
             self.assertEqual(str(raised.exception), message)
 
-    def test_services_still_to_come_say_so_after_converting(self):
-        with self.assertRaisesRegex(NotImplementedError, "^GetPathDisplayName is not built yet$"):
-            _Device.GetPathDisplayName(u"x")
-        with self.assertRaisesRegex(NotImplementedError, "GetLinkFile"):
-            _Device.GetLinkFile(u"x")
-
 
 class WindowsErrorShape(unittest.TestCase):
     def test_error_160_looks_as_on_the_windows_host(self):

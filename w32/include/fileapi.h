@@ -13,6 +13,13 @@ WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, 
                                      LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
                                      DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 
+WINBASEAPI HANDLE WINAPI FindFirstFileExW(LPCWSTR lpFileName, FINDEX_INFO_LEVELS fInfoLevelId, LPVOID lpFindFileData,
+                                          FINDEX_SEARCH_OPS fSearchOp, LPVOID lpSearchFilter,
+                                          DWORD dwAdditionalFlags);
+WINBASEAPI BOOL WINAPI FindNextFileW(HANDLE hFindFile, LPWIN32_FIND_DATAW lpFindFileData);
+WINBASEAPI BOOL WINAPI FindClose(HANDLE hFindFile);
+WINBASEAPI DWORD WINAPI GetLongPathNameW(LPCWSTR lpszShortPath, LPWSTR lpszLongPath, DWORD cchBuffer);
+
 #define DRIVE_UNKNOWN 0
 #define DRIVE_NO_ROOT_DIR 1
 #define DRIVE_REMOVABLE 2

@@ -9,3 +9,8 @@ typedef enum tagCOINIT {
 } COINIT;
 
 WINOLEAPI CoInitialize(LPVOID pvReserved);
+
+WINOLEAPI CreateClassMoniker(REFCLSID rclsid, LPMONIKER* ppmk);
+WINOLEAPI GetRunningObjectTable(DWORD reserved, LPRUNNINGOBJECTTABLE* pprot);
+
+#define STGM_READ 0x00000000L

@@ -79,3 +79,13 @@ typedef enum {
 
 SHSTDAPI SHGetFolderPathW(HWND hwnd, int csidl, HANDLE hToken, DWORD dwFlags, LPWSTR pszPath);
 SHSTDAPI SHGetKnownFolderPath(REFKNOWNFOLDERID rfid, DWORD dwFlags, HANDLE hToken, PWSTR* ppszPath);
+
+#include "shobjidl.h"
+#include "shtypes.h"
+
+SHSTDAPI SHGetDesktopFolder(IShellFolder** ppshf);
+SHSTDAPI SHGetSpecialFolderLocation(HWND hwnd, int csidl, PIDLIST_ABSOLUTE* ppidl);
+SHSTDAPI SHParseDisplayName(PCWSTR pszName, IBindCtx* pbc, PIDLIST_ABSOLUTE* ppidl, SFGAOF sfgaoIn, SFGAOF* psfgaoOut);
+SHSTDAPI SHOpenFolderAndSelectItems(PCIDLIST_ABSOLUTE pidlFolder, UINT cidl, PCUITEMID_CHILD_ARRAY apidl,
+                                    DWORD dwFlags);
+extern "C" __attribute__((visibility("default"))) void WINAPI ILFree(PIDLIST_RELATIVE pidl);

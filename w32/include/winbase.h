@@ -9,6 +9,7 @@
 #include "processthreadsapi.h"
 #include "libloaderapi.h"
 #include "sysinfoapi.h"
+#include "processenv.h"
 
 #define INFINITE 0xFFFFFFFF
 

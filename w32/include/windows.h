@@ -4,6 +4,7 @@
 #include "winerror.h"
 #include "winbase.h"
 #include "winnls.h"
+#include "stringapiset.h"
 #include "winreg.h"
 #include "wincrypt.h"
 #include "wingdi.h"

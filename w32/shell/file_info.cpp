@@ -92,12 +92,19 @@ bool PathDisplayName(std::u16string_view path, std::u16string* name) {
   return true;
 }
 
+// The computer folder by its parsing name, as the desktop folder gives it.
+bool IsComputerFolder(std::u16string_view path) {
+  return AsciiLower(path) == u"::{20d04fe0-3aea-1069-a2d8-08002b30309d}";
+}
+
 }  // namespace
 }  // namespace w32
 
 // SHGetFileInfoW: SHGFI_DISPLAYNAME only. Drive roots are named as a file
-// manager names them, by volume label or else by kind, with the letter;
-// other paths by their last component. 0 when the path names nothing.
+// manager names them, by volume label or else by kind, with the letter; the
+// computer folder (its parsing name) is "Computer", as file managers call the
+// view of every drive; other paths by their last component. 0 when the path
+// names nothing.
 DWORD_PTR WINAPI SHGetFileInfoW(LPCWSTR path, DWORD, SHFILEINFOW* info, UINT info_size, UINT flags) {
   if (path == nullptr || info == nullptr || info_size < sizeof(SHFILEINFOW) || flags != SHGFI_DISPLAYNAME) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -105,7 +112,12 @@ DWORD_PTR WINAPI SHGetFileInfoW(LPCWSTR path, DWORD, SHFILEINFOW* info, UINT inf
   }
   const std::u16string_view text(path);
   std::u16string name;
-  const bool found = w32::IsDriveRoot(text) ? w32::DriveDisplayName(text, &name) : w32::PathDisplayName(text, &name);
+  bool found = true;
+  if (w32::IsComputerFolder(text)) {
+    name = u"Computer";
+  } else {
+    found = w32::IsDriveRoot(text) ? w32::DriveDisplayName(text, &name) : w32::PathDisplayName(text, &name);
+  }
   if (!found) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return 0;

@@ -1,0 +1,169 @@
+// Showing an item in the file manager, against a private session bus on
+// which a stand-in for the desktop's file manager records what it is asked.
+#include <dbus/dbus.h>
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// A dbus-daemon of our own, stopped at the end.
+class PrivateBus {
+ public:
+  PrivateBus() {
+    int out[2];
+    if (access("/usr/bin/dbus-daemon", X_OK) != 0 || pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    char line[512] = {};
+    size_t used = 0;
+    while (used + 1 < sizeof line && read(out[0], line + used, 1) == 1 && line[used] != '\n') ++used;
+    close(out[0]);
+    line[used] = 0;
+    address_ = line;
+  }
+  ~PrivateBus() {
+    if (pid_ > 0) {
+      kill(pid_, SIGTERM);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  const std::string& address() const { return address_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string address_;
+};
+
+// Owns org.freedesktop.FileManager1 and records the items of each ShowItems;
+// answers with an error when told to.
+class StandInFileManager {
+ public:
+  StandInFileManager(const std::string& address, bool refuse) : refuse_(refuse) {
+    DBusError error;
+    dbus_error_init(&error);
+    connection_ = dbus_connection_open_private(address.c_str(), &error);
+    if (connection_ == nullptr || !dbus_bus_register(connection_, &error) ||
+        dbus_bus_request_name(connection_, "org.freedesktop.FileManager1", DBUS_NAME_FLAG_DO_NOT_QUEUE, &error) !=
+            DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
+      dbus_error_free(&error);
+      return;
+    }
+    serving_ = std::thread([this] {
+      while (!stop_ && dbus_connection_read_write(connection_, 50)) {
+        while (DBusMessage* message = dbus_connection_pop_message(connection_)) {
+          Answer(message);
+          dbus_message_unref(message);
+        }
+      }
+    });
+  }
+  ~StandInFileManager() {
+    stop_ = true;
+    if (serving_.joinable()) serving_.join();
+    if (connection_ != nullptr) {
+      dbus_connection_close(connection_);
+      dbus_connection_unref(connection_);
+    }
+  }
+  bool serving() const { return serving_.joinable(); }
+  std::vector<std::string> Shown() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return shown_;
+  }
+
+ private:
+  void Answer(DBusMessage* message) {
+    if (!dbus_message_is_method_call(message, "org.freedesktop.FileManager1", "ShowItems")) return;
+    char** items = nullptr;
+    int count = 0;
+    const char* startup = nullptr;
+    if (dbus_message_get_args(message, nullptr, DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &items, &count, DBUS_TYPE_STRING,
+                              &startup, DBUS_TYPE_INVALID)) {
+      std::lock_guard<std::mutex> guard(lock_);
+      for (int i = 0; i < count; ++i) shown_.push_back(items[i]);
+      dbus_free_string_array(items);
+    }
+    DBusMessage* reply = refuse_ ? dbus_message_new_error(message, DBUS_ERROR_FAILED, "refused")
+                                 : dbus_message_new_method_return(message);
+    dbus_connection_send(connection_, reply, nullptr);
+    dbus_connection_flush(connection_);
+    dbus_message_unref(reply);
+  }
+
+  const bool refuse_;
+  DBusConnection* connection_ = nullptr;
+  std::thread serving_;
+  volatile bool stop_ = false;
+  std::mutex lock_;
+  std::vector<std::string> shown_;
+};
+
+HRESULT ShowItem(const char16_t* path) {
+  PIDLIST_ABSOLUTE item = nullptr;
+  SFGAOF attributes = 0;
+  const HRESULT parsed = SHParseDisplayName(path, nullptr, &item, 0, &attributes);
+  if (FAILED(parsed)) return parsed;
+  const HRESULT shown = SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
+  ILFree(item);
+  return shown;
+}
+
+TEST(OpenFolder, TheFileManagerShowsTheItemSelected) {
+  PrivateBus bus;
+  if (bus.address().empty()) GTEST_SKIP() << "no dbus-daemon here";
+  setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
+  const std::string folder = testing::TempDir() + "open folder";
+  mkdir(folder.c_str(), 0700);
+  std::ofstream(folder + "/caf\xc3\xa9 #1.txt") << "x";
+  {
+    StandInFileManager manager(bus.address(), false);
+    ASSERT_TRUE(manager.serving());
+    EXPECT_EQ(ShowItem(u"/nonexistent/item"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ShowItem(u"relative/item"), E_INVALIDARG);
+    std::u16string path;
+    for (char c : folder) path += static_cast<char16_t>(c);
+    path += u"/caf\u00e9 #1.txt";
+    EXPECT_EQ(ShowItem(path.c_str()), S_OK);
+    std::string uri = "file://";
+    for (char c : folder) uri += c == ' ' ? std::string("%20") : std::string(1, c);
+    EXPECT_EQ(manager.Shown(), std::vector<std::string>{uri + "/caf%C3%A9%20%231.txt"});
+  }
+  {
+    // A file manager that refuses leaves xdg-open, which a PATH without it lacks.
+    StandInFileManager manager(bus.address(), true);
+    const std::string saved_path = std::getenv("PATH");
+    setenv("PATH", "/nonexistent", 1);
+    EXPECT_EQ(ShowItem(u"/"), E_FAIL);
+    setenv("PATH", saved_path.c_str(), 1);
+    EXPECT_EQ(manager.Shown(), std::vector<std::string>{"file:///"});
+  }
+  unlink((folder + "/caf\xc3\xa9 #1.txt").c_str());
+  rmdir(folder.c_str());
+  unsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+TEST(OpenFolder, ListsThisShellDidNotMakeAreRefused) {
+  PIDLIST_ABSOLUTE computer = nullptr;
+  ASSERT_EQ(SHGetSpecialFolderLocation(nullptr, CSIDL_DRIVES, &computer), S_OK);
+  EXPECT_EQ(SHOpenFolderAndSelectItems(computer, 0, nullptr, 0), E_INVALIDARG);
+  EXPECT_EQ(SHOpenFolderAndSelectItems(nullptr, 0, nullptr, 0), E_INVALIDARG);
+  ILFree(computer);
+}
+
+}  // namespace

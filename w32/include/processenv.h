@@ -1,0 +1,4 @@
+#pragma once
+#include "minwinbase.h"
+
+WINBASEAPI LPWSTR WINAPI GetCommandLineW(VOID);

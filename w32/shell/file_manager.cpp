@@ -1,0 +1,49 @@
+#include "shell/file_manager.h"
+
+#include <cstdlib>
+
+#include "kernel/dbus_api.h"
+
+namespace w32 {
+namespace {
+
+// Starting a file manager to answer takes longer than a running service.
+constexpr int kReplyTimeoutMs = 10000;
+
+}  // namespace
+
+// A connection of its own for the call: the caller waits for the answer, and
+// nothing else waits behind it.
+bool ShowItemsInFileManager(const std::vector<std::string>& uris) {
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (address == nullptr || *address == 0) return false;
+  const BusApi* api = LoadBusApi();
+  if (api == nullptr) return false;
+  DBusConnection* connection = OpenBus(*api, address);
+  if (connection == nullptr) return false;
+  bool shown = false;
+  Message call(api->dbus_message_new_method_call("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                                 "org.freedesktop.FileManager1", "ShowItems"),
+               MessageUnref{api});
+  std::vector<const char*> texts;
+  for (const std::string& uri : uris) texts.push_back(uri.c_str());
+  const char** items = texts.data();
+  const char* startup_id = "";
+  if (call != nullptr &&
+      api->dbus_message_append_args(call.get(), DBUS_TYPE_ARRAY, DBUS_TYPE_STRING, &items,
+                                    static_cast<int>(texts.size()), DBUS_TYPE_STRING, &startup_id,
+                                    DBUS_TYPE_INVALID)) {
+    DBusError error;
+    api->dbus_error_init(&error);
+    Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
+                  MessageUnref{api});
+    api->dbus_error_free(&error);
+    shown = reply != nullptr;
+  }
+  call.reset();
+  api->dbus_connection_close(connection);
+  api->dbus_connection_unref(connection);
+  return shown;
+}
+
+}  // namespace w32

@@ -1,0 +1,308 @@
+#include <fcntl.h>
+#include <shlobj.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "com/class_table.h"
+#include "com/com_object.h"
+#include "kernel/drive_table.h"
+#include "kernel/file.h"
+#include "kernel/file_attributes.h"
+#include "shell/shell_link_format.h"
+#include "support/text.h"
+
+namespace w32 {
+namespace {
+
+constexpr size_t kLargestLinkFile = 1 << 20;
+
+// True when the text holds an environment variable: a name between two '%'.
+bool HoldsVariable(std::u16string_view text) {
+  const size_t open = text.find(u'%');
+  if (open == std::u16string_view::npos) return false;
+  const size_t close = text.find(u'%', open + 1);
+  return close != std::u16string_view::npos && close > open + 1;
+}
+
+// Each %NAME% that the environment defines becomes its value; others stay.
+std::u16string ExpandVariables(std::u16string_view text) {
+  std::u16string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t open = text.find(u'%', at);
+    const size_t close = open == std::u16string_view::npos ? open : text.find(u'%', open + 1);
+    if (close == std::u16string_view::npos) break;
+    const char* value = close > open + 1 ? std::getenv(ToUtf8(text.substr(open + 1, close - open - 1)).c_str()) : nullptr;
+    out.append(text.substr(at, open - at));
+    if (value != nullptr) {
+      out += ToUtf16(value);
+      at = close + 1;
+    } else {
+      out += u'%';
+      at = open + 1;
+    }
+  }
+  out.append(text.substr(std::min(at, text.size())));
+  return out;
+}
+
+// The native form of a path the link holds: drive forms the drive table knows
+// map back, anything else stays as stored.
+std::u16string NativeForm(const std::u16string& location) {
+  std::string native;
+  if (location.size() >= 3 && location[1] == u':' && !DriveRoot(location[0]).empty() &&
+      ToNativePath(location, &native)) {
+    return ToUtf16(native);
+  }
+  return location;
+}
+
+// The native path of a target as given (expanded), made absolute.
+std::string AbsoluteNative(std::u16string_view target) {
+  std::string native;
+  if (!ToNativePath(target, &native) || native.empty()) return {};
+  if (native[0] != '/') {
+    char here[4096];
+    if (::getcwd(here, sizeof here) == nullptr) return {};
+    native = std::string(here) + "/" + native;
+  }
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  return native;
+}
+
+FILETIME ToFileTime(const struct timespec& time) {
+  constexpr ULONGLONG kEpochDifference = 11644473600ULL;
+  const ULONGLONG ticks =
+      (static_cast<ULONGLONG>(time.tv_sec) + kEpochDifference) * 10000000ULL + static_cast<ULONGLONG>(time.tv_nsec) / 100;
+  return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+}
+
+// The find data of a native path as it is now; INVALID_FILE_ATTRIBUTES when
+// it cannot be reached.
+void FindDataOf(const std::string& path, WIN32_FIND_DATAW* data) {
+  std::memset(data, 0, sizeof *data);
+  const std::string name = path.substr(path.find_last_of('/') + 1);
+  const std::u16string wide = ToUtf16(name);
+  wide.copy(data->cFileName, std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1)));
+  struct stat status;
+  if (path.empty() || ::stat(path.c_str(), &status) != 0) {
+    data->dwFileAttributes = INVALID_FILE_ATTRIBUTES;
+    return;
+  }
+  data->dwFileAttributes = FileAttributesOf(status, name, WritableAt(AT_FDCWD, path.c_str()));
+  data->ftCreationTime = ToFileTime(status.st_mtim);
+  data->ftLastAccessTime = ToFileTime(status.st_atim);
+  data->ftLastWriteTime = ToFileTime(status.st_mtim);
+  if (!S_ISDIR(status.st_mode)) {
+    data->nFileSizeHigh = static_cast<DWORD>(static_cast<ULONGLONG>(status.st_size) >> 32);
+    data->nFileSizeLow = static_cast<DWORD>(status.st_size);
+  }
+}
+
+// Copies text into a caller's buffer of `size` characters, cut to fit.
+HRESULT CopyOut(std::u16string_view text, LPWSTR buffer, int size) {
+  if (buffer == nullptr || size <= 0) return E_INVALIDARG;
+  const size_t kept = std::min(text.size(), static_cast<size_t>(size - 1));
+  text.copy(buffer, kept);
+  buffer[kept] = 0;
+  return S_OK;
+}
+
+bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes, DWORD* error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+    return false;
+  }
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = n < 0 ? ErrorFromErrno(errno) : ERROR_GEN_FAILURE;
+      ::close(fd);
+      ::unlink(path.c_str());
+      return false;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) {
+    *error = ErrorFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+// A shell link: its target and description, read from and written to real
+// .lnk files. Working folder, arguments, icon, hot key and the show command
+// are not provided (E_NOTIMPL).
+class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+    if (object == nullptr) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IShellLinkW) return Answer(static_cast<IShellLinkW*>(this), object);
+    if (iid == IID_IPersist || iid == IID_IPersistFile) return Answer(static_cast<IPersistFile*>(this), object);
+    return com::NoInterface(object);
+  }
+
+  // IShellLinkW. With SLGP_RAWPATH a target holding a variable comes back
+  // unexpanded; the find data are the target's as it is now.
+  HRESULT STDMETHODCALLTYPE GetPath(LPWSTR file, int size, WIN32_FIND_DATAW* data, DWORD flags) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (file == nullptr || size <= 0) return E_INVALIDARG;
+    std::u16string path;
+    if (!raw_target_.empty()) {
+      path = (flags & SLGP_RAWPATH) != 0 ? raw_target_ : NativeForm(ExpandVariables(raw_target_));
+    } else {
+      path = NativeForm(location_);
+    }
+    if (data != nullptr) FindDataOf(TargetNow(), data);
+    CopyOut(path, file, size);
+    return path.empty() ? S_FALSE : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetIDList(PIDLIST_ABSOLUTE*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetIDList(PCIDLIST_ABSOLUTE) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetDescription(LPWSTR name, int size) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    return CopyOut(description_, name, size);
+  }
+  HRESULT STDMETHODCALLTYPE SetDescription(LPCWSTR name) override {
+    if (name == nullptr) return E_INVALIDARG;
+    std::lock_guard<std::mutex> guard(lock_);
+    description_ = name;
+    dirty_ = true;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR, int) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetWorkingDirectory(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetArguments(LPWSTR, int) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetArguments(LPCWSTR) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetHotkey(WORD*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetHotkey(WORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetShowCmd(int*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetShowCmd(int) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIconLocation(LPWSTR, int, int*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetIconLocation(LPCWSTR, int) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE SetRelativePath(LPCWSTR, DWORD) override { return E_NOTIMPL; }
+
+  // Finds the target where the link says it is; no search for a moved
+  // target is made, so no flag changes the answer and no time is spent.
+  HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    const std::string target = TargetNow();
+    if (target.empty()) return E_FAIL;
+    struct stat status;
+    return ::stat(target.c_str(), &status) == 0 ? S_OK : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+  }
+
+  // The target in drive form (through the drive table); a target holding an
+  // environment variable is also kept as given.
+  HRESULT STDMETHODCALLTYPE SetPath(LPCWSTR file) override {
+    if (file == nullptr) return E_INVALIDARG;
+    const std::u16string given(file);
+    std::lock_guard<std::mutex> guard(lock_);
+    raw_target_ = HoldsVariable(given) ? given : std::u16string();
+    const std::string native = AbsoluteNative(ExpandVariables(given));
+    location_ = native.empty() ? given : ToDrivePath(native);
+    dirty_ = true;
+    return S_OK;
+  }
+
+  // IPersistFile.
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
+    if (clsid == nullptr) return E_POINTER;
+    *clsid = CLSID_ShellLink;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE IsDirty() override {
+    std::lock_guard<std::mutex> guard(lock_);
+    return dirty_ ? S_OK : S_FALSE;
+  }
+  HRESULT STDMETHODCALLTYPE Load(LPCOLESTR name, DWORD) override {
+    if (name == nullptr) return E_INVALIDARG;
+    std::string path;
+    if (!ToNativePath(name, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return HRESULT_FROM_WIN32(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+    std::vector<uint8_t> bytes(kLargestLinkFile + 1);
+    size_t used = 0;
+    ssize_t n = 0;
+    while (used < bytes.size() && ((n = ::read(fd, bytes.data() + used, bytes.size() - used)) > 0 || (n < 0 && errno == EINTR))) {
+      if (n > 0) used += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    if (n < 0 || used > kLargestLinkFile) return E_FAIL;  // unreadable, or no link is that large
+    const std::optional<ShellLinkData> link = ReadShellLink(bytes.data(), used);
+    if (!link) return E_FAIL;
+    std::lock_guard<std::mutex> guard(lock_);
+    location_ = link->location;
+    raw_target_ = link->raw_target;
+    description_ = link->description;
+    file_ = name;
+    dirty_ = false;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
+    std::lock_guard<std::mutex> guard(lock_);
+    const std::u16string file = name != nullptr ? std::u16string(name) : file_;
+    if (file.empty()) return E_INVALIDARG;
+    std::string path;
+    if (!ToNativePath(file, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+    ShellLinkData link;
+    link.location = location_;
+    link.raw_target = raw_target_;
+    link.description = description_;
+    WIN32_FIND_DATAW target;
+    FindDataOf(TargetNow(), &target);
+    if (target.dwFileAttributes != INVALID_FILE_ATTRIBUTES) {
+      link.attributes = target.dwFileAttributes;
+      link.creation = target.ftCreationTime;
+      link.access = target.ftLastAccessTime;
+      link.write = target.ftLastWriteTime;
+      link.size = target.nFileSizeLow;
+    }
+    DWORD error = ERROR_SUCCESS;
+    if (!WriteWhole(path, WriteShellLink(link), &error)) return HRESULT_FROM_WIN32(error);
+    if (remember || name == nullptr) {
+      file_ = file;
+      dirty_ = false;
+    }
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
+  HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* name) override {
+    if (name == nullptr) return E_POINTER;
+    std::lock_guard<std::mutex> guard(lock_);
+    const std::u16string text = file_.empty() ? u"*.lnk" : file_;
+    *name = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
+    if (*name == nullptr) return E_OUTOFMEMORY;
+    text.copy(*name, text.size());
+    (*name)[text.size()] = 0;
+    return file_.empty() ? S_FALSE : S_OK;
+  }
+
+ private:
+  // The native path of the target as it is now, variables expanded.
+  std::string TargetNow() const {
+    return AbsoluteNative(raw_target_.empty() ? NativeForm(location_) : ExpandVariables(raw_target_));
+  }
+
+  std::mutex lock_;
+  std::u16string location_;
+  std::u16string raw_target_;
+  std::u16string description_;
+  std::u16string file_;
+  bool dirty_ = false;
+};
+
+const com::ClassRegistration kShellLink(CLSID_ShellLink, &com::CreateInstanceOf<ShellLink>);
+
+}  // namespace
+}  // namespace w32
