@@ -1,6 +1,4 @@
-#include <fcntl.h>
 #include <intshcut.h>
-#include <unistd.h>
 
 #include <mutex>
 #include <string>
@@ -8,7 +6,7 @@
 #include "com/class_table.h"
 #include "com/com_object.h"
 #include "kernel/drive_table.h"
-#include "kernel/file.h"
+#include "shell/persist_file.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -136,14 +134,8 @@ class InternetShortcut final : public com::ComObject<IUniformResourceLocatorW, I
     std::string path;
     if (!ToNativePath(file, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     const std::string contents = "[InternetShortcut]\r\nURL=" + AsciiUrl(url_) + "\r\n";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return HRESULT_FROM_WIN32(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
-    const bool whole = ::write(fd, contents.data(), contents.size()) == static_cast<ssize_t>(contents.size());
-    const DWORD error = whole ? ERROR_SUCCESS : ErrorFromErrno(errno);
-    if (::close(fd) != 0 || !whole) {
-      ::unlink(path.c_str());
-      return HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE);
-    }
+    DWORD error = ERROR_SUCCESS;
+    if (!WriteWholeFile(path, contents, &error)) return HRESULT_FROM_WIN32(error);
     if (remember || name == nullptr) {
       file_ = file;
       dirty_ = false;
@@ -152,14 +144,8 @@ class InternetShortcut final : public com::ComObject<IUniformResourceLocatorW, I
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* name) override {
-    if (name == nullptr) return E_POINTER;
     std::lock_guard<std::mutex> guard(lock_);
-    const std::u16string text = file_.empty() ? u"*.url" : file_;
-    *name = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
-    if (*name == nullptr) return E_OUTOFMEMORY;
-    text.copy(*name, text.size());
-    (*name)[text.size()] = 0;
-    return file_.empty() ? S_FALSE : S_OK;
+    return CurFileName(file_, u"*.url", name);
   }
 
  private:

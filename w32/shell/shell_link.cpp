@@ -15,6 +15,7 @@
 #include "kernel/drive_table.h"
 #include "kernel/file.h"
 #include "kernel/file_attributes.h"
+#include "shell/persist_file.h"
 #include "shell/shell_link_format.h"
 #include "support/text.h"
 
@@ -113,31 +114,6 @@ HRESULT CopyOut(std::u16string_view text, LPWSTR buffer, int size) {
   text.copy(buffer, kept);
   buffer[kept] = 0;
   return S_OK;
-}
-
-bool WriteWhole(const std::string& path, const std::vector<uint8_t>& bytes, DWORD* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    *error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
-    return false;
-  }
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      *error = n < 0 ? ErrorFromErrno(errno) : ERROR_GEN_FAILURE;
-      ::close(fd);
-      ::unlink(path.c_str());
-      return false;
-    }
-    written += static_cast<size_t>(n);
-  }
-  if (::close(fd) != 0) {
-    *error = ErrorFromErrno(errno);
-    return false;
-  }
-  return true;
 }
 
 // A shell link: its target and description, read from and written to real
@@ -268,8 +244,11 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
       link.write = target.ftLastWriteTime;
       link.size = target.nFileSizeLow;
     }
+    const std::vector<uint8_t> bytes = WriteShellLink(link);
     DWORD error = ERROR_SUCCESS;
-    if (!WriteWhole(path, WriteShellLink(link), &error)) return HRESULT_FROM_WIN32(error);
+    if (!WriteWholeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &error)) {
+      return HRESULT_FROM_WIN32(error);
+    }
     if (remember || name == nullptr) {
       file_ = file;
       dirty_ = false;
@@ -278,14 +257,8 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* name) override {
-    if (name == nullptr) return E_POINTER;
     std::lock_guard<std::mutex> guard(lock_);
-    const std::u16string text = file_.empty() ? u"*.lnk" : file_;
-    *name = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
-    if (*name == nullptr) return E_OUTOFMEMORY;
-    text.copy(*name, text.size());
-    (*name)[text.size()] = 0;
-    return file_.empty() ? S_FALSE : S_OK;
+    return CurFileName(file_, u"*.lnk", name);
   }
 
  private:

@@ -1,14 +1,13 @@
 #include "shell/xdg_dirs.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
-#include <vector>
 
+#include "support/user_entry.h"
 
 namespace w32 {
 namespace {
@@ -73,14 +72,8 @@ std::string UserDirsValue(const std::string& text, std::string_view key, const s
 std::string HomeFolder() {
   const char* home = std::getenv("HOME");
   if (IsAbsolute(home)) return home;
-  const long suggested = ::sysconf(_SC_GETPW_R_SIZE_MAX);
-  std::vector<char> scratch(suggested > 0 ? static_cast<size_t>(suggested) : 16384);
-  struct passwd entry;
-  struct passwd* found = nullptr;
-  while (::getpwuid_r(::geteuid(), &entry, scratch.data(), scratch.size(), &found) == ERANGE) {
-    scratch.resize(scratch.size() * 2);
-  }
-  return found != nullptr && IsAbsolute(found->pw_dir) ? found->pw_dir : std::string();
+  const std::optional<UserEntry> user = EffectiveUserEntry();
+  return user && IsAbsolute(user->home.c_str()) ? user->home : std::string();
 }
 
 std::string XdgBaseDir(const char* variable, const char* under_home) {

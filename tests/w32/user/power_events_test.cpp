@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "host/host.h"
-#include "private_bus.h"
+#include "../private_bus.h"
 #include "recording_window.h"
 
 namespace {

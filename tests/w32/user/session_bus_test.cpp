@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "private_bus.h"
+#include "../private_bus.h"
 
 namespace {
 

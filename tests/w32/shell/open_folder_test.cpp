@@ -4,91 +4,36 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <shlobj.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "../private_bus.h"
 
 namespace {
 
-// A dbus-daemon of our own, stopped at the end.
-class PrivateBus {
- public:
-  PrivateBus() {
-    int out[2];
-    if (access("/usr/bin/dbus-daemon", X_OK) != 0 || pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(out[1], 1);
-      execl("/usr/bin/dbus-daemon", "dbus-daemon", "--session", "--nofork", "--print-address=1", nullptr);
-      _exit(127);
-    }
-    close(out[1]);
-    char line[512] = {};
-    size_t used = 0;
-    while (used + 1 < sizeof line && read(out[0], line + used, 1) == 1 && line[used] != '\n') ++used;
-    close(out[0]);
-    line[used] = 0;
-    address_ = line;
-  }
-  ~PrivateBus() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& address() const { return address_; }
+using w32_test::BusService;
+using w32_test::PrivateBus;
 
- private:
-  pid_t pid_ = -1;
-  std::string address_;
-};
-
-// Owns org.freedesktop.FileManager1 and records the items of each ShowItems;
-// answers with an error when told to.
+// A stand-in for the desktop's file manager: records the items of each
+// ShowItems and answers with an error when told to.
 class StandInFileManager {
  public:
-  StandInFileManager(const std::string& address, bool refuse) : refuse_(refuse) {
-    DBusError error;
-    dbus_error_init(&error);
-    connection_ = dbus_connection_open_private(address.c_str(), &error);
-    if (connection_ == nullptr || !dbus_bus_register(connection_, &error) ||
-        dbus_bus_request_name(connection_, "org.freedesktop.FileManager1", DBUS_NAME_FLAG_DO_NOT_QUEUE, &error) !=
-            DBUS_REQUEST_NAME_REPLY_PRIMARY_OWNER) {
-      dbus_error_free(&error);
-      return;
-    }
-    serving_ = std::thread([this] {
-      while (!stop_ && dbus_connection_read_write(connection_, 50)) {
-        while (DBusMessage* message = dbus_connection_pop_message(connection_)) {
-          Answer(message);
-          dbus_message_unref(message);
-        }
-      }
-    });
-  }
-  ~StandInFileManager() {
-    stop_ = true;
-    if (serving_.joinable()) serving_.join();
-    if (connection_ != nullptr) {
-      dbus_connection_close(connection_);
-      dbus_connection_unref(connection_);
-    }
-  }
-  bool serving() const { return serving_.joinable(); }
+  StandInFileManager(const std::string& address, bool refuse)
+      : service_(address, "org.freedesktop.FileManager1",
+                 [this, refuse](DBusConnection* connection, DBusMessage* message) { Answer(connection, message, refuse); }) {}
+  bool serving() const { return service_.serving(); }
   std::vector<std::string> Shown() {
     std::lock_guard<std::mutex> guard(lock_);
     return shown_;
   }
 
  private:
-  void Answer(DBusMessage* message) {
+  void Answer(DBusConnection* connection, DBusMessage* message, bool refuse) {
     if (!dbus_message_is_method_call(message, "org.freedesktop.FileManager1", "ShowItems")) return;
     char** items = nullptr;
     int count = 0;
@@ -99,19 +44,16 @@ class StandInFileManager {
       for (int i = 0; i < count; ++i) shown_.push_back(items[i]);
       dbus_free_string_array(items);
     }
-    DBusMessage* reply = refuse_ ? dbus_message_new_error(message, DBUS_ERROR_FAILED, "refused")
-                                 : dbus_message_new_method_return(message);
-    dbus_connection_send(connection_, reply, nullptr);
-    dbus_connection_flush(connection_);
+    DBusMessage* reply = refuse ? dbus_message_new_error(message, DBUS_ERROR_FAILED, "refused")
+                                : dbus_message_new_method_return(message);
+    dbus_connection_send(connection, reply, nullptr);
+    dbus_connection_flush(connection);
     dbus_message_unref(reply);
   }
 
-  const bool refuse_;
-  DBusConnection* connection_ = nullptr;
-  std::thread serving_;
-  volatile bool stop_ = false;
   std::mutex lock_;
   std::vector<std::string> shown_;
+  BusService service_;  // last: it answers on its own thread until it ends
 };
 
 HRESULT ShowItem(const char16_t* path) {
