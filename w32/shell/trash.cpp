@@ -85,8 +85,12 @@ std::string EscapePath(const std::string& path) {
   return out;
 }
 
+// The precise clock: time() may read the kernel's coarse one, a tick behind
+// what other programs see across a second boundary.
 std::string DeletionDate() {
-  const time_t now = std::time(nullptr);
+  struct timespec precise {};
+  ::clock_gettime(CLOCK_REALTIME, &precise);
+  const time_t now = precise.tv_sec;
   struct tm local;
   char text[32] = {};
   if (::localtime_r(&now, &local) != nullptr) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
