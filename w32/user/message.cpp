@@ -53,10 +53,11 @@ bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wp
     return false;
   }
   if (self->WaitForReply(*sent, true, deadline, result)) return true;
-  // A message that owns what it points to stays queued for a late dispatch.
-  // Otherwise that may die with the sender's frame once this returns: a
-  // message not yet begun is taken back; one being handled is waited for.
-  if (sent->payload != nullptr) {
+  // A message that owns what it points to, or points to nothing, stays
+  // queued for a late dispatch, as the platform's does. Otherwise what it
+  // points to may die with the sender's frame once this returns: a message
+  // not yet begun is taken back; one being handled is waited for.
+  if (sent->payload != nullptr || lparam == 0) {
     SetLastError(ERROR_TIMEOUT);
     return false;
   }

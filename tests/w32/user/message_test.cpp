@@ -226,16 +226,20 @@ TEST(HostLoop, ABroadcastReachesTheTopLevelWindowsOfEveryThread) {
   DestroyWindow(mine);
 }
 
-// What the late window saw of the record its broadcast pointed to.
+// What the late window saw: the record a broadcast pointed to, and the
+// wparam of one that pointed to nothing (as a power event does).
 std::atomic<int> late_record_seen{0};
+std::atomic<WPARAM> late_plain_seen{0};
 
 LRESULT CALLBACK RecordReadingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_APP + 2) late_record_seen = *reinterpret_cast<const int*>(lparam);
+  if (message == WM_APP + 2 && lparam != 0) late_record_seen = *reinterpret_cast<const int*>(lparam);
+  if (message == WM_APP + 2 && lparam == 0) late_plain_seen = wparam;
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 // The sender's record dies when the broadcast returns; a window that answers
-// only later must not find a message that points to it.
+// only later must not find a message that points to it, but still gets one
+// that points to nothing.
 TEST(HostLoop, ABroadcastThatGivesUpOnAWindowLeavesNoMessagePointingAtTheSender) {
   ASSERT_NE(RegisterPlainClass(u"Record Reading Window", RecordReadingProc), 0);
   std::atomic<HWND> window{nullptr};
@@ -250,9 +254,11 @@ TEST(HostLoop, ABroadcastThatGivesUpOnAWindowLeavesNoMessagePointingAtTheSender)
   auto record = std::make_unique<int>(7);
   EXPECT_TRUE(w32::host::Broadcast(WM_APP + 2, 0, reinterpret_cast<LPARAM>(record.get())).empty());
   *record = -1;  // the sender moves on and reuses its memory
+  EXPECT_TRUE(w32::host::Broadcast(WM_APP + 2, 9, 0).empty());
   broadcast_over = true;
   late.join();
   EXPECT_EQ(late_record_seen, 0);
+  EXPECT_EQ(late_plain_seen, 9u);
 }
 
 }  // namespace
