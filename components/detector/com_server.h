@@ -11,28 +11,30 @@
 namespace detector_component {
 
 // {00000000-0000-0000-C000-000000000046}
-constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 // {00000001-0000-0000-C000-000000000046}
-constexpr IID kIidClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID kIidClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Live objects and server locks: the server may be unloaded when both are 0.
 inline std::atomic<long> server_users{0};
 
-// Reference counting and the positions no caller uses.
-class DetectorObject : public device::IDeviceDetector {
+// IUnknown for an object of the server with one interface besides IUnknown:
+// counted among the server's users, deleted at its last Release.
+template <class Interface, const IID& kIid>
+class ServerObject : public Interface {
  public:
-  DetectorObject() { ++server_users; }
-  virtual ~DetectorObject() { --server_users; }
-  DetectorObject(const DetectorObject&) = delete;
-  DetectorObject& operator=(const DetectorObject&) = delete;
+  ServerObject() { ++server_users; }
+  virtual ~ServerObject() { --server_users; }
+  ServerObject(const ServerObject&) = delete;
+  ServerObject& operator=(const ServerObject&) = delete;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
-    if (iid != kIidUnknown && iid != device::kIidDeviceDetector) {
+    if (iid != kIidUnknown && iid != kIid) {
       *object = nullptr;
       return E_NOINTERFACE;
     }
-    *object = static_cast<device::IDeviceDetector*>(this);
+    *object = static_cast<Interface*>(this);
     AddRef();
     return S_OK;
   }
@@ -43,6 +45,13 @@ class DetectorObject : public device::IDeviceDetector {
     return left;
   }
 
+ private:
+  std::atomic<ULONG> references_{1};
+};
+
+// Reference counting and the positions no caller uses.
+class DetectorObject : public ServerObject<device::IDeviceDetector, device::kIidDeviceDetector> {
+ public:
   HRESULT STDMETHODCALLTYPE Reserved3() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved4() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved5() override { return E_NOTIMPL; }
@@ -71,34 +80,12 @@ class DetectorObject : public device::IDeviceDetector {
   HRESULT STDMETHODCALLTYPE Reserved32() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved33() override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Reserved41() override { return E_NOTIMPL; }
-
- private:
-  std::atomic<ULONG> references_{1};
 };
 
 // Makes objects of class T.
 template <class T>
-class ClassFactory : public IClassFactory {
+class ClassFactory : public ServerObject<IClassFactory, kIidClassFactory> {
  public:
-  ClassFactory() { ++server_users; }
-  virtual ~ClassFactory() { --server_users; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (iid != kIidUnknown && iid != kIidClassFactory) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
-    *object = static_cast<IClassFactory*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    const ULONG left = --references_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
@@ -112,9 +99,6 @@ class ClassFactory : public IClassFactory {
     server_users += lock ? 1 : -1;
     return S_OK;
   }
-
- private:
-  std::atomic<ULONG> references_{1};
 };
 
 // DllGetClassObject's work for a server of one class.
