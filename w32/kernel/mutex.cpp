@@ -30,7 +30,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initial_owner, LPCWSTR na
     SetLastError(ERROR_SUCCESS);
     return handle;
   }
-  std::unique_ptr<w32::NamedObjectEntry> entry = w32::CreateNamedObject(name, "Mutex");
+  std::unique_ptr<w32::NamedObjectEntry> entry = w32::CreateNamedObject(name);
   if (!entry) return nullptr;
   const bool created = entry->created();
   HANDLE handle = w32::InsertHandle(std::make_shared<w32::Mutex>(std::move(entry)));

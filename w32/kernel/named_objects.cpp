@@ -322,7 +322,7 @@ bool NamedObjectEntry::Finish(const std::string& record) {
   return ::pwrite(file_.fd.get(), record.data(), record.size(), 0) == static_cast<ssize_t>(record.size());
 }
 
-std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, const char* kind) {
+std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name) {
   if (name.size() > MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
   const bool global = name.compare(0, kGlobalPrefix.size(), kGlobalPrefix) == 0;
   std::u16string local_name = name;
@@ -348,11 +348,9 @@ std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, 
   if (error != ERROR_SUCCESS) return Fail(error);
   // From here the entry lets the name go again if anything fails.
   auto entry = std::make_unique<NamedObjectEntry>(std::move(file), created);
-  // A record is a line with the kind, then for a "Global\" name one with its place.
-  const size_t end_of_kind = record.find('\n');
-  if (!created && record.compare(0, end_of_kind, kind) != 0) return Fail(ERROR_INVALID_HANDLE);
-
-  std::string new_record = std::string(kind) + "\n";
+  // A record is a line that marks it complete, then for a "Global\" name one with its place.
+  const size_t end_of_mark = record.find('\n');
+  std::string new_record = "Mutex\n";
   if (global) {
     ObjectFile shown;
     int place = -1;
@@ -360,7 +358,7 @@ std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, 
     if (error == ERROR_SUCCESS && created) {
       error = ClaimGlobal(*hash, shown, place);
     } else if (error == ERROR_SUCCESS) {
-      place = std::atoi(record.c_str() + end_of_kind + 1);
+      place = std::atoi(record.c_str() + end_of_mark + 1);
       error = JoinGlobal(*hash, place, shown);
     }
     if (error != ERROR_SUCCESS) return Fail(error);

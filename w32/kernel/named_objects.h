@@ -51,14 +51,13 @@ class NamedObjectEntry {
   bool created_;
 };
 
-// Creates or opens the object `name` of `kind` ("Mutex", "Event", ...).
-// On failure returns null and sets the last error: ERROR_INVALID_HANDLE when
-// the name holds another kind of our objects; ERROR_ACCESS_DENIED when another
+// Creates or opens the named mutex `name`.
+// On failure returns null and sets the last error: ERROR_ACCESS_DENIED when another
 // user holds the name or keeps its file locked, or when a folder of the
 // namespace is a link or may be changed by another user; ERROR_PATH_NOT_FOUND
 // for an unknown namespace or a missing W32_OBJECT_DIR;
 // ERROR_FILENAME_EXCED_RANGE for a name over MAX_PATH characters;
 // ERROR_MOD_NOT_FOUND when libcrypto, which hashes names, cannot be loaded.
-std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name, const char* kind);
+std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name);
 
 }  // namespace w32

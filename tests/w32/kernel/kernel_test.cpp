@@ -104,26 +104,6 @@ TEST_F(NamedMutex, ProcessesRacingForANameAgreeOnOneOwner) {
   }
 }
 
-TEST_F(NamedMutex, NamesOfOtherKindsAndBadNames) {
-  auto event = w32::CreateNamedObject(u"shared-name", "Event");
-  ASSERT_TRUE(event);
-  EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"shared-name"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
-
-  EXPECT_EQ(CreateMutexW(nullptr, FALSE, u"no\\such\\namespace"), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-  EXPECT_EQ(CreateMutexW(nullptr, FALSE, std::u16string(MAX_PATH + 1, u'x').c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
-
-  HANDLE unnamed = CreateMutexW(nullptr, FALSE, u"");
-  ASSERT_NE(unnamed, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
-  HANDLE unnamed_again = CreateMutexW(nullptr, FALSE, nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS)) << "unnamed mutexes are distinct";
-  CloseHandle(unnamed);
-  CloseHandle(unnamed_again);
-}
-
 TEST(Handles, ClosingTwiceOrGarbageIsInvalidHandle) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
   EXPECT_TRUE(CloseHandle(mutex));

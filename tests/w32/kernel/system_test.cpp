@@ -1,15 +1,12 @@
-// Machine facts, file attributes and locale functions of w32 against the
-// kernel's own answers and the platform's buffer contracts.
+// File attributes and locale fields of w32 against the kernel's own answers
+// and the platform's buffer contract.
 #include <gtest/gtest.h>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <windows.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "../temp_folder.h"
@@ -74,83 +71,6 @@ TEST(FileAttributes, BitsFromTheFileAndItsName) {
   EXPECT_EQ(GetFileAttributesW(w32::ToUtf16(folder.path() + "/.config/").c_str()),
             DWORD{FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN});
   EXPECT_EQ(GetFileAttributesW(u"C:\\"), DWORD{FILE_ATTRIBUTE_DIRECTORY});
-}
-
-TEST(FileAttributes, FailuresSetThePlatformsErrors) {
-  TempFolder folder;
-  const std::string file = Make(folder, "file", false, 0644);
-  struct Case {
-    std::u16string path;
-    DWORD error;
-  } cases[] = {
-      {w32::ToUtf16(folder.path() + "/missing"), ERROR_FILE_NOT_FOUND},
-      {w32::ToUtf16(folder.path() + "/missing/deeper"), ERROR_PATH_NOT_FOUND},
-      {w32::ToUtf16(file + "/below"), ERROR_PATH_NOT_FOUND},
-      {u"", ERROR_PATH_NOT_FOUND},
-  };
-  for (const Case& c : cases) {
-    SetLastError(0);
-    EXPECT_EQ(GetFileAttributesW(c.path.c_str()), INVALID_FILE_ATTRIBUTES) << w32::ToUtf8(c.path);
-    EXPECT_EQ(GetLastError(), c.error) << w32::ToUtf8(c.path);
-  }
-  EXPECT_EQ(GetFileAttributesW(nullptr), INVALID_FILE_ATTRIBUTES);
-}
-
-// The free space the module reports is in tests/python/test_system_machine.py,
-// which sees only "none" where these fail.
-TEST(MachineFacts, DiskSpaceFailuresSetThePlatformsErrors) {
-  ULARGE_INTEGER available = {}, total = {}, free = {};
-  TempFolder folder;
-  const std::string file = Make(folder, "file", false, 0644);
-  struct Case {
-    std::u16string path;
-    DWORD error;
-  } failures[] = {
-      {w32::ToUtf16(folder.path() + "/missing"), ERROR_FILE_NOT_FOUND},
-      {w32::ToUtf16(file), ERROR_DIRECTORY},
-      {u"", ERROR_PATH_NOT_FOUND},
-  };
-  for (const Case& c : failures) {
-    SetLastError(0);
-    EXPECT_FALSE(GetDiskFreeSpaceExW(c.path.c_str(), &available, &total, &free)) << w32::ToUtf8(c.path);
-    EXPECT_EQ(GetLastError(), c.error) << w32::ToUtf8(c.path);
-  }
-}
-
-// A list of online processors that cannot be read counts the kernel's own.
-TEST(MachineFacts, SystemInfoCountsTheOnlineProcessorList) {
-  SYSTEM_INFO info;
-  TempFolder root;
-  std::system(("mkdir -p " + root.path() + "/sys/devices/system/cpu").c_str());
-  setenv("W32_SYSROOT", root.path().c_str(), 1);
-  struct Case {
-    const char* list;
-    DWORD expected;
-  } cases[] = {
-      {"5,9,11-12\n", 4},
-      {"garbage\n", static_cast<DWORD>(sysconf(_SC_NPROCESSORS_ONLN))},
-      {"3-1\n", static_cast<DWORD>(sysconf(_SC_NPROCESSORS_ONLN))},
-  };
-  for (const Case& c : cases) {
-    std::ofstream(root.path() + "/sys/devices/system/cpu/online") << c.list;
-    GetSystemInfo(&info);
-    EXPECT_EQ(info.dwNumberOfProcessors, c.expected) << c.list;
-  }
-  unsetenv("W32_SYSROOT");
-}
-
-TEST(MachineFacts, UserNameOfTheEffectiveUserWithTheBufferContract) {
-  const std::u16string expected = w32::ToUtf16(getpwuid(geteuid())->pw_name);
-  const DWORD needed = static_cast<DWORD>(expected.size() + 1);
-  WCHAR name[256] = {};
-  DWORD size = 256;
-  ASSERT_TRUE(GetUserNameW(name, &size));
-  EXPECT_EQ(std::u16string(name), expected);
-  EXPECT_EQ(size, needed);
-  size = needed - 1;
-  EXPECT_FALSE(GetUserNameW(name, &size));
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_INSUFFICIENT_BUFFER});
-  EXPECT_EQ(size, needed);
 }
 
 // One locale field under the current environment; the error when it fails.
