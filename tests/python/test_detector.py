@@ -130,6 +130,15 @@ class Loader(unittest.TestCase):
             if log is not None:
                 self.assertEqual(component.lines(), log, what)
 
+    def test_settings_file_forms(self):
+        lines = (u"; lines before any section carry nothing\r\nQXDeviceDetector.dll=missing.so\r\n[ path ]\r\n"
+                 u"  qxdevicedetector.DLL =  \"%s\"  \r\nQXDeviceDetector.dll=missing.so\r\n")
+        for bom, encoding in ((b"", "utf-8"), (b"\xef\xbb\xbf", "utf-8"), (b"\xff\xfe", "utf-16-le")):
+            component = ScriptedComponent()
+            write_ini(bom + (lines % component.file_name).encode(encoding))
+            _Device.delete_Detector(_Device.new_Detector())
+            self.assertEqual(component.lines()[:2], ["DllGetClassObject", "Attach callback"], encoding)
+
     def test_a_component_is_attached_detached_released_and_unloaded_when_it_allows(self):
         for refuse, tail in ((False, ["DllCanUnloadNow", "unloaded"]), (True, ["DllCanUnloadNow"])):
             component = ScriptedComponent("DllCanUnloadNow 1\n" if refuse else "")
@@ -301,13 +310,17 @@ class PlatformAnswers(unittest.TestCase):
             _w32.TakeDebugOutput()
             self.assertIsNone(_Device.Detector_GetSysManufacturer(self.detector))
             self.assertEqual(_w32.TakeDebugOutput(), [u"Detector::GetSysManufacturer() Enter", u"\n"])
-            os.makedirs(os.path.join(root, "sys", "class", "dmi", "id"))
-            with open(os.path.join(root, "sys", "class", "dmi", "id", "sys_vendor"), "wb") as out:
-                out.write(b"Quillomat \xc3\x9cber\n")
-            maker = _Device.Detector_GetSysManufacturer(self.detector)
-            self.assertEqual(maker, u"Quillomat \xdcber")
-            self.assertEqual(_w32.TakeDebugOutput()[2:], [u"Detector::GetSysManufacturer() SysManufacturer=" + maker,
-                                                          u"\n"])
+            dmi = os.path.join(root, "sys", "class", "dmi", "id")
+            os.makedirs(dmi)
+            # The chassis vendor unless blank, else the system vendor.
+            for name, value, maker in (("sys_vendor", b"Quillomat \xc3\x9cber\n", u"Quillomat \xdcber"),
+                                       ("chassis_vendor", b"  \n", u"Quillomat \xdcber"),
+                                       ("chassis_vendor", b"Chassis Maker\n", u"Chassis Maker")):
+                with open(os.path.join(dmi, name), "wb") as out:
+                    out.write(value)
+                self.assertEqual(_Device.Detector_GetSysManufacturer(self.detector), maker)
+                self.assertEqual(_w32.TakeDebugOutput()[2:],
+                                 [u"Detector::GetSysManufacturer() SysManufacturer=" + maker, u"\n"])
         finally:
             del os.environ["W32_SYSROOT"]
             shutil.rmtree(root)
