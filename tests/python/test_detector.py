@@ -100,29 +100,24 @@ class Loader(unittest.TestCase):
         not_a_library = os.path.join(MODULE_FOLDER, "text.so")
         with open(not_a_library, "w") as out:
             out.write("not a library")
-        cases = [
-            ("no settings file", None, None, None),
-            ("no key", "[Path]\nOther.dll=x.so\n", None, None),
-            ("a missing file", "[Path]\nQXDeviceDetector.dll=missing.so\n", None, None),
-            ("garbage settings", b"\xff\xfe\x00[Pa\x00\n==\xc3(", None, None),
-            ("no library", "[Path]\nQXDeviceDetector.dll=text.so\n", None, None),
-            ("no DllGetClassObject, unloading allowed", None, "detector_test_component_no_class_object.so",
-             ["DllCanUnloadNow", "unloaded"]),
-            ("no DllGetClassObject, unloading refused", None, "detector_test_component_no_class_object.so",
+        unloaded = ["DllCanUnloadNow", "unloaded"]
+        no_class_object = "detector_test_component_no_class_object.so"
+        cases = [  # (what, settings, library, script, log)
+            ("no settings file", None, None, "", None),
+            ("no key", "[Path]\nOther.dll=x.so\n", None, "", None),
+            ("a missing file", "[Path]\nQXDeviceDetector.dll=missing.so\n", None, "", None),
+            ("garbage settings", b"\xff\xfe\x00[Pa\x00\n==\xc3(", None, "", None),
+            ("no library", "[Path]\nQXDeviceDetector.dll=text.so\n", None, "", None),
+            ("no DllGetClassObject, unloading allowed", None, no_class_object, "", unloaded),
+            ("no DllGetClassObject, unloading refused", None, no_class_object, "DllCanUnloadNow 1\n",
              ["DllCanUnloadNow"]),
-            ("the class object fails", None, "detector_test_component.so",
-             ["DllGetClassObject", "DllCanUnloadNow", "unloaded"]),
-            ("the class object fails, handing out a factory", None, "detector_test_component.so",
-             ["DllGetClassObject", "DllCanUnloadNow", "unloaded"]),
+            ("the class object fails", None, None, "DllGetClassObject 0x80040111\n", ["DllGetClassObject"] + unloaded),
+            ("the class object fails, handing out a factory", None, None, "DllGetClassObject 0x80040111 factory\n",
+             ["DllGetClassObject"] + unloaded),
         ]
-        scripts = {
-            "no DllGetClassObject, unloading refused": "DllCanUnloadNow 1\n",
-            "the class object fails": "DllGetClassObject 0x80040111\n",
-            "the class object fails, handing out a factory": "DllGetClassObject 0x80040111 factory\n",
-        }
-        for what, ini, library, log in cases:
-            component = ScriptedComponent(scripts.get(what, ""), library or "detector_test_component.so")
-            if library is None:
+        for what, ini, library, script, log in cases:
+            component = ScriptedComponent(script, library or "detector_test_component.so")
+            if log is None:
                 write_ini(ini)
             detector = _Device.new_Detector()
             self.assert_fallbacks(detector)
