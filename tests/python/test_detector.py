@@ -100,35 +100,39 @@ class Loader(unittest.TestCase):
         not_a_library = os.path.join(MODULE_FOLDER, "text.so")
         with open(not_a_library, "w") as out:
             out.write("not a library")
-        cases = [
-            ("no settings file", None, None, None),
-            ("no key", "[Path]\nOther.dll=x.so\n", None, None),
-            ("a missing file", "[Path]\nQXDeviceDetector.dll=missing.so\n", None, None),
-            ("garbage settings", b"\xff\xfe\x00[Pa\x00\n==\xc3(", None, None),
-            ("no library", "[Path]\nQXDeviceDetector.dll=text.so\n", None, None),
-            ("no DllGetClassObject, unloading allowed", None, "detector_test_component_no_class_object.so",
-             ["DllCanUnloadNow", "unloaded"]),
-            ("no DllGetClassObject, unloading refused", None, "detector_test_component_no_class_object.so",
+        unloaded = ["DllCanUnloadNow", "unloaded"]
+        no_class_object = "detector_test_component_no_class_object.so"
+        cases = [  # (what, settings, library, script, log)
+            ("no settings file", None, None, "", None),
+            ("no key", "[Path]\nOther.dll=x.so\n", None, "", None),
+            ("a missing file", "[Path]\nQXDeviceDetector.dll=missing.so\n", None, "", None),
+            ("garbage settings", b"\xff\xfe\x00[Pa\x00\n==\xc3(", None, "", None),
+            ("no library", "[Path]\nQXDeviceDetector.dll=text.so\n", None, "", None),
+            ("no DllGetClassObject, unloading allowed", None, no_class_object, "", unloaded),
+            ("no DllGetClassObject, unloading refused", None, no_class_object, "DllCanUnloadNow 1\n",
              ["DllCanUnloadNow"]),
-            ("the class object fails", None, "detector_test_component.so",
-             ["DllGetClassObject", "DllCanUnloadNow", "unloaded"]),
-            ("the class object fails, handing out a factory", None, "detector_test_component.so",
-             ["DllGetClassObject", "DllCanUnloadNow", "unloaded"]),
+            ("the class object fails", None, None, "DllGetClassObject 0x80040111\n", ["DllGetClassObject"] + unloaded),
+            ("the class object fails, handing out a factory", None, None, "DllGetClassObject 0x80040111 factory\n",
+             ["DllGetClassObject"] + unloaded),
         ]
-        scripts = {
-            "no DllGetClassObject, unloading refused": "DllCanUnloadNow 1\n",
-            "the class object fails": "DllGetClassObject 0x80040111\n",
-            "the class object fails, handing out a factory": "DllGetClassObject 0x80040111 factory\n",
-        }
-        for what, ini, library, log in cases:
-            component = ScriptedComponent(scripts.get(what, ""), library or "detector_test_component.so")
-            if library is None:
+        for what, ini, library, script, log in cases:
+            component = ScriptedComponent(script, library or "detector_test_component.so")
+            if log is None:
                 write_ini(ini)
             detector = _Device.new_Detector()
             self.assert_fallbacks(detector)
             _Device.delete_Detector(detector)
             if log is not None:
                 self.assertEqual(component.lines(), log, what)
+
+    def test_settings_file_forms(self):
+        lines = (u"; lines before any section carry nothing\r\nQXDeviceDetector.dll=missing.so\r\n[ path ]\r\n"
+                 u"  qxdevicedetector.DLL =  \"%s\"  \r\nQXDeviceDetector.dll=missing.so\r\n")
+        for bom, encoding in ((b"", "utf-8"), (b"\xef\xbb\xbf", "utf-8"), (b"\xff\xfe", "utf-16-le")):
+            component = ScriptedComponent()
+            write_ini(bom + (lines % component.file_name).encode(encoding))
+            _Device.delete_Detector(_Device.new_Detector())
+            self.assertEqual(component.lines()[:2], ["DllGetClassObject", "Attach callback"], encoding)
 
     def test_a_component_is_attached_detached_released_and_unloaded_when_it_allows(self):
         for refuse, tail in ((False, ["DllCanUnloadNow", "unloaded"]), (True, ["DllCanUnloadNow"])):
@@ -301,13 +305,17 @@ class PlatformAnswers(unittest.TestCase):
             _w32.TakeDebugOutput()
             self.assertIsNone(_Device.Detector_GetSysManufacturer(self.detector))
             self.assertEqual(_w32.TakeDebugOutput(), [u"Detector::GetSysManufacturer() Enter", u"\n"])
-            os.makedirs(os.path.join(root, "sys", "class", "dmi", "id"))
-            with open(os.path.join(root, "sys", "class", "dmi", "id", "sys_vendor"), "wb") as out:
-                out.write(b"Quillomat \xc3\x9cber\n")
-            maker = _Device.Detector_GetSysManufacturer(self.detector)
-            self.assertEqual(maker, u"Quillomat \xdcber")
-            self.assertEqual(_w32.TakeDebugOutput()[2:], [u"Detector::GetSysManufacturer() SysManufacturer=" + maker,
-                                                          u"\n"])
+            dmi = os.path.join(root, "sys", "class", "dmi", "id")
+            os.makedirs(dmi)
+            # The chassis vendor unless blank, else the system vendor.
+            for name, value, maker in (("sys_vendor", b"Quillomat \xc3\x9cber\n", u"Quillomat \xdcber"),
+                                       ("chassis_vendor", b"  \n", u"Quillomat \xdcber"),
+                                       ("chassis_vendor", b"Chassis Maker\n", u"Chassis Maker")):
+                with open(os.path.join(dmi, name), "wb") as out:
+                    out.write(value)
+                self.assertEqual(_Device.Detector_GetSysManufacturer(self.detector), maker)
+                self.assertEqual(_w32.TakeDebugOutput()[2:],
+                                 [u"Detector::GetSysManufacturer() SysManufacturer=" + maker, u"\n"])
         finally:
             del os.environ["W32_SYSROOT"]
             shutil.rmtree(root)

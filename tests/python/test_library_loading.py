@@ -29,7 +29,7 @@ def library(name):
 def mapped(path):
     """Whether the process maps the file now."""
     with open("/proc/self/maps") as maps:
-        return any(line.rstrip("\n").endswith(path) for line in maps)
+        return path != u"" and any(line.rstrip("\n").endswith(path) for line in maps)
 
 
 class Regsvr(unittest.TestCase):
@@ -44,17 +44,27 @@ class Regsvr(unittest.TestCase):
         shutil.rmtree(self.folder)
 
     def test_result_codes_and_debugger_messages(self):
-        text = os.path.join(self.folder, "notes.dll")
-        with open(text, "w") as f:
-            f.write("no library\n")
+        files = {}
+        for name, content in (("notes.dll", b"no library\n"), ("empty.dll", b""),
+                              ("elf32.dll", b"\x7fELF\x01\x01\x01" + b"\0" * 57)):
+            files[name] = text_type(os.path.join(self.folder, name))
+            with open(files[name], "wb") as f:
+                f.write(content)
+        bad_format = [u"LoadLib fail: 0x000000c1"]
         cases = [
             (u"/no/such/Server.dll", True, -2, [u"LoadLib fail: 0x0000007e"]),
-            (text_type(text), True, -2, [u"LoadLib fail: 0x000000c1"]),
+            (u"Q:\\nowhere\\x.dll", True, -2, [u"LoadLib fail: 0x0000007e"]),
+            (u"", True, -2, [u"LoadLib fail: 0x00000057"]),
+            (text_type(self.folder), True, -2, [u"LoadLib fail: 0x00000005"]),
+            (files["notes.dll"], True, -2, bad_format),
+            (files["empty.dll"], True, -2, bad_format),
+            (files["elf32.dll"], True, -2, bad_format),
             (library("Plain.dll"), True, -3, []),
             (library("Plain.dll"), False, -3, []),
             (library("FailServer.dll"), True, -4, [u"Regsvr return: 80070005\n"]),
             (library("FailServer.dll"), False, 1, []),  # S_FALSE is a success
             (library("NeedsDep.dll"), True, 1, []),  # its dependency lies in its own folder only
+            (library("NeedsDep.dll"), False, -3, []),  # only its own exports: not its dependency's
         ]
         for path, register, code, messages in cases:
             self.assertEqual(_Device.Regsvr(path, register), code, path)

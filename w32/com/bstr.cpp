@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/text.h"
-
 namespace {
 
 // A BSTR points at its characters; the four bytes before them hold the length
@@ -30,14 +28,6 @@ BSTR STDAPICALLTYPE SysAllocStringLen(const OLECHAR* text, UINT length) {
   if (text != nullptr) std::memcpy(result, text, bytes);
   result[length] = 0;
   return result;
-}
-
-// SysAllocString: a BSTR of the text up to its terminating zero; null for null.
-BSTR STDAPICALLTYPE SysAllocString(const OLECHAR* text) {
-  if (text == nullptr) return nullptr;
-  const size_t length = w32::WideLength(text);
-  if (length > kMaxChars) return nullptr;
-  return SysAllocStringLen(text, static_cast<UINT>(length));
 }
 
 // SysFreeString: frees a BSTR; null does nothing.

@@ -38,7 +38,7 @@ class RunningObjectTable final : public IRunningObjectTable {
     object->AddRef();
     name->AddRef();
     std::lock_guard<std::mutex> guard(lock_);
-    const bool taken = FindLocked(name) != entries_.end();
+    const bool taken = RegisteredLocked(name);
     *cookie = next_cookie_++;
     entries_.emplace(*cookie, Entry{object, name});
     return taken ? MK_S_MONIKERALREADYREGISTERED : S_OK;
@@ -59,22 +59,9 @@ class RunningObjectTable final : public IRunningObjectTable {
     return S_OK;
   }
 
-  HRESULT STDMETHODCALLTYPE IsRunning(IMoniker* name) override {
-    if (name == nullptr) return E_INVALIDARG;
-    std::lock_guard<std::mutex> guard(lock_);
-    return FindLocked(name) != entries_.end() ? S_OK : S_FALSE;
-  }
-
-  HRESULT STDMETHODCALLTYPE GetObject(IMoniker* name, IUnknown** object) override {
-    if (name == nullptr || object == nullptr) return E_INVALIDARG;
-    std::lock_guard<std::mutex> guard(lock_);
-    auto it = FindLocked(name);
-    *object = it != entries_.end() ? it->second.object : nullptr;
-    if (*object == nullptr) return MK_E_UNAVAILABLE;
-    (*object)->AddRef();
-    return S_OK;
-  }
-
+  // Only registration is provided: nothing here asks the table what runs.
+  HRESULT STDMETHODCALLTYPE IsRunning(IMoniker*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetObject(IMoniker*, IUnknown**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE NoteChangeTime(DWORD, FILETIME*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTimeOfLastChange(IMoniker*, FILETIME*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE EnumRunning(IEnumMoniker**) override { return E_NOTIMPL; }
@@ -85,11 +72,11 @@ class RunningObjectTable final : public IRunningObjectTable {
     IMoniker* name;
   };
 
-  std::map<DWORD, Entry>::iterator FindLocked(IMoniker* name) {
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-      if (name->IsEqual(it->second.name) == S_OK) return it;
+  bool RegisteredLocked(IMoniker* name) {
+    for (const auto& entry : entries_) {
+      if (name->IsEqual(entry.second.name) == S_OK) return true;
     }
-    return entries_.end();
+    return false;
   }
 
   std::mutex lock_;

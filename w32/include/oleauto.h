@@ -11,7 +11,6 @@
 #define VARIANT_NOUSEROVERRIDE 0x04
 #define VARIANT_LOCALBOOL 0x10
 
-WINOLEAUTAPI_(BSTR) SysAllocString(const OLECHAR* psz);
 WINOLEAUTAPI_(BSTR) SysAllocStringLen(const OLECHAR* strIn, UINT ui);
 WINOLEAUTAPI_(void) SysFreeString(BSTR bstrString);
 WINOLEAUTAPI_(UINT) SysStringLen(BSTR pbstr);

@@ -86,38 +86,21 @@ DWORD CopyString(std::u16string_view text, LPWSTR buffer, DWORD size) {
   return static_cast<DWORD>(count);
 }
 
-// Names, each zero-terminated, then one more zero. Cut short, the last name
-// kept is cut and followed by two zeros, and the count is size - 2.
-DWORD CopyList(const std::vector<std::u16string>& names, LPWSTR buffer, DWORD size) {
-  std::u16string list;
-  for (const std::u16string& name : names) {
-    list += name;
-    list += u'\0';
-  }
-  if (list.size() + 1 <= size) {
-    list.copy(buffer, list.size());
-    buffer[list.size()] = 0;
-    return static_cast<DWORD>(list.size());
-  }
-  if (size < 2) {
-    buffer[0] = 0;
-    return 0;
-  }
-  list.copy(buffer, size - 2);
-  buffer[size - 2] = 0;
-  buffer[size - 1] = 0;
-  return size - 2;
-}
-
 }  // namespace
 }  // namespace w32
 
 // GetPrivateProfileStringW: our reader of the platform's profile files.
 // Section and key names match without regard to case; the first match wins.
-// A null section lists the section names, a null key the section's keys.
+// Listing the section names (a null section) or a section's keys (a null key)
+// is not built.
 DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR buffer, DWORD size,
                                       LPCWSTR file) {
   if (buffer == nullptr || size == 0) return 0;
+  if (section == nullptr || key == nullptr) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    buffer[0] = 0;
+    return 0;
+  }
   std::u16string default_text = fallback != nullptr ? fallback : u"";
   while (!default_text.empty() && default_text.back() == u' ') default_text.pop_back();
 
@@ -127,17 +110,8 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR fall
   const std::vector<w32::ProfileSection> sections =
       text.has_value() ? w32::ParseProfile(*text) : std::vector<w32::ProfileSection>();
 
-  std::vector<std::u16string> names;
-  if (section == nullptr) {
-    for (const w32::ProfileSection& each : sections) names.push_back(each.name);
-    return w32::CopyList(names, buffer, size);
-  }
   for (const w32::ProfileSection& each : sections) {
     if (!w32::SameName(each.name, section)) continue;
-    if (key == nullptr) {
-      for (const w32::ProfileEntry& entry : each.entries) names.push_back(entry.key);
-      return w32::CopyList(names, buffer, size);
-    }
     for (const w32::ProfileEntry& entry : each.entries) {
       if (w32::SameName(entry.key, key)) {
         SetLastError(ERROR_SUCCESS);

@@ -56,17 +56,19 @@ class Services : public com::ComObject<IWbemServices, IClientSecurity> {
     return com::NoInterface(object);
   }
 
-  // IWbemServices::ExecQuery: WQL data queries of the provider's classes.
-  // Text that is no such query fails at once; an unknown class or property
-  // fails here, or, for a semisynchronous call (WBEM_FLAG_RETURN_IMMEDIATELY),
-  // at the enumerator's Next.
+  // IWbemServices::ExecQuery: WQL data queries of the provider's classes,
+  // semisynchronous (WBEM_FLAG_RETURN_IMMEDIATELY), optionally forward-only:
+  // the calls the module makes. Text that is no such query fails at once; an
+  // unknown class or property fails at the enumerator's Next.
   HRESULT STDMETHODCALLTYPE ExecQuery(const BSTR language, const BSTR text, LONG flags, IWbemContext*,
                                       IEnumWbemClassObject** result) override {
-    constexpr LONG kKnownFlags = WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_ENSURE_LOCATABLE |
-                                 WBEM_FLAG_DIRECT_READ | WBEM_FLAG_USE_AMENDED_QUALIFIERS;
     if (result == nullptr) return WBEM_E_INVALID_PARAMETER;
     *result = nullptr;
-    if (language == nullptr || text == nullptr || (flags & ~kKnownFlags) != 0) return WBEM_E_INVALID_PARAMETER;
+    if (language == nullptr || text == nullptr) return WBEM_E_INVALID_PARAMETER;
+    if ((flags & WBEM_FLAG_RETURN_IMMEDIATELY) == 0 ||
+        (flags & ~(WBEM_FLAG_RETURN_IMMEDIATELY | WBEM_FLAG_FORWARD_ONLY)) != 0) {
+      return WBEM_E_NOT_SUPPORTED;
+    }
     if (AsciiLower(language) != u"wql") return WBEM_E_INVALID_QUERY_TYPE;
     SelectQuery query;
     const HRESULT parsed = ParseSelect(text, &query);
@@ -78,11 +80,7 @@ class Services : public com::ComObject<IWbemServices, IClientSecurity> {
     for (const std::u16string& name : query.properties) {
       if (SUCCEEDED(status) && !FindPropertyName(*wmi_class, name).has_value()) status = WBEM_E_INVALID_QUERY;
     }
-    if (SUCCEEDED(status)) {
-      *instances = Run(*wmi_class, query.properties);
-    } else if ((flags & WBEM_FLAG_RETURN_IMMEDIATELY) == 0) {
-      return status;
-    }
+    if (SUCCEEDED(status)) *instances = Run(*wmi_class, query.properties);
     *result = NewEnumerator(instances, (flags & WBEM_FLAG_FORWARD_ONLY) != 0, status);
     return *result != nullptr ? WBEM_S_NO_ERROR : WBEM_E_OUT_OF_MEMORY;
   }
@@ -206,19 +204,14 @@ class Locator : public com::ComObject<IWbemLocator> {
     return com::NoInterface(object);
   }
 
-  // IWbemLocator::ConnectServer: "root\cimv2" in any case, with "/" or "\",
-  // optionally on the local machine "\\.\"; credentials are refused locally.
+  // IWbemLocator::ConnectServer: "root\cimv2" in any case; credentials are
+  // refused locally.
   HRESULT STDMETHODCALLTYPE ConnectServer(const BSTR resource, const BSTR user, const BSTR password, const BSTR,
                                           LONG, const BSTR, IWbemContext*, IWbemServices** result) override {
     if (result == nullptr) return WBEM_E_INVALID_PARAMETER;
     *result = nullptr;
     if (resource == nullptr) return WBEM_E_INVALID_PARAMETER;
-    std::u16string name = AsciiLower(resource);
-    for (char16_t& c : name) {
-      if (c == u'/') c = u'\\';
-    }
-    if (name.compare(0, 4, u"\\\\.\\") == 0) name.erase(0, 4);
-    if (name != u"root\\cimv2") return WBEM_E_INVALID_NAMESPACE;
+    if (AsciiLower(resource) != u"root\\cimv2") return WBEM_E_INVALID_NAMESPACE;
     if (!IsBlank(user) || !IsBlank(password)) return WBEM_E_LOCAL_CREDENTIALS;
     Services* services = new (std::nothrow) Services();
     if (services == nullptr) return WBEM_E_OUT_OF_MEMORY;

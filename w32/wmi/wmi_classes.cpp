@@ -122,7 +122,7 @@ std::vector<Instance> VideoControllers() {
                                ReadHex(base + "/subsystem_device").value_or(0)};
     const std::string name = PciDeviceName(database, identity).value_or("Microsoft Basic Display Adapter");
     instances.push_back({u"Win32_VideoController",
-                         {Text(u"Caption", name), Text(u"Description", name), Text(u"Name", name),
+                         {Text(u"Caption", name), Text(u"Description", name),
                           Text(u"PNPDeviceID", PnpDeviceId(device.address, identity,
                                                            ReadHex(base + "/revision").value_or(0)))}});
   }
@@ -132,7 +132,7 @@ std::vector<Instance> VideoControllers() {
 const WmiClass kClasses[] = {
     {u"Win32_SystemEnclosure", {u"Manufacturer"}, &SystemEnclosures},
     {u"Win32_ComputerSystem", {u"TotalPhysicalMemory"}, &ComputerSystems},
-    {u"Win32_VideoController", {u"Caption", u"Description", u"Name", u"PNPDeviceID"}, &VideoControllers},
+    {u"Win32_VideoController", {u"Caption", u"Description", u"PNPDeviceID"}, &VideoControllers},
 };
 
 }  // namespace
