@@ -139,34 +139,25 @@ TEST(Conversion, Bool) {
   });
 }
 
-TEST(Conversion, UnicodeBecomesUtf16CutAtFirstZero) {
+// What the round trip below cannot give: a subclass, and what is no unicode.
+TEST(Conversion, OnlyUnicodeBecomesUtf16) {
   struct Case {
     const char* expression;
     Load outcome;
-    std::u16string text;
   };
-  const Case cases[] = {
-      {"u'abc'", Load::kOk, u"abc"},
-      {"U(u'sub')", Load::kOk, u"sub"},
-      {"u''", Load::kOk, u""},
-      {"u'ab\\x00cd'", Load::kOk, u"ab"},
-      {"u'\\u00e9\\U0001F600'", Load::kOk, u"\u00e9\U0001F600"},  // a surrogate pair above U+FFFF
-      {"b'abc'", Load::kMismatch, u""},
-      {"3", Load::kMismatch, u""},
-  };
+  const Case cases[] = {{"U(u'sub')", Load::kOk}, {"b'abc'", Load::kMismatch}, {"3", Load::kMismatch}};
   for (const Case& c : cases) {
     PyObject* object = Eval(c.expression);
     std::u16string value;
     EXPECT_EQ(ArgUnicode::From(object, value), c.outcome) << c.expression;
     if (c.outcome == Load::kOk) {
-      EXPECT_EQ(value, c.text) << c.expression;
-      EXPECT_EQ(std::char_traits<char16_t>::length(ArgUnicode::Get(value)), c.text.size());
+      EXPECT_EQ(value, u"sub");
     }
     Py_DECREF(object);
   }
 }
 
-TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackTheSame) {
+TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackCutAtTheFirstZero) {
   struct Case {
     std::u16string text;
     const char* expression;
@@ -174,8 +165,8 @@ TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackTheSame) {
   const Case cases[] = {
       {u"abc", "u'abc'"},
       {u"", "u''"},
-      {u"\u00e9\U0001F600", "u'\\u00e9\\U0001F600'"},
-      {std::u16string(u"a\0b", 3), "u'a\\x00b'"},
+      {u"\u00e9\U0001F600", "u'\\u00e9\\U0001F600'"},  // a surrogate pair above U+FFFF
+      {std::u16string(u"ab\0cd", 5), "u'ab\\x00cd'"},
       {std::u16string{u'a', char16_t(0xD800), u'b'}, "u'a\\ud800b'"},
       {std::u16string{char16_t(0xDC00), char16_t(0xD800)}, "u'\\udc00\\ud800'"},  // the wrong order is no pair
       {std::u16string{char16_t(0xD800)}, "u'\\ud800'"},
@@ -188,6 +179,7 @@ TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackTheSame) {
     std::u16string back;
     EXPECT_EQ(ArgUnicode::From(made, back), Load::kOk);
     EXPECT_EQ(back, c.text.substr(0, c.text.find(u'\0'))) << c.expression;
+    EXPECT_EQ(std::char_traits<char16_t>::length(ArgUnicode::Get(back)), back.size()) << c.expression;
     Py_DECREF(expected);
     Py_DECREF(made);
   }

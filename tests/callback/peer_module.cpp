@@ -185,10 +185,6 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-}  // namespace
-
-namespace {
-
 pycompat::ModuleDefinition module_definition{"_callback_peer", nullptr, kMethods};
 
 PyObject* MakeModule() { return pycompat::CreateModule(module_definition); }

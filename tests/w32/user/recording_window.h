@@ -5,7 +5,6 @@
 #include "host/host.h"
 
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace w32_test {
@@ -15,7 +14,6 @@ struct Received {
   UINT message;
   WPARAM wparam;
   LPARAM lparam;
-  std::thread::id thread;
 };
 
 class Recorder {
@@ -50,7 +48,7 @@ class Recorder {
 // Records every message and answers like the default procedure, except that
 // WM_APP + 1 answers its wParam plus one.
 inline LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  Recorder::Instance().Add({hwnd, message, wparam, lparam, std::this_thread::get_id()});
+  Recorder::Instance().Add({hwnd, message, wparam, lparam});
   if (message == WM_APP + 1) return static_cast<LRESULT>(wparam + 1);
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
@@ -77,9 +75,7 @@ inline const WCHAR* RecordingClass() {
   return name;
 }
 
-inline HWND MakeRecordingWindow() {
-  return CreateWindowExW(0, RecordingClass(), u"test", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-}
+inline HWND MakeRecordingWindow() { return MakeWindow(RecordingClass()); }
 
 // Dispatches what the calling thread's queue holds now.
 inline int DispatchAll() {
