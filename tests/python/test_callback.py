@@ -1,4 +1,5 @@
-"""The callback bridge: Python callables reached from window messages."""
+"""The callback bridge: Python callables reached from window messages, and the host loop that runs them."""
+import select
 import sys
 import threading
 import time
@@ -7,7 +8,7 @@ import weakref
 
 import _callback_peer as peer
 import _w32
-from device_support import StringIO, get_ident, text_type
+from device_support import HANG_GUARD_SECONDS, StringIO, asyncio, get_ident, text_type
 
 WM_APP = 0x8000
 PBT_APMQUERYSUSPEND = 0x0000
@@ -111,7 +112,10 @@ class Lifetime(Objects):
         peer.SetCallback(handle, None)
         self.assertEqual(sys.getrefcount(recorder), before)
         peer.Post(peer.Window(handle), WM_APP, 1, 0)
-        self.assertEqual(_w32.PumpMessages(0), 1)
+        with CapturedStderr() as captured:
+            self.assertEqual(_w32.PumpMessages(0), 1)
+            peer.CallWith(handle, "sss")
+        self.assertEqual(captured.text, "")
         self.assertEqual(recorder.calls, [])
 
     def test_the_callable_can_be_replaced_while_it_runs(self):
@@ -175,12 +179,6 @@ class Formats(Objects):
             peer.CallWith(handle, "bad")
         self.assertIn("SystemError", captured.text)
         self.assertEqual(recorder.calls, [])
-
-    def test_without_a_callable_nothing_happens(self):
-        handle = self.make(None)
-        with CapturedStderr() as captured:
-            peer.CallWith(handle, "sss")
-        self.assertEqual(captured.text, "")
 
 
 class Exceptions(Objects):
@@ -251,6 +249,72 @@ class Threads(Objects):
         worker.start()
         self.assertEqual(_w32.PumpMessages(30000), 1)
         worker.join()
+
+
+
+class HostLoop(Objects):
+    def test_run_message_loop_dispatches_until_quit_and_returns_its_code(self):
+        recorder, _, window = self.recorded()
+        peer.Post(window, WM_APP, 1, 0)
+        _w32.PostQuitMessage(4)
+        peer.Post(window, WM_APP, 2, 0)  # posted before the loop looks: still taken first
+        self.assertEqual(_w32.RunMessageLoop(), 4)
+        self.assertEqual(recorder.calls, [(WM_APP, 1, 0), (WM_APP, 2, 0)])
+
+    def test_a_callback_can_end_the_loop(self):
+        calls = []
+
+        def quit_on_call(*args):
+            calls.append(args)
+            _w32.PostQuitMessage(9)
+
+        peer.Post(peer.Window(self.make(quit_on_call)), WM_APP, 1, 0)
+        self.assertEqual(_w32.RunMessageLoop(), 9)
+        self.assertEqual(calls, [(WM_APP, 1, 0)])
+
+    def test_pumping_leaves_wm_quit_for_the_loop(self):
+        self.assertEqual(_w32.PumpMessages(), 0)
+        self.assertEqual(_w32.PumpMessages(5), 0)
+        _w32.PostQuitMessage(2)
+        peer.Post(self.recorded()[2], WM_APP, 1, 0)
+        self.assertEqual(_w32.PumpMessages(0), 1)
+        self.assertEqual(_w32.PumpMessages(0), 0)
+        self.assertEqual(_w32.RunMessageLoop(), 2)
+
+    def test_the_queue_descriptor_is_readable_while_messages_wait(self):
+        fd = _w32.QueueFd()
+        self.assertEqual(fd, _w32.QueueFd())
+        self.assertEqual(select.select([fd], [], [], 0)[0], [])
+        peer.PostFromThread(self.recorded()[2], WM_APP, 3)
+        self.assertEqual(select.select([fd], [], [], 0)[0], [fd])
+        self.assertEqual(_w32.PumpMessages(0), 3)
+        self.assertEqual(select.select([fd], [], [], 0)[0], [])
+
+    @unittest.skipIf(asyncio is None, "asyncio is Python 3's")
+    def test_asyncio_dispatches_through_the_queue_descriptor(self):
+        recorder, _, window = self.recorded()
+        loop = asyncio.new_event_loop()
+        fd = _w32.QueueFd()
+
+        def readable():
+            _w32.PumpMessages(0)
+            if len(recorder.calls) == 3:
+                loop.stop()
+
+        loop.add_reader(fd, readable)
+        loop.call_later(HANG_GUARD_SECONDS, loop.stop)
+        peer.PostFromThread(window, WM_APP, 3)
+        loop.run_forever()
+        loop.remove_reader(fd)
+        loop.close()
+        self.assertEqual(recorder.calls, [(WM_APP, 0, 0), (WM_APP, 1, 0), (WM_APP, 2, 0)])
+
+    def test_each_thread_has_its_own_queue_descriptor(self):
+        theirs = []
+        worker = threading.Thread(target=lambda: theirs.append(_w32.QueueFd()))
+        worker.start()
+        worker.join()
+        self.assertNotEqual(theirs[0], _w32.QueueFd())
 
 
 if __name__ == "__main__":

@@ -1,6 +1,6 @@
 // The posted-message limit, retrieval filters and dispatch. The host's loop
 // and its broadcasts, as the application meets them, are in
-// tests/python/test_callback_loop.py and tests/python/test_power.py.
+// tests/python/test_callback.py and tests/python/test_power.py.
 #include <gtest/gtest.h>
 #include <windows.h>
 
