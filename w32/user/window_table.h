@@ -11,12 +11,11 @@
 namespace w32::user {
 
 struct WindowClass {
-  ATOM atom;
   WNDPROC proc;
 };
 
-// By name (ASCII case ignored, as the platform compares class names) or by atom.
-std::shared_ptr<const WindowClass> FindClass(LPCWSTR name_or_atom);
+// By name, ASCII case ignored, as the platform compares class names.
+std::shared_ptr<const WindowClass> FindClass(LPCWSTR name);
 
 struct Window {
   HWND handle = nullptr;

@@ -192,7 +192,7 @@ bool PumpUntil(Condition done) {
 
 std::vector<WPARAM> PowerEvents(HWND window) {
   std::vector<WPARAM> events;
-  for (const auto& r : w32_test::Recorder::Instance().For(window)) {
+  for (const auto& r : w32_test::ReceivedBy(window)) {
     if (r.message == WM_POWERBROADCAST) events.push_back(r.wparam);
   }
   return events;

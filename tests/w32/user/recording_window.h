@@ -16,39 +16,32 @@ struct Received {
   LPARAM lparam;
 };
 
-class Recorder {
- public:
-  static Recorder& Instance() {
-    static Recorder recorder;
-    return recorder;
-  }
-  void Add(const Received& received) {
-    std::lock_guard<std::mutex> guard(lock_);
-    received_.push_back(received);
-  }
-  std::vector<Received> For(HWND hwnd) {
-    std::lock_guard<std::mutex> guard(lock_);
-    std::vector<Received> mine;
-    for (const Received& r : received_) {
-      if (r.hwnd == hwnd) mine.push_back(r);
-    }
-    return mine;
-  }
-  std::vector<UINT> MessagesFor(HWND hwnd) {
-    std::vector<UINT> messages;
-    for (const Received& r : For(hwnd)) messages.push_back(r.message);
-    return messages;
-  }
+// What every recording window received, from every thread.
+inline std::mutex received_lock;
+inline std::vector<Received> received;
 
- private:
-  std::mutex lock_;
-  std::vector<Received> received_;
-};
+inline std::vector<Received> ReceivedBy(HWND hwnd) {
+  std::lock_guard<std::mutex> guard(received_lock);
+  std::vector<Received> mine;
+  for (const Received& r : received) {
+    if (r.hwnd == hwnd) mine.push_back(r);
+  }
+  return mine;
+}
+
+inline std::vector<UINT> MessagesOf(HWND hwnd) {
+  std::vector<UINT> messages;
+  for (const Received& r : ReceivedBy(hwnd)) messages.push_back(r.message);
+  return messages;
+}
 
 // Records every message and answers like the default procedure, except that
 // WM_APP + 1 answers its wParam plus one.
 inline LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  Recorder::Instance().Add({hwnd, message, wparam, lparam});
+  {
+    std::lock_guard<std::mutex> guard(received_lock);
+    received.push_back({hwnd, message, wparam, lparam});
+  }
   if (message == WM_APP + 1) return static_cast<LRESULT>(wparam + 1);
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
