@@ -62,9 +62,6 @@ class Objects(unittest.TestCase):
         self.handles.append(handle)
         return handle
 
-    def forget(self, handle):
-        self.handles.remove(handle)
-
     def recorded(self):
         """A Recorder, an echo object calling it, and the object's window."""
         recorder = Recorder()
@@ -99,7 +96,7 @@ class Lifetime(Objects):
         window = peer.Window(handle)
         peer.Post(window, WM_APP, 1, 0)  # still queued when the object goes
         peer.Destroy(handle)
-        self.forget(handle)
+        self.handles.remove(handle)
         self.assertEqual(sys.getrefcount(recorder), before)
         self.assertFalse(peer.Post(window, WM_APP, 2, 0))
         _w32.PumpMessages(0)
@@ -180,8 +177,6 @@ class Formats(Objects):
         self.assertIn("SystemError", captured.text)
         self.assertEqual(recorder.calls, [])
 
-
-class Exceptions(Objects):
     def test_an_exception_is_printed_and_the_callable_stays(self):
         calls = []
 

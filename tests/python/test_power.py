@@ -107,13 +107,11 @@ class PreventScreenSaver(unittest.TestCase):
         self.assertEqual(blocks_send_input_resets(), 0)
         _Device.delete_PreventScreenSaver(keeper)
         self.assertEqual(_w32.ExecutionState(), 0)
-        self.assertRaises(ValueError, _Device.SuspendBlocker_Lock, None)
         with self.assertRaises(ValueError):
             _Device.delete_PreventScreenSaver(keeper)
 
     def test_the_first_deletion_withdraws_the_requirements_of_the_thread(self):
-        first = _Device.new_PreventScreenSaver()
-        second = _Device.new_PreventScreenSaver()
+        first, second = _Device.new_PreventScreenSaver(), _Device.new_PreventScreenSaver()
         _Device.delete_PreventScreenSaver(second)
         self.assertEqual(_w32.ExecutionState(), 0)
         _Device.delete_PreventScreenSaver(first)
