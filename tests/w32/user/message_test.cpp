@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/host.h"
 #include "recording_window.h"
 
 namespace {
@@ -121,7 +122,8 @@ void CALLBACK OnTick(HWND, UINT message, UINT_PTR id, DWORD) {
 TEST(ThreadTimer, ATickOfAKilledTimerIsNotDispatched) {
   ticks.clear();
   const UINT_PTR id = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, OnTick);
-  MSG message = w32_test::NextMessage();
+  MSG message{};
+  while (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) w32::host::WaitForMessages(INFINITE);
   ASSERT_EQ(message.message, static_cast<UINT>(WM_TIMER));
   EXPECT_TRUE(KillTimer(nullptr, id));
   DispatchMessageW(&message);

@@ -2,8 +2,6 @@
 // A window class whose procedure records what it receives, for the tests.
 #include <windows.h>
 
-#include "host/host.h"
-
 #include <mutex>
 #include <vector>
 
@@ -79,14 +77,6 @@ inline int DispatchAll() {
     ++count;
   }
   return count;
-}
-
-// Waits for the next message of the calling thread's queue and takes it, as
-// the host's loop would.
-inline MSG NextMessage() {
-  MSG message{};
-  while (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) w32::host::WaitForMessages(INFINITE);
-  return message;
 }
 
 }  // namespace w32_test
