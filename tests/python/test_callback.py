@@ -8,22 +8,10 @@ import weakref
 
 import _callback_peer as peer
 import _w32
-from device_support import HANG_GUARD_SECONDS, StringIO, asyncio, get_ident, text_type
+from device_support import HANG_GUARD_SECONDS, Recorder, StringIO, asyncio, get_ident, pump_until, text_type
 
 WM_APP = 0x8000
 PBT_APMQUERYSUSPEND = 0x0000
-
-
-class Recorder(object):
-    """A callable that keeps its calls and the threads they came on."""
-
-    def __init__(self):
-        self.calls = []
-        self.threads = []
-
-    def __call__(self, *args):
-        self.calls.append(args)
-        self.threads.append(get_ident())
 
 
 class CapturedStderr(object):
@@ -37,15 +25,6 @@ class CapturedStderr(object):
     def __exit__(self, *exc):
         self.text = sys.stderr.getvalue()
         sys.stderr = self.saved
-
-
-def pump_until(predicate, rounds=300):
-    """Pumps until the predicate holds; the bound only guards against a hang."""
-    for _ in range(rounds):
-        if predicate():
-            return True
-        _w32.PumpMessages(100)
-    return predicate()
 
 
 class Objects(unittest.TestCase):
