@@ -139,34 +139,25 @@ TEST(Conversion, Bool) {
   });
 }
 
-TEST(Conversion, UnicodeBecomesUtf16CutAtFirstZero) {
+// What the round trip below cannot give: a subclass, and what is no unicode.
+TEST(Conversion, OnlyUnicodeBecomesUtf16) {
   struct Case {
     const char* expression;
     Load outcome;
-    std::u16string text;
   };
-  const Case cases[] = {
-      {"u'abc'", Load::kOk, u"abc"},
-      {"U(u'sub')", Load::kOk, u"sub"},
-      {"u''", Load::kOk, u""},
-      {"u'ab\\x00cd'", Load::kOk, u"ab"},
-      {"u'\\u00e9\\U0001F600'", Load::kOk, u"\u00e9\U0001F600"},  // a surrogate pair above U+FFFF
-      {"b'abc'", Load::kMismatch, u""},
-      {"3", Load::kMismatch, u""},
-  };
+  const Case cases[] = {{"U(u'sub')", Load::kOk}, {"b'abc'", Load::kMismatch}, {"3", Load::kMismatch}};
   for (const Case& c : cases) {
     PyObject* object = Eval(c.expression);
     std::u16string value;
     EXPECT_EQ(ArgUnicode::From(object, value), c.outcome) << c.expression;
     if (c.outcome == Load::kOk) {
-      EXPECT_EQ(value, c.text) << c.expression;
-      EXPECT_EQ(std::char_traits<char16_t>::length(ArgUnicode::Get(value)), c.text.size());
+      EXPECT_EQ(value, u"sub");
     }
     Py_DECREF(object);
   }
 }
 
-TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackTheSame) {
+TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackCutAtTheFirstZero) {
   struct Case {
     std::u16string text;
     const char* expression;
@@ -174,8 +165,8 @@ TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackTheSame) {
   const Case cases[] = {
       {u"abc", "u'abc'"},
       {u"", "u''"},
-      {u"\u00e9\U0001F600", "u'\\u00e9\\U0001F600'"},
-      {std::u16string(u"a\0b", 3), "u'a\\x00b'"},
+      {u"\u00e9\U0001F600", "u'\\u00e9\\U0001F600'"},  // a surrogate pair above U+FFFF
+      {std::u16string(u"ab\0cd", 5), "u'ab\\x00cd'"},
       {std::u16string{u'a', char16_t(0xD800), u'b'}, "u'a\\ud800b'"},
       {std::u16string{char16_t(0xDC00), char16_t(0xD800)}, "u'\\udc00\\ud800'"},  // the wrong order is no pair
       {std::u16string{char16_t(0xD800)}, "u'\\ud800'"},
@@ -188,6 +179,7 @@ TEST(Conversion, Utf16ResultsJoinPairsKeepLoneSurrogatesAndComeBackTheSame) {
     std::u16string back;
     EXPECT_EQ(ArgUnicode::From(made, back), Load::kOk);
     EXPECT_EQ(back, c.text.substr(0, c.text.find(u'\0'))) << c.expression;
+    EXPECT_EQ(std::char_traits<char16_t>::length(ArgUnicode::Get(back)), back.size()) << c.expression;
     Py_DECREF(expected);
     Py_DECREF(made);
   }
@@ -202,34 +194,19 @@ struct Probe {
     last = drive + (flag ? 1000u : 0u) + static_cast<DWORD>(std::char_traits<char16_t>::length(text)) * 10000u;
     return last;
   }
-  static DWORD Big() { return 0x80000000u; }
 };
 constexpr char kProbeName[] = "Probe_Echo";
-constexpr char kBigName[] = "Probe_Big";
 using ProbeEntry = Entry<kProbeName, &Probe::Echo, ArgByte, ArgBool, ArgUnicode>;
 
-struct Outcome {
-  PyObject* exception;  // null: success
-  std::string message;
-};
-
-Outcome CallProbe(const char* arguments) {
+// Whether the probe refused the arguments with an exception, which is cleared.
+bool ProbeRefuses(const char* arguments) {
   PyObject* args = Eval(arguments);
   PyObject* result = ProbeEntry::Call(nullptr, args);
   Py_DECREF(args);
-  if (result != nullptr) {
-    Py_DECREF(result);
-    return {nullptr, ""};
-  }
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyObject* text = PyObject_Str(value);
-  Outcome outcome{type, pycompat::TextAsUtf8(text)};
-  Py_XDECREF(text);
-  Py_XDECREF(value);
-  Py_XDECREF(traceback);
-  Py_XDECREF(type);
-  return outcome;
+  Py_XDECREF(result);
+  const bool refused = result == nullptr && PyErr_Occurred() != nullptr;
+  PyErr_Clear();
+  return refused;
 }
 
 // The messages themselves are checked through the module; here, that no
@@ -237,26 +214,11 @@ Outcome CallProbe(const char* arguments) {
 TEST(EntryPoint, OnlyConvertedArgumentsReachTheService) {
   for (const char* refused : {"(256, True, u'x')", "(1, None, u'x')", "(1, 1, b'x')", "(1, 2)"}) {
     const int calls = Probe::calls;
-    EXPECT_NE(CallProbe(refused).exception, nullptr) << refused;
+    EXPECT_TRUE(ProbeRefuses(refused)) << refused;
     EXPECT_EQ(Probe::calls, calls) << refused;
   }
-  EXPECT_EQ(CallProbe("(7, 2, u'ab\\x00c')").exception, nullptr);
+  EXPECT_FALSE(ProbeRefuses("(7, 2, u'ab\\x00c')"));
   EXPECT_EQ(Probe::last, 7u + 1000u + 20000u);
-}
-
-TEST(EntryPoint, DwordResultsAboveTheSignedRangeAreLongs) {
-  PyObject* args = PyTuple_New(0);
-  PyObject* result = Entry<kBigName, &Probe::Big>::Call(nullptr, args);
-  ASSERT_NE(result, nullptr);
-  EXPECT_TRUE(PyLong_CheckExact(result));
-  EXPECT_EQ(PyLong_AsUnsignedLong(result), 0x80000000ul);
-  Py_DECREF(result);
-  result = MakeResult(DWORD{0x7FFFFFFF});
-  PyObject* small = pycompat::IntFromLong(0);
-  EXPECT_EQ(Py_TYPE(result), Py_TYPE(small)) << "the host's small int";
-  Py_DECREF(small);
-  Py_DECREF(result);
-  Py_DECREF(args);
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "callback/gil.h"
 #include "callback/py_callback_wnd.h"
 #include "detector/dector_callback.h"
 
@@ -143,20 +142,6 @@ PyObject* Post(PyObject*, PyObject* args) {
   return PyBool_FromLong(PostMessageW(ToWindow(hwnd), message, wparam, lparam));
 }
 
-PyObject* Send(PyObject*, PyObject* args) {
-  PyObject* hwnd = nullptr;
-  unsigned int message = 0;
-  unsigned long wparam = 0;
-  long lparam = 0;
-  if (!PyArg_ParseTuple(args, "OIkl:Send", &hwnd, &message, &wparam, &lparam)) return nullptr;
-  const HWND window = ToWindow(hwnd);
-  LRESULT result = 0;
-  Py_BEGIN_ALLOW_THREADS
-  result = SendMessageW(window, message, wparam, lparam);
-  Py_END_ALLOW_THREADS
-  return pycompat::IntFromLong(result);
-}
-
 // Posts count messages, wParam 0 to count - 1, from a thread without Python state.
 PyObject* PostFromThread(PyObject*, PyObject* args) {
   PyObject* hwnd = nullptr;
@@ -187,51 +172,6 @@ PyObject* CallFromThread(PyObject*, PyObject* args) {
   Py_RETURN_NONE;
 }
 
-// HasGil here, inside a GilReleaseGuard, inside a nested one, and after both.
-PyObject* GilStates(PyObject*, PyObject*) {
-  const bool before = device::HasGil();
-  bool inside = true;
-  bool nested = true;
-  {
-    device::GilReleaseGuard outer;
-    inside = device::HasGil();
-    {
-      device::GilReleaseGuard inner;
-      nested = device::HasGil();
-    }
-  }
-  const bool after = device::HasGil();
-  return Py_BuildValue("(NNNN)", PyBool_FromLong(before), PyBool_FromLong(inside), PyBool_FromLong(nested),
-                       PyBool_FromLong(after));
-}
-
-// HasGil on a thread without Python state, and under a GilEnsureGuard there.
-PyObject* GilStatesOnThread(PyObject*, PyObject*) {
-  bool bare = true;
-  bool ensured = false;
-  Py_BEGIN_ALLOW_THREADS
-  std::thread([&] {
-    bare = device::HasGil();
-    device::GilEnsureGuard lock;
-    ensured = device::HasGil();
-  }).join();
-  Py_END_ALLOW_THREADS
-  return Py_BuildValue("(NN)", PyBool_FromLong(bare), PyBool_FromLong(ensured));
-}
-
-PyObject* WindowLong(PyObject*, PyObject* args) {
-  PyObject* hwnd = nullptr;
-  int index = 0;
-  if (!PyArg_ParseTuple(args, "Oi:WindowLong", &hwnd, &index)) return nullptr;
-  return pycompat::IntFromLong(GetWindowLongPtrW(ToWindow(hwnd), index));
-}
-
-PyObject* IsWindowAlive(PyObject*, PyObject* args) {
-  PyObject* hwnd = nullptr;
-  if (!PyArg_ParseTuple(args, "O:IsWindow", &hwnd)) return nullptr;
-  return PyBool_FromLong(IsWindow(ToWindow(hwnd)));
-}
-
 PyMethodDef kMethods[] = {
     {"Create", Create, METH_VARARGS, nullptr},
     {"Destroy", Destroy, METH_VARARGS, nullptr},
@@ -240,19 +180,10 @@ PyMethodDef kMethods[] = {
     {"WndProc", WndProc, METH_VARARGS, nullptr},
     {"CallWith", CallWith, METH_VARARGS, nullptr},
     {"Post", Post, METH_VARARGS, nullptr},
-    {"Send", Send, METH_VARARGS, nullptr},
     {"PostFromThread", PostFromThread, METH_VARARGS, nullptr},
     {"CallFromThread", CallFromThread, METH_VARARGS, nullptr},
-    {"GilStates", GilStates, METH_NOARGS, nullptr},
-    {"GilStatesOnThread", GilStatesOnThread, METH_NOARGS, nullptr},
-    {"WindowLong", WindowLong, METH_VARARGS, nullptr},
-    {"IsWindow", IsWindowAlive, METH_VARARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
-
-}  // namespace
-
-namespace {
 
 pycompat::ModuleDefinition module_definition{"_callback_peer", nullptr, kMethods};
 

@@ -5,6 +5,7 @@ import subprocess
 import sys
 import tempfile
 import textwrap
+import time
 import unittest
 
 
@@ -37,8 +38,6 @@ class ObjectNamespace(object):
 
 
 # What differs between the interpreters, for tests written once for both.
-# The module maps Python 2's unicode to Python 3's str, Python 2's str to
-# bytes, and int and long to one int.
 PY3 = sys.version_info[0] >= 3
 if PY3:
     import _thread as thread
@@ -109,3 +108,26 @@ def native(text_):
 def byte_string(values):
     """The byte string of a sequence of byte values."""
     return bytes(bytearray(values))
+
+
+class Recorder(object):
+    """A callable that keeps its calls and the threads they came on."""
+
+    def __init__(self):
+        self.calls = []
+        self.threads = []
+
+    def __call__(self, *args):
+        self.calls.append(args)
+        self.threads.append(get_ident())
+
+
+def pump_until(condition):
+    """Runs the host loop until condition() holds; False when the hang guard ran out."""
+    import _w32
+    deadline = time.time() + HANG_GUARD_SECONDS
+    while not condition():
+        if time.time() > deadline:
+            return False
+        _w32.PumpMessages(20)
+    return True

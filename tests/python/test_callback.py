@@ -1,4 +1,5 @@
-"""The callback bridge: Python callables reached from window messages."""
+"""The callback bridge: Python callables reached from window messages, and the host loop that runs them."""
+import select
 import sys
 import threading
 import time
@@ -7,27 +8,10 @@ import weakref
 
 import _callback_peer as peer
 import _w32
-from device_support import StringIO, get_ident, text_type
+from device_support import HANG_GUARD_SECONDS, Recorder, StringIO, asyncio, get_ident, pump_until, text_type
 
-WM_NULL = 0x0000
 WM_APP = 0x8000
-GWL_STYLE = -16
-GWLP_USERDATA = -21
-WS_CAPTION = 0x00C00000
-WS_CLIPSIBLINGS = 0x04000000
-WS_CLIPCHILDREN = 0x02000000
-
-
-class Recorder(object):
-    """A callable that keeps its calls and the threads they came on."""
-
-    def __init__(self):
-        self.calls = []
-        self.threads = []
-
-    def __call__(self, *args):
-        self.calls.append(args)
-        self.threads.append(get_ident())
+PBT_APMQUERYSUSPEND = 0x0000
 
 
 class CapturedStderr(object):
@@ -43,15 +27,6 @@ class CapturedStderr(object):
         sys.stderr = self.saved
 
 
-def pump_until(predicate, rounds=300):
-    """Pumps until the predicate holds; the bound only guards against a hang."""
-    for _ in range(rounds):
-        if predicate():
-            return True
-        _w32.PumpMessages(100)
-    return predicate()
-
-
 class Objects(unittest.TestCase):
     def setUp(self):
         self.handles = []
@@ -65,9 +40,6 @@ class Objects(unittest.TestCase):
         handle = peer.Create(kind, callable_)
         self.handles.append(handle)
         return handle
-
-    def forget(self, handle):
-        self.handles.remove(handle)
 
     def recorded(self):
         """A Recorder, an echo object calling it, and the object's window."""
@@ -87,18 +59,11 @@ class TwoObjects(Objects):
         self.assertEqual(first.calls, [(WM_APP, 1, 0), (WM_APP + 2, 3, -4)])
         self.assertEqual(second.calls, [(WM_APP + 1, 2, 0)])
 
-    def test_the_window_is_hidden_top_level_without_caption_and_names_its_object(self):
-        _, handle, window = self.recorded()
-        style = peer.WindowLong(window, GWL_STYLE)
-        self.assertEqual(style & WS_CAPTION, 0)
-        self.assertEqual(style & (WS_CLIPSIBLINGS | WS_CLIPCHILDREN), WS_CLIPSIBLINGS | WS_CLIPCHILDREN)
-        self.assertEqual(peer.WindowLong(window, GWLP_USERDATA), handle)
-
     def test_other_messages_get_the_default_processing(self):
-        recorder, _, window = self.recorded()
-        self.assertEqual(peer.Send(window, WM_NULL, 0, 0), 0)
-        self.assertEqual(peer.Send(window, WM_APP, 5, 6), 1)
-        self.assertEqual(recorder.calls, [(WM_APP, 5, 6)])
+        # Only the object's window is top-level: the thread's wake window is message-only.
+        recorder, _, _ = self.recorded()
+        self.assertEqual(_w32.BroadcastPowerEvent(PBT_APMQUERYSUSPEND), [1])
+        self.assertEqual(recorder.calls, [])
 
 
 class Lifetime(Objects):
@@ -110,11 +75,9 @@ class Lifetime(Objects):
         window = peer.Window(handle)
         peer.Post(window, WM_APP, 1, 0)  # still queued when the object goes
         peer.Destroy(handle)
-        self.forget(handle)
+        self.handles.remove(handle)
         self.assertEqual(sys.getrefcount(recorder), before)
-        self.assertFalse(peer.IsWindow(window))
         self.assertFalse(peer.Post(window, WM_APP, 2, 0))
-        self.assertEqual(peer.Send(window, WM_APP, 3, 0), 0)
         _w32.PumpMessages(0)
         self.assertEqual(recorder.calls, [])
 
@@ -125,7 +88,10 @@ class Lifetime(Objects):
         peer.SetCallback(handle, None)
         self.assertEqual(sys.getrefcount(recorder), before)
         peer.Post(peer.Window(handle), WM_APP, 1, 0)
-        self.assertEqual(_w32.PumpMessages(0), 1)
+        with CapturedStderr() as captured:
+            self.assertEqual(_w32.PumpMessages(0), 1)
+            peer.CallWith(handle, "sss")
+        self.assertEqual(captured.text, "")
         self.assertEqual(recorder.calls, [])
 
     def test_the_callable_can_be_replaced_while_it_runs(self):
@@ -162,7 +128,7 @@ class Lifetime(Objects):
         peer.Post(window, WM_APP, 2, 0)
         _w32.PumpMessages(0)
         self.assertEqual(calls, [(WM_APP, 1, 0)])
-        self.assertFalse(peer.IsWindow(window))
+        self.assertFalse(peer.Post(window, WM_APP, 3, 0))
         self.assertIsNone(watch())
 
 
@@ -190,14 +156,6 @@ class Formats(Objects):
         self.assertIn("SystemError", captured.text)
         self.assertEqual(recorder.calls, [])
 
-    def test_without_a_callable_nothing_happens(self):
-        handle = self.make(None)
-        with CapturedStderr() as captured:
-            peer.CallWith(handle, "sss")
-        self.assertEqual(captured.text, "")
-
-
-class Exceptions(Objects):
     def test_an_exception_is_printed_and_the_callable_stays(self):
         calls = []
 
@@ -266,9 +224,71 @@ class Threads(Objects):
         self.assertEqual(_w32.PumpMessages(30000), 1)
         worker.join()
 
-    def test_has_gil(self):
-        self.assertEqual(peer.GilStates(), (True, False, False, True))
-        self.assertEqual(peer.GilStatesOnThread(), (False, True))
+
+
+class HostLoop(Objects):
+    def test_run_message_loop_dispatches_until_quit_and_returns_its_code(self):
+        recorder, _, window = self.recorded()
+        peer.Post(window, WM_APP, 1, 0)
+        _w32.PostQuitMessage(4)
+        peer.Post(window, WM_APP, 2, 0)  # posted before the loop looks: still taken first
+        self.assertEqual(_w32.RunMessageLoop(), 4)
+        self.assertEqual(recorder.calls, [(WM_APP, 1, 0), (WM_APP, 2, 0)])
+
+    def test_a_callback_can_end_the_loop(self):
+        calls = []
+
+        def quit_on_call(*args):
+            calls.append(args)
+            _w32.PostQuitMessage(9)
+
+        peer.Post(peer.Window(self.make(quit_on_call)), WM_APP, 1, 0)
+        self.assertEqual(_w32.RunMessageLoop(), 9)
+        self.assertEqual(calls, [(WM_APP, 1, 0)])
+
+    def test_pumping_leaves_wm_quit_for_the_loop(self):
+        self.assertEqual(_w32.PumpMessages(), 0)
+        self.assertEqual(_w32.PumpMessages(5), 0)
+        _w32.PostQuitMessage(2)
+        peer.Post(self.recorded()[2], WM_APP, 1, 0)
+        self.assertEqual(_w32.PumpMessages(0), 1)
+        self.assertEqual(_w32.PumpMessages(0), 0)
+        self.assertEqual(_w32.RunMessageLoop(), 2)
+
+    def test_the_queue_descriptor_is_readable_while_messages_wait(self):
+        fd = _w32.QueueFd()
+        self.assertEqual(fd, _w32.QueueFd())
+        self.assertEqual(select.select([fd], [], [], 0)[0], [])
+        peer.PostFromThread(self.recorded()[2], WM_APP, 3)
+        self.assertEqual(select.select([fd], [], [], 0)[0], [fd])
+        self.assertEqual(_w32.PumpMessages(0), 3)
+        self.assertEqual(select.select([fd], [], [], 0)[0], [])
+
+    @unittest.skipIf(asyncio is None, "asyncio is Python 3's")
+    def test_asyncio_dispatches_through_the_queue_descriptor(self):
+        recorder, _, window = self.recorded()
+        loop = asyncio.new_event_loop()
+        fd = _w32.QueueFd()
+
+        def readable():
+            _w32.PumpMessages(0)
+            if len(recorder.calls) == 3:
+                loop.stop()
+
+        loop.add_reader(fd, readable)
+        loop.call_later(HANG_GUARD_SECONDS, loop.stop)
+        peer.PostFromThread(window, WM_APP, 3)
+        loop.run_forever()
+        loop.remove_reader(fd)
+        loop.close()
+        self.assertEqual(recorder.calls, [(WM_APP, 0, 0), (WM_APP, 1, 0), (WM_APP, 2, 0)])
+
+    def test_each_thread_has_its_own_queue_descriptor(self):
+        theirs = []
+        worker = threading.Thread(target=lambda: theirs.append(_w32.QueueFd()))
+        worker.start()
+        worker.join()
+        self.assertNotEqual(theirs[0], _w32.QueueFd())
 
 
 if __name__ == "__main__":

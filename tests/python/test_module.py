@@ -2,6 +2,7 @@
 import unittest
 
 import _Device
+import _w32
 import device_support  # noqa: F401 (assertRaisesRegex on Python 2)
 
 TABLE = """
@@ -40,41 +41,63 @@ class FunctionTable(unittest.TestCase):
         self.assertIsNone(_Device.__doc__)
 
     def test_counts_and_keywords_are_refused_by_the_host(self):
-        with self.assertRaisesRegex(TypeError, "GetUserLang"):
-            _Device.GetUserLang(1)
-        with self.assertRaisesRegex(TypeError, "keyword"):
-            _Device.GetUserLang(x=1)
-        with self.assertRaisesRegex(TypeError, "swigregister"):
-            _Device.MMer_swigregister()
-        with self.assertRaisesRegex(TypeError, "DectorCallback_WndProc"):
-            _Device.DectorCallback_WndProc(None, 1, 2)
+        for call, text in [(lambda: _Device.GetUserLang(1), "GetUserLang"), (lambda: _Device.GetUserLang(x=1), "keyword"),
+                           (_Device.MMer_swigregister, "swigregister"), (lambda: _Device.new_SuspendBlocker(1), "new_"),
+                           (lambda: _Device.DectorCallback_WndProc(None, 1, 2), "DectorCallback_WndProc")]:
+            with self.assertRaisesRegex(TypeError, text):
+                call()
 
-    def test_objects_of_another_class_are_refused_with_the_argument_message(self):
+    def test_the_first_refused_argument_gives_the_message(self):
         other = _Device.new_RunningInstance(u"test_module_other_class")
-        for function, message in [
-                (_Device.Detector_GetCDROMType, "in method 'Detector_GetCDROMType', argument 1 of type 'Detector *'"),
-                (_Device.MonitorFolder_AddFolder, "in method 'MonitorFolder_AddFolder', argument 1 of type 'MonitorFolder *'")]:
-            with self.assertRaises(TypeError) as raised:
-                function(other, 5)
-            self.assertEqual(str(raised.exception), message)
-        _Device.delete_RunningInstance(other)
-
-    def test_arguments_convert_left_to_right_and_the_first_failure_wins(self):
+        deleted = _Device.new_RunningInstance(u"test_module_deleted")
+        _Device.delete_RunningInstance(deleted)
+        holder = type("Holder", (object,), {})()
+        holder.this = other
+        keeper = _Device.new_PreventScreenSaver()
         cases = [
+            (_Device.Detector_GetCDROMType, (other, 5), TypeError,
+             "in method 'Detector_GetCDROMType', argument 1 of type 'Detector *'"),
+            (_Device.MonitorFolder_AddFolder, (other, 5), TypeError,
+             "in method 'MonitorFolder_AddFolder', argument 1 of type 'MonitorFolder *'"),
+            (_Device.MMer_Encode, (holder, "x"), TypeError, "in method 'MMer_Encode', argument 1 of type 'MMer *'"),
+            (_Device.SuspendBlocker_Lock, (keeper,), TypeError,
+             "in method 'SuspendBlocker_Lock', argument 1 of type 'SuspendBlocker *'"),
+            (_Device.SuspendBlocker_UnLock, (5,), TypeError,
+             "in method 'SuspendBlocker_UnLock', argument 1 of type 'SuspendBlocker *'"),
             (_Device.MonitorFolder_AddFolder, (object(), 5), TypeError,
              "in method 'MonitorFolder_AddFolder', argument 1 of type 'MonitorFolder *'"),
+            (_Device.RunningInstance_Close, (deleted,), ValueError,
+             "in method 'RunningInstance_Close', argument 1 of type 'RunningInstance *' refers to a deleted object"),
+            (_Device.RunningInstance_IsAnotherInstanceRunning, (None,), ValueError,
+             "in method 'RunningInstance_IsAnotherInstanceRunning', argument 1 of type 'RunningInstance *' is None"),
             (_Device.CreateLink, (u"a", u"b", 3), TypeError, "Unicode string expected"),
             (_Device.GetLinkFile, (b"ascii",), TypeError, "Unicode string expected"),
-            (_Device.GetSystemFolder, (2147483648,), TypeError, "in method 'GetSystemFolder', argument 1 of type 'INT'"),
+            (_Device.GetSystemFolder, (2147483648,), TypeError,
+             "in method 'GetSystemFolder', argument 1 of type 'INT'"),
             (_Device.Regsvr, (u"x.dll", None), TypeError, "in method 'Regsvr', argument 2 of type 'bool'"),
             (_Device.FreeLib, (3,), TypeError, "in method 'FreeLib', argument 1 of type 'void *'"),
             (_Device.DectorCallback_WndProc, (None, -1, 0, 0), OverflowError,
              "in method 'DectorCallback_WndProc', argument 2 of type 'UINT'"),
+            # The host loop's own checks.
+            (_w32.PumpMessages, (-1,), OverflowError, None),
+            (_w32.PumpMessages, (1 << 32,), OverflowError, None),
+            (_w32.PumpMessages, ("10",), TypeError, None),
+            (_w32.PumpMessages, (1, 2), TypeError, None),
+            (_w32.PostQuitMessage, ("x",), TypeError, None),
+            (_w32.BroadcastDeviceChange, (0x8000, 1), TypeError, None),
+            (_w32.BroadcastDeviceChange, (0x8000, 1, 0x10000), OverflowError, None),
+            (_w32.BroadcastDeviceChange, (-1, 1, 0), OverflowError, None),
+            (_w32.BroadcastPowerEvent, (), TypeError, None),
+            (_w32.BroadcastPowerEvent, (None,), TypeError, None),
+            (_w32.BroadcastPowerEvent, (1 << 40,), OverflowError, None),
         ]
         for function, args, exception, message in cases:
             with self.assertRaises(exception) as raised:
                 function(*args)
-            self.assertEqual(str(raised.exception), message)
+            if message is not None:
+                self.assertEqual(str(raised.exception), message)
+        _Device.delete_RunningInstance(other)
+        _Device.delete_PreventScreenSaver(keeper)
 
 
 class WindowsErrorShape(unittest.TestCase):

@@ -44,45 +44,38 @@ class SuspendBlocker(unittest.TestCase):
         _Device.delete_SuspendBlocker(self.blocker)
         _w32.TakeDebugOutput()
 
-    def test_a_new_blocker_refuses_the_suspend_query(self):
-        self.assertIn(BROADCAST_QUERY_DENY, query_suspend())
-        self.assertEqual(_w32.TakeDebugOutput(), [GET_LINE, BLOCK_LINE])
-
-    def test_unlock_grants_and_lock_refuses_again(self):
-        for step, answer in [(_Device.SuspendBlocker_UnLock, 1), (_Device.SuspendBlocker_UnLock, 1),
-                             (_Device.SuspendBlocker_Lock, BROADCAST_QUERY_DENY)]:
-            step(self.blocker)
-            answers = query_suspend()
-            self.assertIn(answer, answers)
-            if answer == 1:
-                self.assertNotIn(BROADCAST_QUERY_DENY, answers)
-                self.assertEqual(_w32.TakeDebugOutput(), [GET_LINE])
-            else:
-                self.assertEqual(_w32.TakeDebugOutput(), [GET_LINE, BLOCK_LINE])
+    def test_the_query_is_refused_while_locked(self):
+        steps = [(None, BROADCAST_QUERY_DENY), (_Device.SuspendBlocker_UnLock, 1), (_Device.SuspendBlocker_UnLock, 1),
+                 (_Device.SuspendBlocker_Lock, BROADCAST_QUERY_DENY)]
+        for step, answer in steps:
+            if step is not None:
+                step(self.blocker)
+            # One answer: the thread's wake window is message-only and gets no broadcast.
+            self.assertEqual(query_suspend(), [answer])
+            lines = [GET_LINE, BLOCK_LINE] if answer == BROADCAST_QUERY_DENY else [GET_LINE]
+            self.assertEqual(_w32.TakeDebugOutput(), lines)
 
     def test_other_power_events_and_messages_get_the_default(self):
         for event in (PBT_APMRESUMESUSPEND, PBT_APMPOWERSTATUSCHANGE):
-            self.assertNotIn(BROADCAST_QUERY_DENY, _w32.BroadcastPowerEvent(event))
+            self.assertEqual(_w32.BroadcastPowerEvent(event), [1])
             self.assertEqual(_w32.TakeDebugOutput(), [GET_LINE])
-        self.assertIn(1, _w32.BroadcastDeviceChange(DBT_DEVICEARRIVAL, 1 << 4, 1))
+        self.assertEqual(_w32.BroadcastDeviceChange(DBT_DEVICEARRIVAL, 1 << 4, 1), [1])
         self.assertEqual(_w32.TakeDebugOutput(), [])
 
     def test_after_deletion_suspend_is_no_longer_refused(self):
         other = _Device.new_SuspendBlocker()
         _Device.delete_SuspendBlocker(other)
         _Device.SuspendBlocker_UnLock(self.blocker)
-        self.assertNotIn(BROADCAST_QUERY_DENY, query_suspend())
-        with self.assertRaises(ValueError):
-            _Device.SuspendBlocker_Lock(other)
+        self.assertEqual(query_suspend(), [1])
 
-    def test_the_query_is_answered_by_the_loop_of_the_creating_thread(self):
-        made = threading.Event()
-        stop = threading.Event()
+    def test_another_threads_blocker_answers_through_its_loop_even_late(self):
+        made, pump, stop = threading.Event(), threading.Event(), threading.Event()
         box = []
 
         def owner():
             box.append(_Device.new_SuspendBlocker())
             made.set()
+            pump.wait()
             while not stop.is_set():
                 _w32.PumpMessages(50)
             _Device.delete_SuspendBlocker(box[0])
@@ -92,21 +85,15 @@ class SuspendBlocker(unittest.TestCase):
         worker.start()
         made.wait()
         try:
-            self.assertIn(BROADCAST_QUERY_DENY, query_suspend())
+            # The owner does not pump: the broadcast gives up on its window after
+            # a few seconds, and the event still reaches it once it pumps.
+            self.assertEqual(_w32.BroadcastPowerEvent(PBT_APMRESUMESUSPEND), [1])
+            pump.set()
+            self.assertEqual(query_suspend(), [1, BROADCAST_QUERY_DENY])
         finally:
             stop.set()
             worker.join()
-
-    def test_arguments_are_checked(self):
-        keeper = _Device.new_PreventScreenSaver()
-        try:
-            with self.assertRaises(TypeError) as raised:
-                _Device.SuspendBlocker_Lock(keeper)
-            self.assertEqual(str(raised.exception), "in method 'SuspendBlocker_Lock', argument 1 of type 'SuspendBlocker *'")
-            self.assertRaises(TypeError, _Device.SuspendBlocker_UnLock, 5)
-            self.assertRaises(TypeError, _Device.new_SuspendBlocker, 1)
-        finally:
-            _Device.delete_PreventScreenSaver(keeper)
+        self.assertEqual(sorted(_w32.TakeDebugOutput()), [BLOCK_LINE] + [GET_LINE] * 4)
 
 
 class PreventScreenSaver(unittest.TestCase):
@@ -120,13 +107,11 @@ class PreventScreenSaver(unittest.TestCase):
         self.assertEqual(blocks_send_input_resets(), 0)
         _Device.delete_PreventScreenSaver(keeper)
         self.assertEqual(_w32.ExecutionState(), 0)
-        self.assertRaises(ValueError, _Device.SuspendBlocker_Lock, None)
         with self.assertRaises(ValueError):
             _Device.delete_PreventScreenSaver(keeper)
 
     def test_the_first_deletion_withdraws_the_requirements_of_the_thread(self):
-        first = _Device.new_PreventScreenSaver()
-        second = _Device.new_PreventScreenSaver()
+        first, second = _Device.new_PreventScreenSaver(), _Device.new_PreventScreenSaver()
         _Device.delete_PreventScreenSaver(second)
         self.assertEqual(_w32.ExecutionState(), 0)
         _Device.delete_PreventScreenSaver(first)

@@ -63,13 +63,6 @@ PyObject* Address(PyObject*, PyObject* args) {
   return PyLong_FromVoidPtr(address);
 }
 
-// record_id(name): the identity of the record this module resolved the name to.
-PyObject* RecordId(PyObject*, PyObject* args) {
-  const char* name = nullptr;
-  if (!PyArg_ParseTuple(args, "s:record_id", &name)) return nullptr;
-  return PyLong_FromVoidPtr(RecordNamed(name));
-}
-
 // has_class(name): whether a proxy class was registered on the record.
 PyObject* HasClass(PyObject*, PyObject* args) {
   const char* name = nullptr;
@@ -87,15 +80,10 @@ PyObject* RingSize(PyObject*, PyObject*) {
 PyMethodDef functions[] = {
     {"wrap", Wrap, METH_VARARGS, nullptr},
     {"address", Address, METH_VARARGS, nullptr},
-    {"record_id", RecordId, METH_VARARGS, nullptr},
     {"has_class", HasClass, METH_VARARGS, nullptr},
     {"ring_size", RingSize, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
-
-}  // namespace
-
-namespace {
 
 pycompat::ModuleDefinition module_definition{"_registry_peer", nullptr, functions};
 

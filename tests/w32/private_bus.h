@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <thread>
@@ -27,16 +29,10 @@ class PrivateBus {
       _exit(127);
     }
     close(out[1]);
+    FILE* printed = fdopen(out[0], "r");
     char line[512] = {};
-    size_t used = 0;
-    while (used + 1 < sizeof line) {
-      const ssize_t got = read(out[0], line + used, 1);
-      if (got <= 0 || line[used] == '\n') break;
-      used += static_cast<size_t>(got);
-    }
-    close(out[0]);
-    line[used] = 0;
-    address_ = line;
+    if (fgets(line, sizeof line, printed) != nullptr) address_.assign(line, std::strcspn(line, "\n"));
+    fclose(printed);
   }
   ~PrivateBus() {
     if (pid_ > 0) {

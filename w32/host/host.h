@@ -35,12 +35,11 @@ Dispatched DispatchQueued(bool keep_quit);
 // system could not make one.
 int QueueFd();
 
-// Sends the message to every top-level window, each through its own thread;
-// a window whose thread has not begun to handle it within a few seconds is
-// skipped, and the message taken back from its queue, so nothing left queued
-// points to the caller's record.
+// Sends the message, with a null lparam, to every top-level window, each
+// through its own thread; a window whose thread has not taken it within a few
+// seconds is skipped, and gets it when that thread next dispatches.
 // The answers, in window creation order.
-std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam, LPARAM lparam);
+std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam);
 
 // The same with a record as lparam: each window's thread gets its own copy,
 // which lives until that thread has run the message, however late.

@@ -136,7 +136,6 @@ typedef struct tagINPUT {
 #define WM_DESTROY 0x0002
 #define WM_MOVE 0x0003
 #define WM_SIZE 0x0005
-#define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_GETMINMAXINFO 0x0024
 #define WM_STYLECHANGING 0x007C
@@ -196,13 +195,11 @@ WINUSERAPI HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPC
                                        int X, int Y, int nWidth, int nHeight, HWND hWndParent, HMENU hMenu,
                                        HINSTANCE hInstance, LPVOID lpParam);
 WINUSERAPI BOOL WINAPI DestroyWindow(HWND hWnd);
-WINUSERAPI BOOL WINAPI IsWindow(HWND hWnd);
 WINUSERAPI LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex);
 WINUSERAPI LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
 WINUSERAPI LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 
 WINUSERAPI BOOL WINAPI PostMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
-WINUSERAPI LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 WINUSERAPI BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax, UINT wRemoveMsg);
 WINUSERAPI LRESULT WINAPI DispatchMessageW(const MSG* lpMsg);
 WINUSERAPI VOID WINAPI PostQuitMessage(int nExitCode);

@@ -70,10 +70,6 @@ PyObject* AnswersOf(Broadcast broadcast) {
   return ListOf(answers, &FromLresult);
 }
 
-PyObject* BroadcastToWindows(UINT message, WPARAM wparam, LPARAM lparam) {
-  return AnswersOf([&] { return w32::host::Broadcast(message, wparam, lparam); });
-}
-
 PyObject* PumpMessages(PyObject*, PyObject* args) {
   PyObject* timeout_object = nullptr;
   if (!PyArg_UnpackTuple(args, "PumpMessages", 0, 1, &timeout_object)) return nullptr;
@@ -149,7 +145,7 @@ PyObject* BroadcastPowerEvent(PyObject*, PyObject* args) {
   if (!PyArg_UnpackTuple(args, "BroadcastPowerEvent", 1, 1, &event_object)) return nullptr;
   unsigned long event = 0;
   if (!ToUnsigned(event_object, 0xFFFFFFFFul, "event", &event)) return nullptr;
-  return BroadcastToWindows(WM_POWERBROADCAST, event, 0);
+  return AnswersOf([&] { return w32::host::Broadcast(WM_POWERBROADCAST, event); });
 }
 
 PyObject* TakeDebugOutput(PyObject*, PyObject*) {

@@ -24,25 +24,18 @@ ClassTable& Classes() {
 
 }  // namespace
 
-std::shared_ptr<const WindowClass> FindClass(LPCWSTR name_or_atom) {
-  if (name_or_atom == nullptr) return nullptr;
+std::shared_ptr<const WindowClass> FindClass(LPCWSTR name) {
+  if (name == nullptr || IS_INTRESOURCE(name)) return nullptr;  // the module names its classes
   ClassTable& table = Classes();
   std::lock_guard<std::mutex> guard(table.lock);
-  if (IS_INTRESOURCE(name_or_atom)) {
-    const auto atom = static_cast<ATOM>(reinterpret_cast<ULONG_PTR>(name_or_atom));
-    for (const auto& entry : table.by_name) {
-      if (entry.second->atom == atom) return entry.second;
-    }
-    return nullptr;
-  }
-  auto it = table.by_name.find(AsciiLower(name_or_atom));
+  auto it = table.by_name.find(AsciiLower(name));
   return it == table.by_name.end() ? nullptr : it->second;
 }
 
 }  // namespace w32::user
 
 // RegisterClassExW: a process-wide class table; a name registers once. Nothing is
-// drawn here, so a class keeps only its atom and window procedure.
+// drawn here, so a class keeps only its window procedure.
 ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* klass) {
   if (klass == nullptr || klass->cbSize != sizeof(WNDCLASSEXW) || klass->lpfnWndProc == nullptr ||
       klass->lpszClassName == nullptr || IS_INTRESOURCE(klass->lpszClassName) || *klass->lpszClassName == 0 ||
@@ -65,8 +58,7 @@ ATOM WINAPI RegisterClassExW(const WNDCLASSEXW* klass) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);  // the atom table is full
     return 0;
   }
-  const ATOM atom = table.next_atom++;
   table.by_name.emplace(std::move(key),
-                        std::make_shared<const w32::user::WindowClass>(w32::user::WindowClass{atom, klass->lpfnWndProc}));
-  return atom;
+                        std::make_shared<const w32::user::WindowClass>(w32::user::WindowClass{klass->lpfnWndProc}));
+  return table.next_atom++;
 }

@@ -53,20 +53,11 @@ bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wp
     return false;
   }
   if (self->WaitForReply(*sent, true, deadline, result)) return true;
-  // A message that owns what it points to, or points to nothing, stays
-  // queued for a late dispatch, as the platform's does. Otherwise what it
-  // points to may die with the sender's frame once this returns: a message
-  // not yet begun is taken back; one being handled is waited for.
-  if (sent->payload != nullptr || lparam == 0) {
-    SetLastError(ERROR_TIMEOUT);
-    return false;
-  }
-  if (window->queue->Withdraw(*sent)) {
-    SetLastError(ERROR_TIMEOUT);
-    return false;
-  }
-  self->WaitForReply(*sent, true, Clock::time_point::max(), result);
-  return true;
+  // The message stays queued for a late dispatch, as the platform's does:
+  // only broadcasts have a deadline, and what they point to, if anything,
+  // the message owns.
+  SetLastError(ERROR_TIMEOUT);
+  return false;
 }
 
 std::vector<LRESULT> BroadcastRecord(UINT message, WPARAM wparam, const void* record, size_t size) {
@@ -90,17 +81,13 @@ using w32::user::ThreadQueue;
 using w32::user::Window;
 
 // PostMessageW: to the queue of the window's thread, from any thread, in
-// order; a null window posts to the calling thread, HWND_BROADCAST to every
-// top-level window. A queue holds at most 10000 posted messages.
+// order; a null window posts to the calling thread. A queue holds at most
+// 10000 posted messages.
 BOOL WINAPI PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   const DWORD time = w32::user::TickNow();
   DWORD error = ERROR_SUCCESS;
   if (hwnd == nullptr) {
     error = ThreadQueue::Current()->Post(MSG{nullptr, message, wparam, lparam, time, POINT{0, 0}}, nullptr);
-  } else if (hwnd == HWND_BROADCAST) {
-    for (const auto& window : w32::user::TopLevelWindows()) {
-      window->queue->Post(MSG{window->handle, message, wparam, lparam, time, POINT{0, 0}}, window.get());
-    }
   } else if (const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd)) {
     error = window->queue->Post(MSG{hwnd, message, wparam, lparam, time, POINT{0, 0}}, window.get());
   } else {
@@ -109,27 +96,6 @@ BOOL WINAPI PostMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) 
   if (error == ERROR_SUCCESS) return TRUE;
   SetLastError(error);
   return FALSE;
-}
-
-// SendMessageW: a direct call on the window's own thread; from another thread
-// the message waits in the window thread's queue until that thread retrieves
-// messages, and the sender runs messages sent to it meanwhile.
-LRESULT WINAPI SendMessageW(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  const auto forever = w32::user::Clock::time_point::max();
-  LRESULT result = 0;
-  if (hwnd == HWND_BROADCAST) {
-    for (const auto& window : w32::user::TopLevelWindows()) {
-      w32::user::SendToWindow(window, message, wparam, lparam, forever, &result);
-    }
-    return 0;
-  }
-  const std::shared_ptr<Window> window = w32::user::LookupWindow(hwnd);
-  if (window == nullptr) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  w32::user::SendToWindow(window, message, wparam, lparam, forever, &result);
-  return result;
 }
 
 // PeekMessageW: takes (or looks at) the first message the filter takes, without waiting.
@@ -225,11 +191,11 @@ std::vector<LRESULT> BroadcastRecord(UINT message, WPARAM wparam, const void* re
   return user::BroadcastRecord(message, wparam, record, size);
 }
 
-std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam, LPARAM lparam) {
+std::vector<LRESULT> Broadcast(UINT message, WPARAM wparam) {
   std::vector<LRESULT> answers;
   for (const auto& window : user::TopLevelWindows()) {
     LRESULT answer = 0;
-    if (user::SendToWindow(window, message, wparam, lparam, user::Clock::now() + user::kBroadcastWait, &answer)) {
+    if (user::SendToWindow(window, message, wparam, 0, user::Clock::now() + user::kBroadcastWait, &answer)) {
       answers.push_back(answer);
     }
   }

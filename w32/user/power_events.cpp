@@ -60,7 +60,7 @@ int TakeDelayInhibitor(const BusApi& api, DBusConnection* connection) {
   return fd;
 }
 
-void BroadcastPower(WPARAM event) { host::Broadcast(WM_POWERBROADCAST, event, 0); }
+void BroadcastPower(WPARAM event) { host::Broadcast(WM_POWERBROADCAST, event); }
 
 void WatchPowerEvents() {
   const BusApi* api = LoadBusApi();

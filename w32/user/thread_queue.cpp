@@ -143,15 +143,6 @@ bool ThreadQueue::Send(std::shared_ptr<SentMessage> message, const Window* windo
   return true;
 }
 
-bool ThreadQueue::Withdraw(const SentMessage& message) {
-  std::lock_guard<std::mutex> guard(lock_);
-  auto it = std::find_if(sent_.begin(), sent_.end(), [&](const auto& sent) { return sent.get() == &message; });
-  if (it == sent_.end()) return false;
-  sent_.erase(it);
-  SignalLocked();
-  return true;
-}
-
 void ThreadQueue::PostQuit(int code) {
   {
     std::lock_guard<std::mutex> guard(lock_);

@@ -64,9 +64,6 @@ class ThreadQueue {
   // False when the window is destroyed or the thread has ended.
   bool Send(std::shared_ptr<SentMessage> message, const Window* window);
   void PostQuit(int code);
-  // Takes back a sent message the owning thread has not begun to handle;
-  // false when it has begun (or is done).
-  bool Withdraw(const SentMessage& message);
 
   // On the owning thread: runs what other threads sent, in order.
   void RunSentMessages();

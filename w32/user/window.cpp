@@ -153,9 +153,6 @@ BOOL WINAPI DestroyWindow(HWND handle) {
   return TRUE;
 }
 
-// IsWindow: the handle names a window that exists.
-BOOL WINAPI IsWindow(HWND handle) { return w32::user::LookupWindow(handle) != nullptr; }
-
 namespace w32::user {
 namespace {
 
@@ -199,8 +196,7 @@ LONG_PTR WINAPI SetWindowLongPtrW(HWND handle, int index, LONG_PTR value) {
   return previous;
 }
 
-// DefWindowProcW: the default answers; WM_CLOSE destroys the window, and device
-// and power queries are granted.
+// DefWindowProcW: the default answers; device and power queries are granted.
 LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM, LPARAM) {
   if (w32::user::LookupWindow(handle) == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
@@ -211,9 +207,6 @@ LRESULT WINAPI DefWindowProcW(HWND handle, UINT message, WPARAM, LPARAM) {
     case WM_DEVICECHANGE:
     case WM_POWERBROADCAST:
       return TRUE;
-    case WM_CLOSE:
-      DestroyWindow(handle);
-      return 0;
     default:
       return 0;
   }

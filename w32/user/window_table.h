@@ -11,12 +11,11 @@
 namespace w32::user {
 
 struct WindowClass {
-  ATOM atom;
   WNDPROC proc;
 };
 
-// By name (ASCII case ignored, as the platform compares class names) or by atom.
-std::shared_ptr<const WindowClass> FindClass(LPCWSTR name_or_atom);
+// By name, ASCII case ignored, as the platform compares class names.
+std::shared_ptr<const WindowClass> FindClass(LPCWSTR name);
 
 struct Window {
   HWND handle = nullptr;
@@ -42,8 +41,9 @@ void RemoveWindowsOf(const ThreadQueue* queue);
 // A message to a window: a direct call on the window's own thread, otherwise
 // queued for that thread and waited for until `deadline`. False (with the last
 // error set) when the window is gone, or when the deadline passed before its
-// thread took the message, which is then withdrawn. A payload that lparam
-// points to goes with the message.
+// thread took the message, which then stays queued: a call with a deadline
+// passes a null lparam, or a payload that lparam points to, which goes with
+// the message.
 bool SendToWindow(const std::shared_ptr<Window>& window, UINT message, WPARAM wparam, LPARAM lparam,
                   Clock::time_point deadline, LRESULT* result, std::shared_ptr<const void> payload = nullptr);
 

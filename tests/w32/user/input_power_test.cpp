@@ -10,31 +10,23 @@
 
 namespace {
 
-TEST(SetThreadExecutionState, ReturnsThePreviousStateOfTheThread) {
-  std::thread([] {
-    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED), ES_CONTINUOUS);
-    EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), ES_CONTINUOUS | ES_DISPLAY_REQUIRED);
-    EXPECT_EQ(w32::host::HeldExecutionState(), ES_DISPLAY_REQUIRED);  // a one-time reset keeps the request
-    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS), ES_CONTINUOUS | ES_DISPLAY_REQUIRED);
-    EXPECT_EQ(w32::host::HeldExecutionState(), 0u);
-  }).join();
-}
-
-TEST(SetThreadExecutionState, RequirementsOfAllThreadsHoldTogetherAndEndWithTheirThread) {
+TEST(SetThreadExecutionState, EachThreadKeepsItsStateAndAllHoldTogetherUntilTheirThreadEnds) {
   std::atomic<bool> set{false};
   std::atomic<bool> end{false};
   std::thread other([&] {
-    SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED);
+    EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS | ES_DISPLAY_REQUIRED), ES_CONTINUOUS);
+    EXPECT_EQ(SetThreadExecutionState(ES_SYSTEM_REQUIRED), ES_CONTINUOUS | ES_DISPLAY_REQUIRED);
     set = true;
     while (!end) std::this_thread::yield();
   });
   while (!set) std::this_thread::yield();
+  EXPECT_EQ(w32::host::HeldExecutionState(), ES_DISPLAY_REQUIRED);  // a one-time reset keeps the request
   SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   EXPECT_EQ(w32::host::HeldExecutionState(), ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED);
   end = true;
   other.join();
   EXPECT_EQ(w32::host::HeldExecutionState(), ES_SYSTEM_REQUIRED);
-  SetThreadExecutionState(ES_CONTINUOUS);
+  EXPECT_EQ(SetThreadExecutionState(ES_CONTINUOUS), ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
   EXPECT_EQ(w32::host::HeldExecutionState(), 0u);
 }
 

@@ -2,10 +2,7 @@
 // A window class whose procedure records what it receives, for the tests.
 #include <windows.h>
 
-#include "host/host.h"
-
 #include <mutex>
-#include <thread>
 #include <vector>
 
 namespace w32_test {
@@ -15,42 +12,34 @@ struct Received {
   UINT message;
   WPARAM wparam;
   LPARAM lparam;
-  std::thread::id thread;
 };
 
-class Recorder {
- public:
-  static Recorder& Instance() {
-    static Recorder recorder;
-    return recorder;
-  }
-  void Add(const Received& received) {
-    std::lock_guard<std::mutex> guard(lock_);
-    received_.push_back(received);
-  }
-  std::vector<Received> For(HWND hwnd) {
-    std::lock_guard<std::mutex> guard(lock_);
-    std::vector<Received> mine;
-    for (const Received& r : received_) {
-      if (r.hwnd == hwnd) mine.push_back(r);
-    }
-    return mine;
-  }
-  std::vector<UINT> MessagesFor(HWND hwnd) {
-    std::vector<UINT> messages;
-    for (const Received& r : For(hwnd)) messages.push_back(r.message);
-    return messages;
-  }
+// What every recording window received, from every thread.
+inline std::mutex received_lock;
+inline std::vector<Received> received;
 
- private:
-  std::mutex lock_;
-  std::vector<Received> received_;
-};
+inline std::vector<Received> ReceivedBy(HWND hwnd) {
+  std::lock_guard<std::mutex> guard(received_lock);
+  std::vector<Received> mine;
+  for (const Received& r : received) {
+    if (r.hwnd == hwnd) mine.push_back(r);
+  }
+  return mine;
+}
+
+inline std::vector<UINT> MessagesOf(HWND hwnd) {
+  std::vector<UINT> messages;
+  for (const Received& r : ReceivedBy(hwnd)) messages.push_back(r.message);
+  return messages;
+}
 
 // Records every message and answers like the default procedure, except that
 // WM_APP + 1 answers its wParam plus one.
 inline LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  Recorder::Instance().Add({hwnd, message, wparam, lparam, std::this_thread::get_id()});
+  {
+    std::lock_guard<std::mutex> guard(received_lock);
+    received.push_back({hwnd, message, wparam, lparam});
+  }
   if (message == WM_APP + 1) return static_cast<LRESULT>(wparam + 1);
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
@@ -77,9 +66,7 @@ inline const WCHAR* RecordingClass() {
   return name;
 }
 
-inline HWND MakeRecordingWindow() {
-  return CreateWindowExW(0, RecordingClass(), u"test", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
-}
+inline HWND MakeRecordingWindow() { return MakeWindow(RecordingClass()); }
 
 // Dispatches what the calling thread's queue holds now.
 inline int DispatchAll() {
@@ -90,14 +77,6 @@ inline int DispatchAll() {
     ++count;
   }
   return count;
-}
-
-// Waits for the next message of the calling thread's queue and takes it, as
-// the host's loop would.
-inline MSG NextMessage() {
-  MSG message{};
-  while (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) w32::host::WaitForMessages(INFINITE);
-  return message;
 }
 
 }  // namespace w32_test
