@@ -5,6 +5,7 @@ import unittest
 import _callback_peer as peer
 import _Device
 import _w32
+from device_support import Recorder
 
 WM_DEVICECHANGE = 0x0219
 DBT_DEVICEARRIVAL = 0x8000
@@ -29,14 +30,6 @@ def volume(unitmask, flags, devicetype=DBT_DEVTYP_VOLUME):
     record.dbcv_unitmask = unitmask
     record.dbcv_flags = flags
     return record
-
-
-class Recorder(object):
-    def __init__(self):
-        self.calls = []
-
-    def __call__(self, *args):
-        self.calls.append(args)
 
 
 class Broadcasts(unittest.TestCase):

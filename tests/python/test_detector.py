@@ -10,7 +10,7 @@ import threading
 import time
 import unittest
 
-from device_support import long, module_file, text_type
+from device_support import Recorder, long, module_file, text_type
 
 
 def _module_folder():
@@ -319,14 +319,6 @@ class PlatformAnswers(unittest.TestCase):
         finally:
             del os.environ["W32_SYSROOT"]
             shutil.rmtree(root)
-
-
-class Recorder(object):
-    def __init__(self):
-        self.calls = []
-
-    def __call__(self, *args):
-        self.calls.append(args)
 
 
 class Events(unittest.TestCase):
