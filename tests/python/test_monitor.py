@@ -15,22 +15,17 @@ class Lifecycle(unittest.TestCase):
         self.temp.remove()
         drain()
 
-    def test_add_and_remove_with_no_worker_give_false(self):
-        monitor = MonitorFolder(Recorder())
-        self.assertFalse(monitor.AddFolder(self.temp.path))
-        self.assertFalse(monitor.RemoveFolder(self.temp.path))
-        monitor.Start()
-        monitor.Close()
-        self.assertFalse(monitor.AddFolder(self.temp.path))
-
     def test_start_close_sequences_return_at_once(self):
         monitor = MonitorFolder(Recorder())
+        self.assertFalse(monitor.AddFolder(self.temp.path))  # no worker yet
+        self.assertFalse(monitor.RemoveFolder(self.temp.path))
         self.assertIsNone(monitor.Close())  # before Start
         self.assertIsNone(monitor.Start())
         self.assertIsNone(monitor.Start())  # no second worker
         self.assertTrue(monitor.AddFolder(self.temp.path))
         self.assertIsNone(monitor.Close())
         self.assertIsNone(monitor.Close())
+        self.assertFalse(monitor.AddFolder(self.temp.path))  # no worker any more
         monitor.Start()
         # The new worker starts with an empty set.
         self.assertFalse(monitor.RemoveFolder(self.temp.path))

@@ -167,9 +167,13 @@ TEST(ReadDirectoryChanges, PastTheBoundOfPendingRecordsTheReadFinishesWithZeroBy
   }
 }
 
-TEST(ReadDirectoryChanges, CancelIoEndsOnlyTheCallingThreadsRead) {
+// A watch with no read armed keeps what comes: also when its folder goes, the
+// next read gives that first, and only the one after tells of the end. The
+// module keeps a read armed, so only a unit makes records wait like this.
+TEST(ReadDirectoryChanges, CancelIoEndsOnlyTheCallingThreadsReadAndTheWatchKeepsWhatComes) {
   TempFolder temp;
-  Watch watch(temp.path());
+  ::mkdir((temp / "w").c_str(), 0755);
+  Watch watch(temp / "w");
   ASSERT_TRUE(watch.Arm());
   std::thread([&] { EXPECT_TRUE(CancelIo(watch.directory())); }).join();
   DWORD bytes = 0;
@@ -181,10 +185,17 @@ TEST(ReadDirectoryChanges, CancelIoEndsOnlyTheCallingThreadsRead) {
   EXPECT_EQ(WaitForSingleObject(watch.event(), 0), WAIT_OBJECT_0);
   EXPECT_FALSE(GetOverlappedResult(watch.directory(), watch.overlapped(), &bytes, TRUE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-  // Changes made meanwhile are kept for the next read.
-  Touch(temp / "after");
+  Touch(temp / "w/after");
+  ::unlink((temp / "w/after").c_str());
+  ::rmdir((temp / "w").c_str());
   ASSERT_TRUE(watch.Arm());
-  EXPECT_EQ(watch.Finish(), (std::vector<Change>{Added("after")}));
+  EXPECT_EQ(watch.Finish(), (std::vector<Change>{Added("after"), {FILE_ACTION_REMOVED, u"after"}}));
+  // Then the end: at the next arming, or as the outcome of that read when it came too soon.
+  BOOL ok = watch.Arm();
+  DWORD error = GetLastError();
+  if (ok) watch.Finish(&ok, &error);
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 }  // namespace
