@@ -45,21 +45,16 @@ std::vector<BYTE> Build(const std::vector<Record>& records) {
   return buffer;
 }
 
-class Decoder {
- public:
-  // Decodes one batch; the notices it made.
-  std::vector<Notice> Decode(const std::vector<BYTE>& buffer, bool* accepted = nullptr) {
-    std::vector<Notice> notices;
-    const bool ok = DecodeChanges(buffer.data(), buffer.size(), halves_,
-                                  [&](const WCHAR* kind, const std::u16string& name, const std::u16string& second) {
-                                    notices.push_back({kind, name, second});
-                                  });
-    if (accepted != nullptr) *accepted = ok;
-    return notices;
-  }
- private:
-  RenameHalves halves_;
-};
+// Decodes one batch after those that left `halves`; the notices it made.
+std::vector<Notice> Decode(const std::vector<BYTE>& buffer, RenameHalves& halves, bool* accepted = nullptr) {
+  std::vector<Notice> notices;
+  const bool ok = DecodeChanges(buffer.data(), buffer.size(), halves,
+                                [&](const WCHAR* kind, const std::u16string& name, const std::u16string& second) {
+                                  notices.push_back({kind, name, second});
+                                });
+  if (accepted != nullptr) *accepted = ok;
+  return notices;
+}
 
 Notice Add(const std::u16string& name) { return {u"Add", name, u""}; }
 Notice Remove(const std::u16string& name) { return {u"Remove", name, u""}; }
@@ -96,9 +91,9 @@ TEST(DecodeChanges, RecordsTheFirstRecordCheckAndTheBufferEnd) {
       {"empty", {}, true, {}},
   };
   for (const auto& c : cases) {
-    Decoder decoder;
+    RenameHalves halves;
     bool accepted = !c.accepted;
-    EXPECT_EQ(decoder.Decode(c.buffer, &accepted), c.notices) << c.what;
+    EXPECT_EQ(Decode(c.buffer, halves, &accepted), c.notices) << c.what;
     EXPECT_EQ(accepted, c.accepted) << c.what;
   }
 }
@@ -122,10 +117,10 @@ TEST(DecodeChanges, RenamePairing) {
        {Rename(u"new", u"old")}},
   };
   for (const auto& c : cases) {
-    Decoder decoder;
+    RenameHalves halves;
     std::vector<Notice> all;
     for (const auto& batch : c.batches) {
-      const std::vector<Notice> notices = decoder.Decode(Build(batch));
+      const std::vector<Notice> notices = Decode(Build(batch), halves);
       all.insert(all.end(), notices.begin(), notices.end());
     }
     EXPECT_EQ(all, c.notices) << c.what;
