@@ -14,29 +14,32 @@ PROBE = u".probe"
 
 
 class Recorder(object):
-    """The callable: keeps every notice it receives, except those of the probe file."""
+    """The callable: keeps every notice it receives, except those of the probe
+    file, of which it keeps the watches that gave one."""
 
     def __init__(self):
         self.notices = []
-        self.probed = False
+        self.probed = set()
 
     def __call__(self, *args):
         if args[2] == PROBE:
-            self.probed = True
+            self.probed.add(args[0])
         else:
             self.notices.append(args)
 
 
-def settle(folder, recorder):
-    """Returns once the worker has armed the folder's first read: a probe file
-    is written until its notice comes back. Folders added before it are armed too."""
-    recorder.probed = False
+def settle(folder, recorder, watch=None):
+    """Returns once the worker has armed the first read of the watch added as
+    `watch` (by default `folder`): a probe file is written until that watch's
+    notice comes back. Watches added before it are armed too."""
+    watch = watch or folder
+    recorder.probed.discard(watch)
     probe = os.path.join(folder, PROBE)
     deadline = time.time() + HANG_GUARD_SECONDS
-    while not recorder.probed and time.time() < deadline:
+    while watch not in recorder.probed and time.time() < deadline:
         append(probe)
         _w32.PumpMessages(20)
-    return recorder.probed
+    return watch in recorder.probed
 
 
 def pump_until(condition):

@@ -162,7 +162,9 @@ class Notices(unittest.TestCase):
                         os.close(int(fd))
                 except OSError:
                     pass  # the listing's own descriptor
-            touch(os.path.join(w, "lost"))  # wakes the service, which polls the closed instance
+            # Wakes the service, which polls the closed instance; a probe, as the
+            # change is lost or not as the service happened to wake already.
+            append(os.path.join(w, PROBE))
 
         def move_in_a_chain_too_deep_to_watch(w):
             # Below the depth a path can name, folders cannot be watched.

@@ -112,7 +112,7 @@ result = [monitor.AddFolder(W + "/file"), monitor.AddFolder(W), settle(W, record
         spellings = [u"C:\\" + native.replace(u"/", u"\\"), u"c:/" + native, u"Q:\\sub", u"q:/sub\\"]
         for spelling in spellings:
             self.assertIs(self.monitor.AddFolder(spelling), True, spelling)
-        self.assertTrue(settle(sub, self.recorder))
+        self.assertTrue(settle(sub, self.recorder, spellings[-1]))
         touch(os.path.join(sub, END))
         self.assertTrue(pump_until(lambda: len(self.recorder.notices) == len(spellings)))
         self.assertEqual(sorted(self.recorder.notices), sorted((w, u"Add", END, u"") for w in spellings))
