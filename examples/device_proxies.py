@@ -55,6 +55,27 @@ class MMer2(object):
 _Device.MMer2_swigregister(MMer2)
 
 
+class MonitorFolder(object):
+    __swig_destroy__ = _Device.delete_MonitorFolder
+
+    def __init__(self, callback):
+        self.this = _Device.new_MonitorFolder(callback)
+
+    def Start(self):
+        return _Device.MonitorFolder_Start(self)
+
+    def Close(self):
+        return _Device.MonitorFolder_Close(self)
+
+    def AddFolder(self, path):
+        return _Device.MonitorFolder_AddFolder(self, path)
+
+    def RemoveFolder(self, path):
+        return _Device.MonitorFolder_RemoveFolder(self, path)
+
+_Device.MonitorFolder_swigregister(MonitorFolder)
+
+
 class Detector(object):
     __swig_destroy__ = _Device.delete_Detector
 

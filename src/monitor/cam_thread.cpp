@@ -49,11 +49,7 @@ void CAMThread::JoinThread() {
   CloseHandle(thread);
 }
 
-bool CAMThread::PeekRequest(UINT_PTR* parameter) {
-  if (WaitForSingleObject(request_event_, 0) != WAIT_OBJECT_0) return false;
-  if (parameter != nullptr) *parameter = request_parameter_;
-  return true;
-}
+bool CAMThread::PeekRequest() { return WaitForSingleObject(request_event_, 0) == WAIT_OBJECT_0; }
 
 UINT_PTR CAMThread::TakeRequest() {
   WaitForSingleObject(request_event_, INFINITE);

@@ -28,7 +28,7 @@ class CAMThread {
   virtual DWORD ThreadBody() = 0;
 
   // Worker side. A request stays announced until it is answered.
-  bool PeekRequest(UINT_PTR* parameter);
+  bool PeekRequest();
   UINT_PTR TakeRequest();
   void Answer(DWORD value);
   HANDLE request_event() const { return request_event_; }

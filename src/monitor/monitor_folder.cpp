@@ -55,7 +55,7 @@ LRESULT MonitorFolder::WndProc(UINT message, WPARAM wparam, LPARAM lparam) {
 // for before sleeping; one that finishes later signals it again.
 DWORD MonitorFolder::ThreadBody() {
   for (;;) {
-    if (!PeekRequest(nullptr)) {
+    if (!PeekRequest()) {
       ResetEvent(changes_event_);
       for (auto& entry : watch_set_) entry.second->ServiceWatch();
       if (AnyReadFinished()) continue;

@@ -1,44 +1,10 @@
-"""MonitorFolder's entry points: arguments, lifecycle and bad paths."""
+"""MonitorFolder's entry points: lifecycle and bad paths."""
 import os
 import sys
 import unittest
 
 import _Device
-import _w32
 from monitor_harness import MonitorFolder, Recorder, TemporaryFolder, drain, touch
-
-
-class Arguments(unittest.TestCase):
-    def setUp(self):
-        self.monitor = MonitorFolder(None)
-
-    def tearDown(self):
-        del self.monitor
-
-    def test_a_path_that_is_not_unicode_is_refused(self):
-        for path in [b"/tmp", 5, None]:
-            with self.assertRaises(TypeError) as raised:
-                self.monitor.AddFolder(path)
-            self.assertEqual(str(raised.exception), "Unicode string expected")
-
-    def test_a_first_argument_that_is_no_monitor_names_its_entry_point(self):
-        cases = [
-            ("delete_MonitorFolder", ()),
-            ("MonitorFolder_Start", ()),
-            ("MonitorFolder_Close", ()),
-            ("MonitorFolder_AddFolder", (u"/tmp",)),
-            ("MonitorFolder_RemoveFolder", (u"/tmp",)),
-        ]
-        for name, rest in cases:
-            with self.assertRaises(TypeError) as raised:
-                getattr(_Device, name)(object(), *rest)
-            self.assertEqual(str(raised.exception), "in method '%s', argument 1 of type 'MonitorFolder *'" % name)
-
-    def test_argument_counts(self):
-        with self.assertRaises(TypeError):
-            _Device.new_MonitorFolder()
-        with self.assertRaises(TypeError):
-            _Device.MonitorFolder_AddFolder(self.monitor)
 
 
 class Lifecycle(unittest.TestCase):
@@ -49,22 +15,17 @@ class Lifecycle(unittest.TestCase):
         self.temp.remove()
         drain()
 
-    def test_add_and_remove_with_no_worker_give_false(self):
-        monitor = MonitorFolder(Recorder())
-        self.assertFalse(monitor.AddFolder(self.temp.path))
-        self.assertFalse(monitor.RemoveFolder(self.temp.path))
-        monitor.Start()
-        monitor.Close()
-        self.assertFalse(monitor.AddFolder(self.temp.path))
-
     def test_start_close_sequences_return_at_once(self):
         monitor = MonitorFolder(Recorder())
+        self.assertFalse(monitor.AddFolder(self.temp.path))  # no worker yet
+        self.assertFalse(monitor.RemoveFolder(self.temp.path))
         self.assertIsNone(monitor.Close())  # before Start
         self.assertIsNone(monitor.Start())
         self.assertIsNone(monitor.Start())  # no second worker
         self.assertTrue(monitor.AddFolder(self.temp.path))
         self.assertIsNone(monitor.Close())
         self.assertIsNone(monitor.Close())
+        self.assertFalse(monitor.AddFolder(self.temp.path))  # no worker any more
         monitor.Start()
         # The new worker starts with an empty set.
         self.assertFalse(monitor.RemoveFolder(self.temp.path))
@@ -98,6 +59,15 @@ class BadPaths(unittest.TestCase):
     def tearDown(self):
         self.monitor.Close()
         self.temp.remove()
+
+    def test_arguments_of_another_kind_are_refused(self):
+        cases = [(self.monitor.AddFolder, path, "Unicode string expected") for path in [b"/tmp", 5, None]] + [
+            (_Device.delete_MonitorFolder, object(), "in method 'delete_MonitorFolder', argument 1 of type "
+                                                     "'MonitorFolder *'")]
+        for function, argument, message in cases:
+            with self.assertRaises(TypeError) as raised:
+                function(argument)
+            self.assertEqual(str(raised.exception), message)
 
     def test_paths_that_cannot_be_watched_give_false(self):
         touch(self.temp("file"))

@@ -20,7 +20,7 @@ def hold_the_interpreter_lock(seconds):
         pass
 
 
-class ForeignDeletion(unittest.TestCase):
+class OtherThreads(unittest.TestCase):
     def setUp(self):
         self.folder = TemporaryFolder()
         self.switch_interval = get_switch_interval()
@@ -89,29 +89,20 @@ class ForeignDeletion(unittest.TestCase):
         thread.join(HANG_GUARD_SECONDS)
         self.assertEqual(seen["state while the owner lives"], 0)
 
-
-class SlowConsumer(unittest.TestCase):
-    FILES = 12000  # more than a thread's queue holds
-
-    def setUp(self):
-        self.folder = TemporaryFolder()
-
-    def tearDown(self):
-        self.folder.remove()
-
     def test_every_notice_arrives_once_and_in_order_however_late_the_loop_runs(self):
+        files = 12000  # more than a thread's queue holds
         recorder = Recorder()
         monitor = MonitorFolder(recorder)
         monitor.Start()
         self.assertTrue(monitor.AddFolder(self.folder.path))
         settle(self.folder.path, recorder)
         del recorder.notices[:]
-        names = [u"f%05d" % i for i in range(self.FILES)]
+        names = [u"f%05d" % i for i in range(files)]
         for name in names:
             touch(self.folder(name))
         time.sleep(2)  # the worker has read and queued them all by now, unpumped
         added = lambda: [n[2] for n in recorder.notices if n[1] == u"Add"]
-        self.assertTrue(pump_until(lambda: len(added()) >= self.FILES))
+        self.assertTrue(pump_until(lambda: len(added()) >= files))
         drain(200)
         self.assertEqual(added(), names)
         monitor.Close()

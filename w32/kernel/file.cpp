@@ -5,10 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "kernel/drive_table.h"
 
@@ -42,8 +39,8 @@ DWORD MissingError(const std::string& path) {
                                                                           : ERROR_PATH_NOT_FOUND;
 }
 
-File::File(int fd, bool directory, DWORD access, DWORD flags, std::shared_ptr<void> share_entry)
-    : fd_(fd), directory_(directory), access_(access), flags_(flags), share_entry_(std::move(share_entry)) {}
+File::File(int fd, bool directory, DWORD access, DWORD flags)
+    : fd_(fd), directory_(directory), access_(access), flags_(flags) {}
 
 File::~File() {
   change_watch.reset();  // cancels a pending change read while the file is whole
@@ -57,23 +54,6 @@ void File::SetSignalled(bool signalled) {
 
 namespace {
 
-// The share modes of every w32 handle open on a file, by device and inode.
-// Only handles opened through w32 take part: Linux itself has no share modes.
-struct ShareUse {
-  DWORD access;
-  DWORD share;
-};
-
-struct ShareTable {
-  std::mutex lock;
-  std::map<std::pair<dev_t, ino_t>, std::vector<ShareUse*>> files;
-};
-
-ShareTable& TheShareTable() {
-  static ShareTable* table = new ShareTable;
-  return *table;
-}
-
 DWORD MapGenericAccess(DWORD access) {
   DWORD mapped = access & ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
   if (access & GENERIC_READ) mapped |= FILE_GENERIC_READ;
@@ -81,44 +61,6 @@ DWORD MapGenericAccess(DWORD access) {
   if (access & GENERIC_EXECUTE) mapped |= FILE_GENERIC_EXECUTE;
   if (access & GENERIC_ALL) mapped |= FILE_ALL_ACCESS;
   return mapped;
-}
-
-// The kinds of access that share modes govern, as FILE_SHARE_* bits.
-DWORD SharedKinds(DWORD access) {
-  DWORD kinds = 0;
-  if (access & (FILE_READ_DATA | FILE_EXECUTE)) kinds |= FILE_SHARE_READ;
-  if (access & (FILE_WRITE_DATA | FILE_APPEND_DATA)) kinds |= FILE_SHARE_WRITE;
-  if (access & DELETE) kinds |= FILE_SHARE_DELETE;
-  return kinds;
-}
-
-// Registers a new handle's access and share mode; null when an open handle
-// refuses the access or uses what the new share mode refuses. A handle without
-// data or delete access takes no part in sharing, as on the platform.
-std::shared_ptr<void> RegisterShare(const struct stat& status, DWORD access, DWORD share) {
-  if (SharedKinds(access) == 0) return std::make_shared<int>(0);
-  ShareTable& table = TheShareTable();
-  const auto key = std::make_pair(status.st_dev, status.st_ino);
-  std::lock_guard<std::mutex> guard(table.lock);
-  std::vector<ShareUse*>& uses = table.files[key];
-  for (const ShareUse* use : uses) {
-    if ((SharedKinds(access) & ~use->share) != 0 || (SharedKinds(use->access) & ~share) != 0) return nullptr;
-  }
-  auto* use = new ShareUse{access, share};
-  uses.push_back(use);
-  return std::shared_ptr<void>(use, [key](void* entry) {
-    ShareTable& table = TheShareTable();
-    std::lock_guard<std::mutex> guard(table.lock);
-    std::vector<ShareUse*>& uses = table.files[key];
-    for (auto it = uses.begin(); it != uses.end(); ++it) {
-      if (*it == entry) {
-        uses.erase(it);
-        break;
-      }
-    }
-    if (uses.empty()) table.files.erase(key);
-    delete static_cast<ShareUse*>(entry);
-  });
 }
 
 int OpenFlags(DWORD access, bool folder) {
@@ -159,9 +101,8 @@ int OpenFound(int found, const struct stat& status, DWORD access) {
 // CreateFileW: an O_PATH open(2) of an existing file or folder by its native
 // path (a drive form maps through the drive table), then a real open through that descriptor (FIFOs, sockets and devices
 // keep it: see OpenFound); folders need FILE_FLAG_BACKUP_SEMANTICS and open
-// read-only whatever the access asked; share modes are checked among w32's own
-// handles of the same file. Only OPEN_EXISTING is supported; security
-// attributes and the template are not modelled.
+// read-only whatever the access asked. Only OPEN_EXISTING is supported; share
+// modes (Linux has none), security attributes and the template are not modelled.
 HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, LPSECURITY_ATTRIBUTES,
                           DWORD disposition, DWORD flags_and_attributes, HANDLE) {
   if (name == nullptr || disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING ||
@@ -202,14 +143,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD desired_access, DWORD share_mode, 
     SetLastError(w32::ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
-  std::shared_ptr<void> share = w32::RegisterShare(status, access, share_mode);
-  if (!share) {
-    ::close(fd);
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return INVALID_HANDLE_VALUE;
-  }
-  HANDLE handle = w32::InsertHandle(
-      std::make_shared<w32::File>(fd, folder, access, flags_and_attributes, std::move(share)));
+  HANDLE handle = w32::InsertHandle(std::make_shared<w32::File>(fd, folder, access, flags_and_attributes));
   SetLastError(ERROR_SUCCESS);
   return handle;
 }

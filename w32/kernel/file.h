@@ -1,6 +1,5 @@
 #pragma once
-// File and folder handles: a descriptor, the access it was opened for, and its
-// place among the other w32 handles of the same file for share-mode checks.
+// File and folder handles: a descriptor and the access it was opened for.
 #include <windows.h>
 
 #include <memory>
@@ -21,7 +20,7 @@ DWORD MissingError(const std::string& path);
 
 class File : public Waitable {
  public:
-  File(int fd, bool directory, DWORD access, DWORD flags, std::shared_ptr<void> share_entry);
+  File(int fd, bool directory, DWORD access, DWORD flags);
   ~File() override;
 
   int fd() const { return fd_; }
@@ -43,7 +42,6 @@ class File : public Waitable {
   const bool directory_;
   const DWORD access_;  // generic rights mapped to specific ones
   const DWORD flags_;
-  std::shared_ptr<void> share_entry_;
   bool signalled_ = true;
 };
 
