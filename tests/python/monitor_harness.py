@@ -7,7 +7,7 @@ import time
 
 import _w32
 from device_proxies import MonitorFolder  # noqa: F401 (for the tests)
-from device_support import HANG_GUARD_SECONDS, text_type
+from device_support import HANG_GUARD_SECONDS, pump_until, text_type  # noqa: F401 (pump_until for the tests)
 
 
 PROBE = u".probe"
@@ -40,16 +40,6 @@ def settle(folder, recorder, watch=None):
         append(probe)
         _w32.PumpMessages(20)
     return watch in recorder.probed
-
-
-def pump_until(condition):
-    """Runs the host loop until condition() holds; False when the hang guard ran out."""
-    deadline = time.time() + HANG_GUARD_SECONDS
-    while not condition():
-        if time.time() > deadline:
-            return False
-        _w32.PumpMessages(20)
-    return True
 
 
 def drain(quiet_ms=0):
