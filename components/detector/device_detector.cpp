@@ -12,6 +12,7 @@
 #include <string>
 
 #include "com_server.h"
+#include "support/sysroot.h"
 #include "disc_layout.h"
 #include "linux_devices.h"
 
@@ -37,7 +38,7 @@ class OpticalDrive {
       status_ = E_INVALIDARG;
       return;
     }
-    fd_ = ::open(SysPath("/dev/" + device_).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    fd_ = ::open(w32::SysPath("/dev/" + device_).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) status_ = FromErrno(errno);
   }
   ~OpticalDrive() {
@@ -68,7 +69,7 @@ class DeviceDetector : public DetectorObject {
     if (kind == nullptr) return E_POINTER;
     const std::string device = DriveDevice(drive);
     if (!IsOpticalDevice(device)) return E_INVALIDARG;
-    const DWORD found = OpticalDriveKind(ReadValue("/proc/sys/dev/cdrom/info"), device);
+    const DWORD found = OpticalDriveKind(w32::ReadSysValue("/proc/sys/dev/cdrom/info"), device);
     if (found == 0) return E_FAIL;
     *kind = found;
     return S_OK;

@@ -1,8 +1,8 @@
 #include "linux_devices.h"
 
+#include "support/sysroot.h"
+
 #include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,7 +14,7 @@ namespace {
 
 std::vector<std::string> Entries(std::string_view absolute) {
   std::vector<std::string> names;
-  DIR* dir = ::opendir(SysPath(absolute).c_str());
+  DIR* dir = ::opendir(w32::SysPath(absolute).c_str());
   if (dir == nullptr) return names;
   while (const dirent* entry = ::readdir(dir)) {
     if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
@@ -22,23 +22,6 @@ std::vector<std::string> Entries(std::string_view absolute) {
   ::closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
-}
-
-std::string ReadText(std::string_view absolute) {
-  std::string text;
-  const int fd = ::open(SysPath(absolute).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buffer[4096];
-  ssize_t n;
-  while (text.size() < (1u << 20) && (n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, n);
-  ::close(fd);
-  return text;
-}
-
-std::string Trimmed(std::string text) {
-  const size_t first = text.find_first_not_of(" \t\r\n");
-  const size_t last = text.find_last_not_of(" \t\r\n");
-  return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
 }
 
 bool IsCard(const std::string& name) {
@@ -62,17 +45,6 @@ std::string Unescaped(const std::string& field) {
 
 }  // namespace
 
-std::string SysPath(std::string_view absolute) {
-  const char* root = std::getenv("W32_SYSROOT");
-  std::string path = root != nullptr && *root != 0 ? root : "/";
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  while (!absolute.empty() && absolute.front() == '/') absolute.remove_prefix(1);
-  if (path.back() != '/') path += '/';
-  return path.append(absolute);
-}
-
-std::string ReadValue(std::string_view absolute) { return Trimmed(ReadText(absolute)); }
-
 std::string DriveDevice(BYTE drive) {
   if (drive >= 26) return {};
   const WCHAR name[] = {static_cast<WCHAR>(u'A' + drive), u':', 0};
@@ -90,7 +62,7 @@ bool IsOpticalDevice(std::string_view device) {
 }
 
 std::string MountPointOf(const std::string& device) {
-  std::istringstream table(ReadText("/proc/self/mountinfo"));
+  std::istringstream table(w32::ReadSysText("/proc/self/mountinfo"));
   std::string line;
   while (std::getline(table, line)) {
     std::istringstream fields(line);
@@ -143,8 +115,8 @@ std::string FactoryName(const std::string& device) {
   for (const std::string& base : {"/sys/class/block/" + device + "/device", "/sys/class/block/" + device + "/../device"}) {
     // Buses other than SCSI (virtio, for one) put a numeric id there, not a name.
     const auto name = [](std::string value) { return value.compare(0, 2, "0x") == 0 ? std::string() : value; };
-    const std::string vendor = name(ReadValue(base + "/vendor"));
-    const std::string model = name(ReadValue(base + "/model"));
+    const std::string vendor = name(w32::ReadSysValue(base + "/vendor"));
+    const std::string model = name(w32::ReadSysValue(base + "/model"));
     if (vendor.empty() && model.empty()) continue;
     return vendor.empty() || model.empty() ? vendor + model : vendor + " " + model;
   }
@@ -156,14 +128,14 @@ bool DisplayAdapter(DWORD* vendor, DWORD* device) {
   for (const std::string& name : Entries("/sys/class/drm")) {
     if (!IsCard(name)) continue;
     if (chosen.empty()) chosen = name;
-    if (ReadValue("/sys/class/drm/" + name + "/device/boot_vga") == "1") {
+    if (w32::ReadSysValue("/sys/class/drm/" + name + "/device/boot_vga") == "1") {
       chosen = name;
       break;
     }
   }
   if (chosen.empty()) return false;
-  const std::string vendor_id = ReadValue("/sys/class/drm/" + chosen + "/device/vendor");
-  const std::string device_id = ReadValue("/sys/class/drm/" + chosen + "/device/device");
+  const std::string vendor_id = w32::ReadSysValue("/sys/class/drm/" + chosen + "/device/vendor");
+  const std::string device_id = w32::ReadSysValue("/sys/class/drm/" + chosen + "/device/device");
   if (vendor_id.empty() || device_id.empty()) return false;
   *vendor = static_cast<DWORD>(std::strtoul(vendor_id.c_str(), nullptr, 16));
   *device = static_cast<DWORD>(std::strtoul(device_id.c_str(), nullptr, 16));
@@ -177,7 +149,7 @@ int ConnectedDisplays() {
   for (const std::string& name : names) {
     // Connectors are named after their card: "card0-HDMI-A-1".
     if (name.compare(0, 4, "card") == 0 && name.find('-') != std::string::npos &&
-        ReadValue("/sys/class/drm/" + name + "/status") == "connected") {
+        w32::ReadSysValue("/sys/class/drm/" + name + "/status") == "connected") {
       ++connected;
     }
   }
@@ -186,9 +158,9 @@ int ConnectedDisplays() {
 
 std::string FirstCamera() {
   for (const std::string& name : Entries("/sys/class/video4linux")) {
-    const std::string index = ReadValue("/sys/class/video4linux/" + name + "/index");
+    const std::string index = w32::ReadSysValue("/sys/class/video4linux/" + name + "/index");
     if (!index.empty() && index != "0") continue;  // a camera's further nodes (metadata)
-    const std::string camera = ReadValue("/sys/class/video4linux/" + name + "/name");
+    const std::string camera = w32::ReadSysValue("/sys/class/video4linux/" + name + "/name");
     if (!camera.empty()) return camera;
   }
   return {};

@@ -9,10 +9,6 @@
 
 namespace detector_component {
 
-std::string SysPath(std::string_view absolute);
-// A sysfs or procfs file's text without trailing white space; empty when unreadable.
-std::string ReadValue(std::string_view absolute);
-
 // The kernel's block device behind a drive index (0 = A:), as the platform's
 // drive table maps it ("sr0"); empty when the letter has none.
 std::string DriveDevice(BYTE drive);
