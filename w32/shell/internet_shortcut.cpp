@@ -5,7 +5,6 @@
 
 #include "com/class_table.h"
 #include "com/com_object.h"
-#include "kernel/drive_table.h"
 #include "shell/persist_file.h"
 #include "support/text.h"
 
@@ -101,7 +100,7 @@ class InternetShortcut final : public com::ComObject<IUniformResourceLocatorW, I
     }
     std::lock_guard<std::mutex> guard(lock_);
     url_ = std::move(text);
-    dirty_ = true;
+    file_.dirty = true;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetURL(LPWSTR* url) override {
@@ -124,35 +123,23 @@ class InternetShortcut final : public com::ComObject<IUniformResourceLocatorW, I
   }
   HRESULT STDMETHODCALLTYPE IsDirty() override {
     std::lock_guard<std::mutex> guard(lock_);
-    return dirty_ ? S_OK : S_FALSE;
+    return file_.IsDirty();
   }
   HRESULT STDMETHODCALLTYPE Load(LPCOLESTR, DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
     std::lock_guard<std::mutex> guard(lock_);
-    const std::u16string file = name != nullptr ? std::u16string(name) : file_;
-    if (file.empty()) return E_INVALIDARG;
-    std::string path;
-    if (!ToNativePath(file, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    const std::string contents = "[InternetShortcut]\r\nURL=" + AsciiUrl(url_) + "\r\n";
-    DWORD error = ERROR_SUCCESS;
-    if (!WriteWholeFile(path, contents, &error)) return HRESULT_FROM_WIN32(error);
-    if (remember || name == nullptr) {
-      file_ = file;
-      dirty_ = false;
-    }
-    return S_OK;
+    return file_.Save(name, remember, "[InternetShortcut]\r\nURL=" + AsciiUrl(url_) + "\r\n");
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* name) override {
     std::lock_guard<std::mutex> guard(lock_);
-    return CurFileName(file_, u"*.url", name);
+    return file_.CurFile(u"*.url", name);
   }
 
  private:
   std::mutex lock_;
   std::u16string url_;
-  std::u16string file_;
-  bool dirty_ = false;
+  PersistedFile file_;
 };
 
 const com::ClassRegistration kInternetShortcut(CLSID_InternetShortcut, &com::CreateInstanceOf<InternetShortcut>);

@@ -5,9 +5,11 @@
 
 #include <cerrno>
 
+#include "kernel/drive_table.h"
 #include "kernel/file.h"
 
 namespace w32 {
+namespace {
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes, DWORD* error) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -35,14 +37,30 @@ bool WriteWholeFile(const std::string& path, std::string_view bytes, DWORD* erro
   return true;
 }
 
-HRESULT CurFileName(const std::u16string& file, std::u16string_view untitled, LPOLESTR* name) {
-  if (name == nullptr) return E_POINTER;
-  const std::u16string_view text = file.empty() ? untitled : std::u16string_view(file);
-  *name = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
-  if (*name == nullptr) return E_OUTOFMEMORY;
-  text.copy(*name, text.size());
-  (*name)[text.size()] = 0;
-  return file.empty() ? S_FALSE : S_OK;
+}  // namespace
+
+HRESULT PersistedFile::Save(LPCOLESTR file, BOOL remember, std::string_view bytes) {
+  const std::u16string target = file != nullptr ? std::u16string(file) : name;
+  if (target.empty()) return E_INVALIDARG;
+  std::string path;
+  if (!ToNativePath(target, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+  DWORD error = ERROR_SUCCESS;
+  if (!WriteWholeFile(path, bytes, &error)) return HRESULT_FROM_WIN32(error);
+  if (remember || file == nullptr) {
+    name = target;
+    dirty = false;
+  }
+  return S_OK;
+}
+
+HRESULT PersistedFile::CurFile(std::u16string_view untitled, LPOLESTR* out) const {
+  if (out == nullptr) return E_POINTER;
+  const std::u16string_view text = name.empty() ? untitled : std::u16string_view(name);
+  *out = static_cast<LPOLESTR>(CoTaskMemAlloc((text.size() + 1) * sizeof(OLECHAR)));
+  if (*out == nullptr) return E_OUTOFMEMORY;
+  text.copy(*out, text.size());
+  (*out)[text.size()] = 0;
+  return name.empty() ? S_FALSE : S_OK;
 }
 
 }  // namespace w32

@@ -1,6 +1,6 @@
 #pragma once
 // What the shell's file-backed objects (shell links, internet shortcuts) share
-// for IPersistFile: writing the file whole, and naming it.
+// for IPersistFile.
 #include <windows.h>
 #include <objidl.h>
 
@@ -9,12 +9,21 @@
 
 namespace w32 {
 
-// Creates or replaces the file with `bytes`; a file left half written is
-// removed. False with the platform's error in `*error`.
-bool WriteWholeFile(const std::string& path, std::string_view bytes, DWORD* error);
+// The file a shell object was loaded from or saved to, and whether the object
+// changed since; the object's lock guards it.
+struct PersistedFile {
+  std::u16string name;
+  bool dirty = false;
 
-// IPersistFile::GetCurFile: the file's name in task memory, or the default
-// name pattern with S_FALSE while the object has no file.
-HRESULT CurFileName(const std::u16string& file, std::u16string_view untitled, LPOLESTR* name);
+  // IPersistFile::IsDirty.
+  HRESULT IsDirty() const { return dirty ? S_OK : S_FALSE; }
+  // IPersistFile::Save: writes `bytes` whole to `file` (null: the current
+  // file), which then becomes current and clean when `remember` says so or
+  // it was the current file; a file left half written is removed.
+  HRESULT Save(LPCOLESTR file, BOOL remember, std::string_view bytes);
+  // IPersistFile::GetCurFile: the name in task memory, or the `untitled`
+  // pattern with S_FALSE while there is no file.
+  HRESULT CurFile(std::u16string_view untitled, LPOLESTR* out) const;
+};
 
 }  // namespace w32

@@ -153,7 +153,7 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     if (name == nullptr) return E_INVALIDARG;
     std::lock_guard<std::mutex> guard(lock_);
     description_ = name;
-    dirty_ = true;
+    file_.dirty = true;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetWorkingDirectory(LPWSTR, int) override { return E_NOTIMPL; }
@@ -187,7 +187,7 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     raw_target_ = HoldsVariable(given) ? given : std::u16string();
     const std::string native = AbsoluteNative(ExpandVariables(given));
     location_ = native.empty() ? given : ToDrivePath(native);
-    dirty_ = true;
+    file_.dirty = true;
     return S_OK;
   }
 
@@ -199,7 +199,7 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   }
   HRESULT STDMETHODCALLTYPE IsDirty() override {
     std::lock_guard<std::mutex> guard(lock_);
-    return dirty_ ? S_OK : S_FALSE;
+    return file_.IsDirty();
   }
   HRESULT STDMETHODCALLTYPE Load(LPCOLESTR name, DWORD) override {
     if (name == nullptr) return E_INVALIDARG;
@@ -221,16 +221,11 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     location_ = link->location;
     raw_target_ = link->raw_target;
     description_ = link->description;
-    file_ = name;
-    dirty_ = false;
+    file_ = PersistedFile{name, false};
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Save(LPCOLESTR name, BOOL remember) override {
     std::lock_guard<std::mutex> guard(lock_);
-    const std::u16string file = name != nullptr ? std::u16string(name) : file_;
-    if (file.empty()) return E_INVALIDARG;
-    std::string path;
-    if (!ToNativePath(file, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     ShellLinkData link;
     link.location = location_;
     link.raw_target = raw_target_;
@@ -245,20 +240,12 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
       link.size = target.nFileSizeLow;
     }
     const std::vector<uint8_t> bytes = WriteShellLink(link);
-    DWORD error = ERROR_SUCCESS;
-    if (!WriteWholeFile(path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), &error)) {
-      return HRESULT_FROM_WIN32(error);
-    }
-    if (remember || name == nullptr) {
-      file_ = file;
-      dirty_ = false;
-    }
-    return S_OK;
+    return file_.Save(name, remember, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   }
   HRESULT STDMETHODCALLTYPE SaveCompleted(LPCOLESTR) override { return S_OK; }
   HRESULT STDMETHODCALLTYPE GetCurFile(LPOLESTR* name) override {
     std::lock_guard<std::mutex> guard(lock_);
-    return CurFileName(file_, u"*.lnk", name);
+    return file_.CurFile(u"*.lnk", name);
   }
 
  private:
@@ -271,8 +258,7 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   std::u16string location_;
   std::u16string raw_target_;
   std::u16string description_;
-  std::u16string file_;
-  bool dirty_ = false;
+  PersistedFile file_;
 };
 
 const com::ClassRegistration kShellLink(CLSID_ShellLink, &com::CreateInstanceOf<ShellLink>);
