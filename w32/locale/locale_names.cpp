@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "support/shell_settings.h"
 #include "support/sysroot.h"
 
 namespace w32 {
@@ -51,21 +52,13 @@ bool ParsePosix(std::string_view name, PosixLocale* locale) {
 // settings file; empty when the key is not there.
 std::string SettingOf(const std::string& text, std::string_view key) {
   std::string value;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    if (line.size() <= key.size() || line.substr(0, key.size()) != key || line[key.size()] != '=') continue;
-    line.remove_prefix(key.size() + 1);
+  ForEachAssignment(text, key, [&](std::string_view line) {
     while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.remove_suffix(1);
     if (line.size() >= 2 && (line.front() == '"' || line.front() == '\'') && line.back() == line.front()) {
       line = line.substr(1, line.size() - 2);
     }
-    value.assign(line);  // the last assignment wins, as in the shell
-  }
+    value.assign(line);
+  });
   return value;
 }
 

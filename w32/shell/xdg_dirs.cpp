@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "support/shell_settings.h"
 #include "support/user_entry.h"
 
 namespace w32 {
@@ -36,18 +37,11 @@ bool ReadFile(const std::string& path, std::string* text) {
 // with the shell's backslash escapes undone; empty when absent or malformed.
 std::string UserDirsValue(const std::string& text, std::string_view key, const std::string& home) {
   std::string found;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string_view line(text.data() + start, end - start);
-    start = end + 1;
-    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
-    if (line.size() < key.size() + 3 || line.substr(0, key.size()) != key || line.substr(key.size(), 2) != "=\"") continue;
-    line.remove_prefix(key.size() + 2);
+  ForEachAssignment(text, key, [&](std::string_view line) {
+    if (line.size() < 2 || line.front() != '"') return;
     std::string value;
     bool closed = false;
-    for (size_t i = 0; i < line.size(); ++i) {
+    for (size_t i = 1; i < line.size(); ++i) {
       if (line[i] == '\\' && i + 1 < line.size()) {
         value += line[++i];
       } else if (line[i] == '"') {
@@ -57,13 +51,13 @@ std::string UserDirsValue(const std::string& text, std::string_view key, const s
         value += line[i];
       }
     }
-    if (!closed) continue;
+    if (!closed) return;
     if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/')) {
       found = Join(home, std::string_view(value).substr(value.size() > 5 ? 6 : 5));
     } else if (!value.empty() && value[0] == '/') {
       found = value;
     }
-  }
+  });
   return found;
 }
 
