@@ -38,11 +38,10 @@ if(NOT EXISTS ${PYTHON_INCLUDE_DIR}/Python.h)
 endif()
 message(STATUS "Host interpreter: ${PYTHON} (Python ${PYTHON_VERSION})")
 
-# Extension modules resolve interpreter symbols from the host at load time. The
-# binding layer's compatibility header (binding/python_compat.h) comes along.
+# Extension modules resolve interpreter symbols from the host at load time.
+# Our code reaches them through the Python layer (src/python, device_python).
 add_library(python_headers INTERFACE)
 target_include_directories(python_headers SYSTEM INTERFACE ${PYTHON_INCLUDE_DIR})
-target_include_directories(python_headers INTERFACE ${PROJECT_SOURCE_DIR}/src)
 
 # Executables that embed the interpreter link its shared library.
 function(link_python_library target)

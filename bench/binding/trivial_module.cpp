@@ -1,5 +1,5 @@
 // _trivial: the smallest extension module, the reference for import time.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // _bridge_bench: a callback window whose callable gets the time each message
 // was posted, and a native worker (no Python state) that posts them.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
 #include <chrono>

@@ -12,7 +12,7 @@
 // wakes for each pass and usually finishes it unpreempted, while the parent's
 // back-to-back passes took the preemptions (14 ms of wall time for 3 ms of CPU
 // time per table-path pass beside 3.2 ms for the child's).
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <sys/wait.h>

@@ -2,7 +2,7 @@
 // One type per argument kind: how a Python argument becomes a native value,
 // and the type name its error message shows. `Storage` holds the converted
 // value for the length of the call; `Get` gives the service its argument.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
 #include <string>

@@ -3,7 +3,7 @@
 // the argument tuple, converts each argument by its kind from left to right,
 // raises the kind's exception with the argument's own message on the first
 // failure, calls the service and turns its result into a Python object.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
 #include <functional>

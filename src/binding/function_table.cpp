@@ -2,7 +2,7 @@
 //
 // Each row is one Python function: its name, the native service it calls and
 // the kinds of its arguments, in order. The row is the whole entry point.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 #include "binding/device_types.h"
 #include "binding/entry.h"
@@ -164,7 +164,7 @@ PyObject* MakeModule() {
   PyObject* module = pycompat::CreateModule(module_definition);
   if (module == nullptr) return nullptr;  // the host has set its error
   JoinTypeRegistry(DeviceTypeTable());
-  if (w32::python::WindowsErrorType() == nullptr) Py_CLEAR(module);
+  if (pycompat::WindowsErrorType() == nullptr) Py_CLEAR(module);
   return module;
 }
 

@@ -3,7 +3,7 @@
 // this binding runtime, reached through "swig_runtime_data3"."type_pointer".
 // The structures are a binary interface with those modules: field order and
 // widths (pointer-sized on this platform) must not change.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 #include <cstddef>
 

@@ -1,7 +1,7 @@
 #pragma once
 // The wrapper object that carries a native address into Python, and the
 // search for the wrapper behind a proxy instance.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 #include <cstdint>
 

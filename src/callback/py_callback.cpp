@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "callback/gil.h"
+#include "python/gil.h"
 
 namespace device {
 namespace {

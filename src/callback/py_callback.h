@@ -1,7 +1,7 @@
 #pragma once
 // Holds a Python callable and calls it with values built from a format, under
 // the interpreter lock, from whatever thread the event arrives on.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 #include <atomic>
 #include <cstdarg>

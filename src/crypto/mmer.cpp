@@ -22,7 +22,7 @@ MMer::~MMer() = default;
 PyObject* MMer::SetParam(PyObject* parameters) {
   if (!PyTuple_Check(parameters) || PyTuple_GET_SIZE(parameters) != 2 || !IsBlockString(PyTuple_GET_ITEM(parameters, 0)) ||
       !IsBlockString(PyTuple_GET_ITEM(parameters, 1))) {
-    return w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
+    return pycompat::SetWindowsError(ERROR_BAD_ARGUMENTS);
   }
   cipher_.SetKey(reinterpret_cast<const BYTE*>(PyBytes_AS_STRING(PyTuple_GET_ITEM(parameters, 0))), 128);
   cipher_.SetIV(reinterpret_cast<const BYTE*>(PyBytes_AS_STRING(PyTuple_GET_ITEM(parameters, 1))));
@@ -41,9 +41,9 @@ PyObject* MMer::Transform(PyObject* data, bool encrypt) {
   Py_ssize_t length = 0;
   if (PyBytes_AsStringAndSize(data, &bytes, &length) != 0) {
     PyErr_Clear();
-    return w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
+    return pycompat::SetWindowsError(ERROR_BAD_ARGUMENTS);
   }
-  if (length % kBlockBytes != 0 || length > INT_MAX) return w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
+  if (length % kBlockBytes != 0 || length > INT_MAX) return pycompat::SetWindowsError(ERROR_BAD_ARGUMENTS);
   PyObject* result = PyBytes_FromStringAndSize(nullptr, length);
   if (result == nullptr) return nullptr;
   const BYTE* in = reinterpret_cast<const BYTE*>(bytes);

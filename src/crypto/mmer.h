@@ -1,7 +1,7 @@
 #pragma once
 // MMer: AES-128 in CBC mode without padding for Python byte strings. Every
 // Encode and Decode restarts its chain from the vector given to SetParam.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 #include "crypto/rijndael_cipher.h"
 

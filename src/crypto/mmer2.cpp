@@ -23,7 +23,7 @@ char* StringBuffer(PyObject* data, Py_ssize_t& length) {
   char* bytes = nullptr;
   if (PyBytes_AsStringAndSize(data, &bytes, &length) != 0) {
     PyErr_Clear();
-    w32::python::SetWindowsError(ERROR_BAD_ARGUMENTS);
+    pycompat::SetWindowsError(ERROR_BAD_ARGUMENTS);
     return nullptr;
   }
   return bytes;

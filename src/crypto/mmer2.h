@@ -2,7 +2,7 @@
 // MMer2: protection of Python byte strings by the platform's data protection,
 // bound to the machine (CRYPTPROTECT_LOCAL_MACHINE): any user of the machine
 // can open what Encode made, no other machine can.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 namespace device {
 

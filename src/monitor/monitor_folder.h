@@ -1,7 +1,7 @@
 #pragma once
 // Watches a set of folders, each with its subtree, on one worker thread, and
 // hands every change to a Python callable on the thread that made the object.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
 #include <map>

@@ -5,9 +5,8 @@
 
 #include <string>
 
-#include "callback/gil.h"
+#include "python/gil.h"
 #include "common/trace.h"
-#include "support/text.h"
 
 namespace device {
 namespace {

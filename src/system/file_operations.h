@@ -1,7 +1,7 @@
 #pragma once
 // Listing a folder's visible files or subfolders, sending an item to the
 // recycle bin, showing an item in the file manager, the process's words.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
 namespace device {

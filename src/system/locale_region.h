@@ -1,7 +1,7 @@
 #pragma once
 // The user's and the system's language, the telephone country code of the
 // user's location, and the locales the system supports.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 #include <string>
 

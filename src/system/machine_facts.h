@@ -1,7 +1,7 @@
 #pragma once
 // Facts about the machine and the user: the user's name, free disk space,
 // processors, and, through WMI, memory and the display adapter.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
 #include <optional>

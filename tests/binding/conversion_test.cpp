@@ -1,5 +1,5 @@
 // Argument conversion over every kind and boundary, against an embedded interpreter.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <gtest/gtest.h>
 
 #include <string>

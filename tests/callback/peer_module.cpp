@@ -1,7 +1,7 @@
 // _callback_peer: callback windows with callables of the tests' own (an Echo,
 // a PyCallbackWnd that calls its callable with every message from WM_APP up,
 // and a DectorCallback), and the native threads the tests need.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
 #include <set>

@@ -1,7 +1,7 @@
 // _registry_peer: a second extension module on the same binding runtime. It
 // joins the interpreter-wide type registry with its own records, two of which
 // ("_p_RunningInstance" and "_p_void") _Device defines too.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // _w32: the host face of w32 for Python applications and tests.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <dbt.h>
 
 #include <chrono>
@@ -201,7 +201,7 @@ pycompat::ModuleDefinition module_definition{"_w32", "The host face of the w32 p
 
 PyObject* MakeModule() {
   PyObject* module = pycompat::CreateModule(module_definition);
-  if (module != nullptr && w32::python::WindowsErrorType() == nullptr) Py_CLEAR(module);
+  if (module != nullptr && pycompat::WindowsErrorType() == nullptr) Py_CLEAR(module);
   return module;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The interpreter lock around native work: taken for every touch of a Python
 // object, released around long native work.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 
 namespace device {
 

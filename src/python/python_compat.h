@@ -1,8 +1,9 @@
 #pragma once
-// The one place where Python 2 and Python 3 differ for the module, _w32 and
-// their helpers: everything else includes this instead of <Python.h> and
-// speaks through these names. Byte strings use the PyBytes_ names, which
-// Python 2 maps to its str.
+// The Python layer (src/python): what the binding, the services that build
+// Python objects and _w32 share of the host interpreter. This header is the
+// one place where Python 2 and Python 3 differ for them: everything else
+// includes it instead of <Python.h> and speaks through these names. Byte
+// strings use the PyBytes_ names, which Python 2 maps to its str.
 //
 // Natural mapping: Python 2 `str` -> `bytes`, `unicode` -> `str`, `int` and
 // `long` -> `int`. A Python 3 `int` inside the C `long` range reads as Python

@@ -1,4 +1,4 @@
-#include "callback/gil.h"
+#include "python/gil.h"
 
 namespace device {
 

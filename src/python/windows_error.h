@@ -1,9 +1,9 @@
 #pragma once
 // WindowsError for a Linux host: the class a Windows Python has built in.
-#include "binding/python_compat.h"
+#include "python/python_compat.h"
 #include <windows.h>
 
-namespace w32::python {
+namespace pycompat {
 
 // The WindowsError class (borrowed). When the built-ins lack it, it is made as a
 // subclass of OSError with the Windows host's shape and installed there.
@@ -13,4 +13,4 @@ PyObject* WindowsErrorType();
 // text, as the Windows host's PyErr_SetFromWindowsErr does. Returns null.
 PyObject* SetWindowsError(DWORD code);
 
-}  // namespace w32::python
+}  // namespace pycompat

@@ -1,6 +1,6 @@
 #include "python/windows_error.h"
 
-namespace w32::python {
+namespace pycompat {
 namespace {
 
 // The Windows host's class: args stay (winerror, strerror), errno is the C
@@ -99,4 +99,4 @@ PyObject* SetWindowsError(DWORD code) {
   return nullptr;
 }
 
-}  // namespace w32::python
+}  // namespace pycompat
