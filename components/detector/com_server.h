@@ -6,7 +6,7 @@
 
 #include <atomic>
 
-#include "detector/device_detector.h"
+#include "device_detector.h"
 
 namespace detector_component {
 

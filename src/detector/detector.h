@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "detector/dector_callback.h"
-#include "detector/device_detector.h"
+#include "device_detector.h"
 #include "detector/dll_com.h"
 
 namespace device {

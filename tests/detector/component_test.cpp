@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "detector/device_detector.h"
+#include "device_detector.h"
 #include "disc_layout.h"
 #include "linux_devices.h"
 

@@ -1,8 +1,10 @@
 #pragma once
 // The interface of the outside detector component, QXDeviceDetector.dll, and
-// the callback interface the component receives through Attach. The method
-// order is the component's: only the named positions are called; the
-// reserved ones keep the others in place.
+// the callback interface the component receives through Attach: the contract
+// between the module (src/detector) and a component (components/detector),
+// which both include from here and neither from the other. The method order
+// is the component's: only the named positions are called; the reserved ones
+// keep the others in place.
 #include <objbase.h>
 #include <unknwn.h>
 
