@@ -84,11 +84,6 @@ void CreateRegistry(ModuleTypeTable* table) {
 
 }  // namespace
 
-const char* ShownName(const TypeRecord* record) {
-  const char* last = std::strrchr(record->display, '|');
-  return last != nullptr ? last + 1 : record->display;
-}
-
 void JoinTypeRegistry(ModuleTypeTable* table) {
   if (table->next == nullptr) table->next = table;  // first join: a ring of one
 

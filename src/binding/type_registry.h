@@ -46,9 +46,6 @@ struct ClassData {
   int implicit_conversion;
 };
 
-// The last display name of a record: the text that messages show.
-const char* ShownName(const TypeRecord* record);
-
 // Joins the registry: creates it, or links `table` into the ring and adopts
 // same-named records of modules that joined earlier. Idempotent per table.
 void JoinTypeRegistry(ModuleTypeTable* table);

@@ -392,6 +392,11 @@ void RegisterProxyClass(TypeRecord* record, PyObject* klass) {
   HangClassData(record, data);
 }
 
+const char* ShownName(const TypeRecord* record) {
+  const char* last = std::strrchr(record->display, '|');
+  return last != nullptr ? last + 1 : record->display;
+}
+
 void ReleaseThisName() { Py_CLEAR(this_name); }
 
 }  // namespace device::binding

@@ -40,6 +40,9 @@ bool ConvertToAddress(PyObject* object, TypeRecord* expected, void** address, in
 // X_swigregister: hangs the proxy class's data on `record`.
 void RegisterProxyClass(TypeRecord* record, PyObject* klass);
 
+// The last display name of a record: the text that messages show.
+const char* ShownName(const TypeRecord* record);
+
 // Releases the cached "this" name; called by the registry's release function.
 void ReleaseThisName();
 
