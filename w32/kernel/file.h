@@ -9,14 +9,19 @@
 
 namespace w32 {
 
-class ChangeWatch;
-
 // The last error the platform gives for a failed Linux call with `error`.
 DWORD ErrorFromErrno(int error);
 
 // The last error for a native path that does not exist: ERROR_FILE_NOT_FOUND
 // when its folder exists, ERROR_PATH_NOT_FOUND otherwise.
 DWORD MissingError(const std::string& path);
+
+// What the directory change service keeps for a handle. The file only holds
+// it, and ends it before its descriptor closes; its end cancels a pending read.
+class FileChangeState {
+ public:
+  virtual ~FileChangeState() = default;
+};
 
 class File : public Waitable {
  public:
@@ -35,7 +40,7 @@ class File : public Waitable {
 
   // The directory change state, made by the first ReadDirectoryChangesW;
   // guarded by the change service's lock.
-  std::shared_ptr<ChangeWatch> change_watch;
+  std::shared_ptr<FileChangeState> change_watch;
 
  private:
   const int fd_;

@@ -1,0 +1,248 @@
+// The directory change service over inotify.
+//
+// One inotify instance serves the whole process, read by one service thread
+// that sleeps in poll(2) between changes. A watch descriptor may serve several
+// trees (one folder watched through two handles, or nested watched folders);
+// an old-name event waits a moment for its new-name partner, so that a move
+// within the watched folders is one rename. The thread also polls the mount
+// table, through which the trees find folders that were unmounted.
+//
+// When waiting on or reading the inotify instance fails, the service thread
+// makes a new one and watches every handle's folders again; each handle's
+// next read finishes with 0 bytes, as changes were lost meanwhile. Without a
+// new instance every read fails with ERROR_NETNAME_DELETED.
+#include "kernel/change_service.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+#include "kernel/file.h"
+
+namespace w32 {
+namespace {
+
+// How long an old-name event waits for its new-name partner before it counts as a move out.
+constexpr int kMovePairMilliseconds = 10;
+
+std::mutex service_creation;
+ChangeService* the_service = nullptr;  // lives as long as the process: its thread never ends
+
+}  // namespace
+
+ChangeService* ChangeService::Peek() {
+  std::lock_guard<std::mutex> guard(service_creation);
+  return the_service;
+}
+
+ChangeService* ChangeService::Get() {
+  std::lock_guard<std::mutex> guard(service_creation);
+  if (the_service == nullptr) {
+    const int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) {
+      SetLastError(errno == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ErrorFromErrno(errno));
+      return nullptr;
+    }
+    the_service = new ChangeService(fd);
+    std::thread([] { the_service->Run(); }).detach();
+  }
+  return the_service;
+}
+
+int ChangeService::Enlist(Lists& lists, const std::string& path, uint32_t mask, ChangeWatch* watch) {
+  const int wd = ::inotify_add_watch(fd_, path.c_str(), mask);
+  if (wd < 0) return -1;
+  std::vector<ChangeWatch*>& listed = lists[wd];
+  if (std::find(listed.begin(), listed.end(), watch) == listed.end()) listed.push_back(watch);
+  return wd;
+}
+
+void ChangeService::Unlist(Lists& lists, int wd, ChangeWatch* watch) {
+  auto it = lists.find(wd);
+  if (it == lists.end()) return;
+  std::vector<ChangeWatch*>& listed = it->second;
+  listed.erase(std::remove(listed.begin(), listed.end(), watch), listed.end());
+  if (listed.empty()) {
+    lists.erase(it);
+    ReleaseWatch(wd);
+  }
+}
+
+void ChangeService::ReleaseWatch(int wd) {
+  if (users_.count(wd) == 0 && guards_.count(wd) == 0) ::inotify_rm_watch(fd_, wd);
+}
+
+void ChangeService::CheckGuards(const Change& change) {
+  if ((change.mask & IN_ISDIR) == 0 || (change.mask & (IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO)) == 0) return;
+  auto it = guards_.find(change.wd);
+  if (it == guards_.end()) return;
+  const std::vector<ChangeWatch*> guarded = it->second;  // a check may move the guard
+  for (ChangeWatch* watch : guarded) watch->CheckRoot();
+}
+
+std::vector<ChangeWatch*> ChangeService::UsersOf(int wd) const {
+  auto it = users_.find(wd);
+  return it == users_.end() ? std::vector<ChangeWatch*>{} : it->second;
+}
+
+// The thread never ends: a failed wait or read recovers (Recover), so a
+// pending read always finishes.
+void ChangeService::Run() {
+  for (;;) {
+    // A negative descriptor is skipped.
+    pollfd ready[2] = {{fd_, POLLIN, 0}, mounts_.PollEntry()};
+    const int count = ::poll(ready, 2, move_from_ ? kMovePairMilliseconds : -1);
+    const int poll_error = count < 0 ? errno : 0;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (poll_error != 0 && poll_error != EINTR) {
+      Recover(false);
+      continue;
+    }
+    if (count > 0 && (ready[0].revents & (POLLERR | POLLNVAL))) {
+      Recover((ready[0].revents & POLLNVAL) != 0);
+      continue;
+    }
+    if (mounts_.Changed(count > 0 ? ready[1].revents : 0)) CheckMounts();
+    if (count == 0 && move_from_) {
+      // No partner came: the item left the watched folders.
+      const Change from = std::move(*move_from_);
+      move_from_.reset();
+      DispatchMove(from, nullptr);
+    }
+    ReadOutcome outcome;
+    while ((outcome = ReadEvents()) == ReadOutcome::kRead) {
+      for (ChangeWatch* watch : watches_) watch->records().Deliver();
+    }
+    if (outcome == ReadOutcome::kFailed) Recover(read_error_ == EBADF);
+    for (ChangeWatch* watch : watches_) {
+      watch->ForgetScans();
+      watch->records().Deliver();
+    }
+  }
+}
+
+void ChangeService::CheckMounts() {
+  const std::string table = mounts_.Read();
+  // Each line starts with the mount's id.
+  std::unordered_set<uint64_t> mounts;
+  for (size_t line = 0; line < table.size();) {
+    mounts.insert(std::strtoull(table.c_str() + line, nullptr, 10));
+    const size_t end = table.find('\n', line);
+    if (end == std::string::npos) break;
+    line = end + 1;
+  }
+  if (mounts.empty()) return;  // the table could not be read: nothing is known
+  for (ChangeWatch* watch : watches_) watch->CheckMount(mounts);
+}
+
+void ChangeService::Recover(bool closed) {
+  // A descriptor closed behind our back may have been reused: it is not ours to close.
+  if (!closed && fd_ >= 0) ::close(fd_);
+  fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  users_.clear();
+  guards_.clear();
+  move_from_.reset();
+  for (ChangeWatch* watch : watches_) {
+    watch->Restart(fd_ >= 0);
+    watch->records().Deliver();
+  }
+}
+
+ChangeService::ReadOutcome ChangeService::ReadEvents() {
+  if (fd_ < 0) return ReadOutcome::kNone;
+  alignas(inotify_event) char data[65536];
+  const ssize_t size = ::read(fd_, data, sizeof data);
+  if (size < 0 && errno != EAGAIN && errno != EINTR) {
+    read_error_ = errno;
+    return ReadOutcome::kFailed;
+  }
+  if (size <= 0) return ReadOutcome::kNone;
+  for (ssize_t offset = 0; offset < size;) {
+    const auto* event = reinterpret_cast<const inotify_event*>(data + offset);
+    offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    Change change{event->wd, event->mask, event->cookie, event->len > 0 ? event->name : ""};
+    if (change.mask & IN_Q_OVERFLOW) {
+      move_from_.reset();
+      for (ChangeWatch* watch : watches_) watch->OnOverflow();
+      continue;
+    }
+    if (move_from_) {
+      const Change from = std::move(*move_from_);
+      move_from_.reset();
+      if ((change.mask & IN_MOVED_TO) && change.cookie == from.cookie) {
+        DispatchMove(from, &change);
+        continue;
+      }
+      DispatchMove(from, nullptr);
+    }
+    if (change.mask & IN_MOVED_FROM) {
+      move_from_ = std::move(change);
+      continue;
+    }
+    Dispatch(change);
+  }
+  return ReadOutcome::kRead;
+}
+
+void ChangeService::Dispatch(const Change& event) {
+  const std::string& name = event.name;
+  const bool folder = (event.mask & IN_ISDIR) != 0;
+  for (ChangeWatch* watch : UsersOf(event.wd)) {
+    if (!watch->Has(event.wd)) continue;
+    if (event.mask & IN_IGNORED) {
+      watch->OnWatchRemoved(event.wd);
+    } else if (event.mask & IN_UNMOUNT) {
+      watch->OnFolderGone(event.wd, ERROR_NETNAME_DELETED);
+    } else if (event.mask & IN_DELETE_SELF) {
+      watch->OnFolderGone(event.wd, ERROR_PATH_NOT_FOUND);
+    } else if (name.empty()) {
+      continue;  // a change of a watched folder itself is its parent's to report
+    } else if (event.mask & IN_CREATE) {
+      watch->OnCreated(event.wd, name, folder);
+    } else if (event.mask & IN_MOVED_TO) {
+      watch->OnCreated(event.wd, name, folder);  // moved in from outside
+    } else if (event.mask & IN_DELETE) {
+      watch->OnRemoved(event.wd, name, folder, false);
+    } else if (event.mask & IN_MODIFY) {
+      watch->OnWritten(event.wd, name);
+    } else if (event.mask & IN_ATTRIB) {
+      watch->OnAttributes(event.wd, name);
+    } else if (event.mask & IN_ACCESS) {
+      watch->OnAccessed(event.wd, name);
+    }
+  }
+  CheckGuards(event);
+  if (event.mask & IN_IGNORED) {  // the kernel dropped it already
+    users_.erase(event.wd);
+    guards_.erase(event.wd);
+  }
+}
+
+void ChangeService::DispatchMove(const Change& from, const Change* to) {
+  CheckGuards(from);
+  if (to != nullptr) CheckGuards(*to);
+  const bool folder = (from.mask & IN_ISDIR) != 0;
+  std::vector<ChangeWatch*> watches = UsersOf(from.wd);
+  if (to != nullptr) {
+    for (ChangeWatch* watch : UsersOf(to->wd)) {
+      if (std::find(watches.begin(), watches.end(), watch) == watches.end()) watches.push_back(watch);
+    }
+  }
+  for (ChangeWatch* watch : watches) {
+    const bool has_from = watch->Has(from.wd);
+    const bool has_to = to != nullptr && watch->Has(to->wd);
+    if (has_from && has_to) {
+      watch->OnRenamed(from.wd, from.name, to->wd, to->name, folder);
+    } else if (has_from) {
+      watch->OnRemoved(from.wd, from.name, folder, true);
+    } else if (has_to) {
+      watch->OnCreated(to->wd, to->name, folder);
+    }
+  }
+}
+
+}  // namespace w32

@@ -1,0 +1,82 @@
+#pragma once
+// The directory change service: one inotify instance for the whole process,
+// read by one service thread that hands each event to the watch trees that
+// hold its watch.
+#include <sys/inotify.h>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "kernel/change_watch.h"
+#include "kernel/mount_watch.h"
+
+namespace w32 {
+
+class ChangeService final : public InotifyWatches {
+ public:
+  // The process's service, started on first use; null with the last error set
+  // when inotify cannot be had.
+  static ChangeService* Get();
+  // The service if one was started, else null.
+  static ChangeService* Peek();
+
+  // InotifyWatches, with the lock held.
+  std::mutex& Lock() override { return lock_; }
+  bool HasInstance() const override { return fd_ >= 0; }
+  int AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user) override {
+    return Enlist(users_, path, mask, user);
+  }
+  void DropWatch(int wd, ChangeWatch* user) override { Unlist(users_, wd, user); }
+  int AddGuard(const std::string& path, ChangeWatch* guarded) override {
+    return Enlist(guards_, path, IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR | IN_MASK_ADD, guarded);
+  }
+  void DropGuard(int wd, ChangeWatch* guarded) override { Unlist(guards_, wd, guarded); }
+  void AddUser(ChangeWatch* watch) override { watches_.insert(watch); }
+  void RemoveUser(ChangeWatch* watch) override { watches_.erase(watch); }
+
+ private:
+  // An inotify event with its name.
+  struct Change {
+    int wd;
+    uint32_t mask;
+    uint32_t cookie;
+    std::string name;
+  };
+  enum class ReadOutcome { kRead, kNone, kFailed };
+  using Lists = std::unordered_map<int, std::vector<ChangeWatch*>>;
+
+  explicit ChangeService(int fd) : fd_(fd) {}
+  void Run();
+  // Tells every tree which mounts the process still sees.
+  void CheckMounts();
+  // Reads and handles one batch of queued events.
+  ReadOutcome ReadEvents();
+  // The inotify instance failed (poll or read): a new one replaces it.
+  void Recover(bool closed);
+  void Dispatch(const Change& change);
+  void DispatchMove(const Change& from, const Change* to);
+  std::vector<ChangeWatch*> UsersOf(int wd) const;
+  // Adds a kernel watch and lists the tree under it once; -1 on failure.
+  int Enlist(Lists& lists, const std::string& path, uint32_t mask, ChangeWatch* watch);
+  void Unlist(Lists& lists, int wd, ChangeWatch* watch);
+  // Removes the kernel's watch once neither a tree nor a guard uses it.
+  void ReleaseWatch(int wd);
+  void CheckGuards(const Change& change);
+
+  std::mutex lock_;
+  int fd_;  // written only by the service thread, with the lock held; -1 once no instance could be had
+  int read_error_ = 0;  // of the last failed read
+  MountTableWatch mounts_{"/proc/self/mountinfo"};  // the service thread's
+  Lists users_;   // watch descriptor -> trees using it
+  Lists guards_;  // watch descriptor -> trees of its subfolders
+  std::unordered_set<ChangeWatch*> watches_;
+  // An old-name event waiting for its new-name partner.
+  std::optional<Change> move_from_;
+};
+
+}  // namespace w32

@@ -1,0 +1,126 @@
+#pragma once
+// The watch tree of one directory handle: the inotify watches of its folder
+// and of every folder below, each folder's path relative to the handle's
+// folder, and the per-entry state that tells what an IN_ATTRIB changed.
+#include <windows.h>
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "kernel/change_records.h"
+#include "kernel/file.h"
+
+namespace w32 {
+
+class ChangeWatch;
+
+// What a watch tree needs of the service that owns the inotify instance; the
+// service implements it, so the tree never calls the service by name.
+class InotifyWatches {
+ public:
+  // Guards the service and every tree.
+  virtual std::mutex& Lock() = 0;
+  virtual bool HasInstance() const = 0;
+  // A kernel watch of `path` with `mask`, with the tree listed under it once; -1 with errno on failure.
+  virtual int AddWatch(const std::string& path, uint32_t mask, ChangeWatch* user) = 0;
+  virtual void DropWatch(int wd, ChangeWatch* user) = 0;
+  // The watch on a watched folder's parent, which tells when the folder leaves it.
+  virtual int AddGuard(const std::string& path, ChangeWatch* guarded) = 0;
+  virtual void DropGuard(int wd, ChangeWatch* guarded) = 0;
+  // The trees to tell of every change, and to restart with a new instance.
+  virtual void AddUser(ChangeWatch* watch) = 0;
+  virtual void RemoveUser(ChangeWatch* watch) = 0;
+
+ protected:
+  ~InotifyWatches() = default;
+};
+
+// Made by the handle's first ReadDirectoryChangesW; everything but its end
+// runs with the service's lock held.
+class ChangeWatch : public FileChangeState {
+ public:
+  ChangeWatch(InotifyWatches& service, File& file, DWORD filter);
+  ~ChangeWatch() override;
+  ChangeWatch(const ChangeWatch&) = delete;
+  ChangeWatch& operator=(const ChangeWatch&) = delete;
+
+  // Watches the folder (and its subtree); ERROR_SUCCESS or why not.
+  DWORD Start();
+  ChangeRecords& records() { return records_; }
+
+  bool Has(int wd) const { return folders_.count(wd) != 0; }
+  void OnCreated(int wd, const std::string& name, bool folder);
+  void OnRemoved(int wd, const std::string& name, bool folder, bool moved);
+  void OnRenamed(int from_wd, const std::string& from, int to_wd, const std::string& to, bool folder);
+  void OnWritten(int wd, const std::string& name);
+  void OnAttributes(int wd, const std::string& name);
+  void OnAccessed(int wd, const std::string& name);
+  void OnFolderGone(int wd, DWORD error);
+  void OnWatchRemoved(int wd);
+  void OnOverflow();
+  // The service has a new inotify instance: the folders are watched again,
+  // and the next read finishes with 0 bytes, since changes were lost meanwhile.
+  // Where the folders cannot be watched any more, reads fail with
+  // ERROR_NETNAME_DELETED.
+  void Restart(bool instance);
+  // A folder left the parent of the watched folder: was it this one?
+  void CheckRoot();
+  // With the ids of the mounts that the process still sees.
+  void CheckMount(const std::unordered_set<uint64_t>& mounts);
+  // Every change that a scan of a new folder reported has had its own event by now.
+  void ForgetScans() { scanned_.clear(); }
+
+ private:
+  // What the change filter compares of an entry, to tell what an IN_ATTRIB changed.
+  struct EntryState {
+    bool read_only;
+    int64_t write_time;   // nanoseconds
+    int64_t change_time;  // the inode's change time when this was read
+    bool judged;          // read for an IN_ATTRIB: its change was compared already
+  };
+  struct Folder {
+    std::string path;  // relative to the watched folder
+    int parent = -1;   // the watch of the folder that holds it; -1 for the watched folder
+    std::string name;  // its name there
+    std::unordered_map<std::string, EntryState> entries;  // kept when the filter compares them
+  };
+
+  // The state of `name` in the folder `at`; none when it cannot be read.
+  static std::optional<EntryState> ReadState(int at, const std::string& name);
+  // Opens `path` (relative to the watched folder), entry `name` of the folder
+  // under `parent`, and watches it; -1 with errno on failure.
+  int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd);
+  // Watches `path` and every folder below it; with
+  // `report`, each entry found is reported as added.
+  void AddTree(const std::string& path, int parent, const std::string& name, bool report);
+  // An entry of the folder under `wd` came, went or was renamed: the folder's
+  // last-write time moved.
+  void Touched(int wd);
+  // Reads an entry's state again after a change that was reported as it is.
+  void Refresh(int wd, const std::string& name);
+  // The filter bits that an IN_ATTRIB of an entry answers to.
+  DWORD CompareState(int wd, const std::string& name);
+  void DropTree(const std::string& path);
+  // Watches the parent of the watched folder, wherever it is now.
+  void GuardRoot();
+  void Queue(DWORD action, const std::string& path, DWORD filter);
+
+  InotifyWatches& service_;
+  File& file_;
+  const DWORD filter_;  // the first read's; later reads cannot change what is watched
+  const bool compares_;  // the filter tells attribute and last-write changes from others
+  int root_wd_ = -1;
+  int guard_wd_ = -1;  // the watch on the parent folder
+  uint64_t mount_id_ = 0;  // the folder's mount, 0 when unknown
+  std::unordered_map<int, Folder> folders_;  // by watch descriptor
+  // Names that the scan of a new folder reported, until the events queued
+  // before the scan are all read: their own creation events are not repeated.
+  std::unordered_map<int, std::unordered_set<std::string>> scanned_;
+  ChangeRecords records_;
+};
+
+}  // namespace w32

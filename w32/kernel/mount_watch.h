@@ -1,0 +1,34 @@
+#pragma once
+// A watch on the kernel's mount table: a descriptor of a mountinfo file, which
+// poll(2) reports with POLLPRI when a mount comes or goes.
+#include <poll.h>
+
+#include <string>
+
+namespace w32 {
+
+class MountTableWatch {
+ public:
+  // Opens `path`: only the kernel's table signals, so a plain file is not watched.
+  explicit MountTableWatch(std::string path);
+  ~MountTableWatch();
+  MountTableWatch(const MountTableWatch&) = delete;
+  MountTableWatch& operator=(const MountTableWatch&) = delete;
+
+  // What to poll: the descriptor with POLLPRI, or -1 (which poll skips) while there is none.
+  pollfd PollEntry() const { return {fd_, POLLPRI, 0}; }
+  // At each wake, with what poll reported for PollEntry() (0 when nothing):
+  // whether the table changed.
+  bool Changed(short revents);
+  // The table's text; empty when it cannot be read.
+  std::string Read() const;
+
+ private:
+  // Opens the table; true when a descriptor of the kernel's table was had.
+  bool Open();
+
+  const std::string path_;
+  int fd_ = -1;
+};
+
+}  // namespace w32
