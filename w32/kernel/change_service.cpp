@@ -10,7 +10,8 @@
 // When waiting on or reading the inotify instance fails, the service thread
 // makes a new one and watches every handle's folders again; each handle's
 // next read finishes with 0 bytes, as changes were lost meanwhile. Without a
-// new instance every read fails with ERROR_NETNAME_DELETED.
+// new instance every read fails with ERROR_NETNAME_DELETED. A failing mount
+// table descriptor is replaced the same way (MountTableWatch).
 #include "kernel/change_service.h"
 
 #include <poll.h>

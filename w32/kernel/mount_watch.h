@@ -1,7 +1,10 @@
 #pragma once
 // A watch on the kernel's mount table: a descriptor of a mountinfo file, which
-// poll(2) reports with POLLPRI when a mount comes or goes.
+// poll(2) reports with POLLPRI when a mount comes or goes. A descriptor that
+// fails (closed by someone else, its number perhaps reused) is opened again
+// instead of being polled for ever.
 #include <poll.h>
+#include <sys/types.h>
 
 #include <string>
 
@@ -18,7 +21,9 @@ class MountTableWatch {
   // What to poll: the descriptor with POLLPRI, or -1 (which poll skips) while there is none.
   pollfd PollEntry() const { return {fd_, POLLPRI, 0}; }
   // At each wake, with what poll reported for PollEntry() (0 when nothing):
-  // whether the table changed.
+  // whether the table may have changed since the last call. It did when it
+  // signalled, or when its descriptor had failed and a new one replaced it,
+  // since what changed meanwhile is not known.
   bool Changed(short revents);
   // The table's text; empty when it cannot be read.
   std::string Read() const;
@@ -26,9 +31,13 @@ class MountTableWatch {
  private:
   // Opens the table; true when a descriptor of the kernel's table was had.
   bool Open();
+  // The descriptor still names the file that was opened.
+  bool Ours() const;
 
   const std::string path_;
   int fd_ = -1;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 }  // namespace w32

@@ -3,12 +3,10 @@
 #include <dbt.h>
 #include <fcntl.h>
 #include <linux/cdrom.h>
-#include <linux/magic.h>
 #include <linux/netlink.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +17,7 @@
 #include <thread>
 
 #include "kernel/mount_table.h"
+#include "kernel/mount_watch.h"
 #include "support/sysroot.h"
 #include "user/window_table.h"
 
@@ -49,21 +48,18 @@ void Announce(const VolumeChange& change) {
 class DeviceWatch {
  public:
   void Run() {
-    const int mounts = ::open(SysPath("/proc/self/mountinfo").c_str(), O_RDONLY | O_CLOEXEC);
-    struct statfs fs {};
-    // Only the kernel's mount table signals changes; a plain file never does.
-    const bool live = mounts >= 0 && ::fstatfs(mounts, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
+    MountTableWatch mounts(SysPath("/proc/self/mountinfo"));
     const int uevents = OpenUevents();
     volumes_ = RefreshDrives();
     for (const DriveVolume& volume : volumes_) {
       if (volume.optical) media_[Index(volume.letter)] = volume.mount_id != 0 || HoldsDisc(volume.device);
     }
-    pollfd watched[2] = {{live ? mounts : -1, POLLPRI, 0}, {uevents, POLLIN, 0}};
-    if (watched[0].fd < 0 && watched[1].fd < 0) return;
+    if (mounts.PollEntry().fd < 0 && uevents < 0) return;
     while (true) {
-      if (::poll(watched, 2, -1) < 0) continue;  // EINTR
-      if ((watched[0].revents & (POLLPRI | POLLERR)) != 0) OnMountsChanged();
-      if ((watched[1].revents & (POLLIN | POLLERR)) != 0) OnUevent(uevents);
+      pollfd watched[2] = {mounts.PollEntry(), {uevents, POLLIN, 0}};
+      const int count = ::poll(watched, 2, -1);  // fails only when interrupted
+      if (mounts.Changed(count > 0 ? watched[0].revents : 0)) OnMountsChanged();
+      if (count > 0 && (watched[1].revents & (POLLIN | POLLERR)) != 0) OnUevent(uevents);
     }
   }
 
