@@ -1,3 +1,6 @@
+// The Shell Link format both ways. One file past 400 lines: the writer and
+// the reader share the layout's constants and offsets, and apart they would
+// each restate them.
 #include "shell/shell_link_format.h"
 
 #include <cstring>
