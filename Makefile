@@ -18,21 +18,26 @@ endif
 BUILD_2 := build
 BUILD_3 := build-py3
 
-.PHONY: all deps build build-2 build-3 demo test sanitize sanitize-2 sanitize-3 tsan bench fuzz clean
+.PHONY: all deps configure-2 configure-3 build build-2 build-3 demo test sanitize sanitize-2 sanitize-3 tsan bench fuzz clean
 
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
-# build-N: the RelWithDebInfo build for Python N, in its own folder.
-build-2 build-3: build-%: deps
+# configure-N and build-N: the RelWithDebInfo build for Python N, in its own folder.
+configure-2 configure-3: configure-%: deps
 	cmake -S . -B $(BUILD_$*) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEVICE_PYTHON=$* $(CMAKE_FLAGS) >/dev/null
+
+build-2 build-3: build-%: configure-%
 	cmake --build $(BUILD_$*) -j $(JOBS)
 
 build: build-$(PYTHON)
 
-demo: build-$(PYTHON)
+# The demo builds what it imports (the modules, libw32, the detector
+# component), not the tests; it writes only to a scratch home of its own.
+demo: configure-$(PYTHON)
+	cmake --build $(BUILD_$(PYTHON)) -j $(JOBS) --target _Device _w32 QXDeviceDetector
 	PYTHONPATH=$(BUILD_$(PYTHON))/lib $(PYTHON$(PYTHON)) examples/demo.py $(ARGS)
 
 test: build-2 build-3
