@@ -152,7 +152,7 @@ def screen_saver_timer():
     print("  execution state held: 0x%x (system and display required)" % _w32.ExecutionState())
     print("  pumping messages until the keeper's 10-second timer ticks...")
     started = time.time()
-    sent = []
+    sent = []  # type: list[tuple[int, ...]]
     while not sent and time.time() - started < 30:
         _w32.PumpMessages(500)
         sent = _w32.TakeSentInput()
@@ -330,8 +330,9 @@ def tour():
     if output:
         print("Debugger output:")
         sys.stdout.flush()  # the lines below go to the bytes underneath
+        write = getattr(getattr(sys.stdout, "buffer", sys.stdout), "write")
         for line in output:
-            getattr(sys.stdout, "buffer", sys.stdout).write(("  " + line).encode("utf-8"))
+            write(("  " + line).encode("utf-8"))
 
 
 if __name__ == "__main__":
