@@ -15,7 +15,8 @@ pip() { "$python" -m pip --disable-pip-version-check --no-cache-dir -q "$@" 2>&1
 
 pip install --target "$work/target" "$work/src"
 installed=$(cd "$work/target" && find . -path ./Device-\*-info -prune -o -type f -print | sort | tr '\n' ' ')
-expected="./Device.libs/QXDeviceDetector.so ./Device.libs/libw32.so ./DllPath.ini ./_Device.pyi ./_Device.so ./_w32.pyi ./_w32.so "
+expected="./Device.libs/QXDeviceDetector.so ./Device.libs/libw32.so ./DllPath.ini ./_Device-stubs/__init__.pyi \
+./_Device.pyi ./_Device.so ./_w32-stubs/__init__.pyi ./_w32.pyi ./_w32.so "
 [ "$installed" = "$expected" ] || { echo "pip install --target laid out: $installed"; exit 1; }
 for file in $(find "$work/target" -name '*.so'); do
   paths=$(readelf -d "$file" | sed -n 's/.*(R\(UN\)\{0,1\}PATH).*\[\(.*\)\]$/\2/p' | tr ':' '\n')
@@ -24,6 +25,14 @@ for file in $(find "$work/target" -name '*.so'); do
     exit 1
   fi
 done
+
+# A type checker finds the stubs where the modules are installed (Debian's mypy, Python 3).
+if "$python" -c 'import sys; sys.exit(sys.version_info[0] < 3)'; then
+  printf 'import _Device, _w32\n_Device.GetUserLang(1)\n_w32.PumpMessages("1")\n' >"$work/wrong.py"
+  errors=$(PYTHONPATH="$work/target" "$python" -m mypy --cache-dir "$work/mypy" --no-error-summary "$work/wrong.py" \
+    | grep -c ': error:' || true)
+  [ "$errors" = 2 ] || { echo "mypy did not read the installed stubs"; exit 1; }
+fi
 
 # Test-only modules (peers of the type registry) still come from the build.
 cd "$work"
