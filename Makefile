@@ -1,6 +1,7 @@
 # The two commands of the README, plus the sanitizer, benchmark and fuzz builds.
-# Each interpreter has its own build folders: Python 2 in build, build-asan,
-# build-bench; Python 3 in build-py3, build-asan-py3, build-bench-py3.
+# Each interpreter has its own build folders: Python 2 in build, build-demo,
+# build-asan, build-bench; Python 3 in build-py3, build-demo-py3, build-asan-py3,
+# build-bench-py3.
 # PYTHON=3 makes `make build` and `make demo` use Python 3 (default 2);
 # `make test`, `make sanitize` and `make bench` always cover both.
 PYTHON2_PREFIX ?= $(shell pyenv prefix 2.7.18 2>/dev/null || echo $(HOME)/.pyenv/versions/2.7.18)
@@ -18,27 +19,30 @@ endif
 BUILD_2 := build
 BUILD_3 := build-py3
 
-.PHONY: all deps configure-2 configure-3 build build-2 build-3 demo test sanitize sanitize-2 sanitize-3 tsan bench fuzz clean
+.PHONY: all deps build build-2 build-3 demo test sanitize sanitize-2 sanitize-3 tsan bench fuzz clean
 
 all: build
 
 deps:
 	@scripts/install-deps.sh
 
-# configure-N and build-N: the RelWithDebInfo build for Python N, in its own folder.
-configure-2 configure-3: configure-%: deps
+# build-N: the RelWithDebInfo build for Python N, in its own folder.
+build-2 build-3: build-%: deps
 	cmake -S . -B $(BUILD_$*) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEVICE_PYTHON=$* $(CMAKE_FLAGS) >/dev/null
-
-build-2 build-3: build-%: configure-%
 	cmake --build $(BUILD_$*) -j $(JOBS)
 
 build: build-$(PYTHON)
 
 # The demo builds what it imports (the modules, libw32, the detector
-# component), not the tests; it writes only to a scratch home of its own.
-demo: configure-$(PYTHON)
-	cmake --build $(BUILD_$(PYTHON)) -j $(JOBS) --target _Device _w32 QXDeviceDetector
-	PYTHONPATH=$(BUILD_$(PYTHON))/lib $(PYTHON$(PYTHON)) examples/demo.py $(ARGS)
+# component) in a Release build of its own, without the tests and their debug
+# information; it writes only to a scratch home of its own.
+DEMO_2 := build-demo
+DEMO_3 := build-demo-py3
+
+demo: deps
+	cmake -S . -B $(DEMO_$(PYTHON)) -DCMAKE_BUILD_TYPE=Release -DDEVICE_TESTS=OFF -DDEVICE_PYTHON=$(PYTHON) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(DEMO_$(PYTHON)) -j $(JOBS)
+	PYTHONPATH=$(DEMO_$(PYTHON))/lib $(PYTHON$(PYTHON)) examples/demo.py $(ARGS)
 
 test: build-2 build-3
 	cd $(BUILD_2) && ctest --output-on-failure -j $(JOBS)
@@ -75,4 +79,4 @@ fuzz:
 	cmake --build build-fuzz --target run-fuzz
 
 clean:
-	rm -rf build build-py3 build-asan build-asan-py3 build-tsan build-bench build-bench-py3 build-fuzz
+	rm -rf build build-py3 build-demo build-demo-py3 build-asan build-asan-py3 build-tsan build-bench build-bench-py3 build-fuzz
