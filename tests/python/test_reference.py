@@ -63,7 +63,9 @@ class Reference(unittest.TestCase):
         self.assertEqual(sorted(table), module)
         entries = reference_kinds()
         names = [name for name, _ in entries]
-        self.assertEqual(sorted(names), module, "missing, extra or repeated entries")
+        self.assertEqual({"missing": sorted(set(module) - set(names)), "unknown": sorted(set(names) - set(module)),
+                          "repeated": sorted(set(name for name in names if names.count(name) > 1))},
+                         {"missing": [], "unknown": [], "repeated": []})
         self.assertEqual([(name, kinds) for name, kinds in entries if table[name] != kinds], [])
 
 
