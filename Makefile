@@ -1,6 +1,7 @@
 # The two commands of the README, plus the sanitizer, benchmark and fuzz builds.
-# Each interpreter has its own build folders: Python 2 in build, build-asan,
-# build-bench; Python 3 in build-py3, build-asan-py3, build-bench-py3.
+# Each interpreter has its own build folders: Python 2 in build, build-demo,
+# build-asan, build-bench; Python 3 in build-py3, build-demo-py3, build-asan-py3,
+# build-bench-py3.
 # PYTHON=3 makes `make build` and `make demo` use Python 3 (default 2);
 # `make test`, `make sanitize` and `make bench` always cover both.
 PYTHON2_PREFIX ?= $(shell pyenv prefix 2.7.18 2>/dev/null || echo $(HOME)/.pyenv/versions/2.7.18)
@@ -32,8 +33,16 @@ build-2 build-3: build-%: deps
 
 build: build-$(PYTHON)
 
-demo: build-$(PYTHON)
-	PYTHONPATH=$(BUILD_$(PYTHON))/lib $(PYTHON$(PYTHON)) examples/demo.py $(ARGS)
+# The demo builds what it imports (the modules, libw32, the detector
+# component) in a Release build of its own, without the tests and their debug
+# information; it writes only to a scratch home of its own.
+DEMO_2 := build-demo
+DEMO_3 := build-demo-py3
+
+demo: deps
+	cmake -S . -B $(DEMO_$(PYTHON)) -DCMAKE_BUILD_TYPE=Release -DDEVICE_TESTS=OFF -DDEVICE_PYTHON=$(PYTHON) $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(DEMO_$(PYTHON)) -j $(JOBS)
+	PYTHONPATH=$(DEMO_$(PYTHON))/lib $(PYTHON$(PYTHON)) examples/demo.py $(ARGS)
 
 test: build-2 build-3
 	cd $(BUILD_2) && ctest --output-on-failure -j $(JOBS)
@@ -70,4 +79,4 @@ fuzz:
 	cmake --build build-fuzz --target run-fuzz
 
 clean:
-	rm -rf build build-py3 build-asan build-asan-py3 build-tsan build-bench build-bench-py3 build-fuzz
+	rm -rf build build-py3 build-demo build-demo-py3 build-asan build-asan-py3 build-tsan build-bench build-bench-py3 build-fuzz

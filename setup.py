@@ -1,6 +1,11 @@
 """Installs _Device and _w32 into an interpreter: the build step runs the
-project's CMake build and takes everything importable from its lib folder
-(the modules, libw32.so, the detector component and DllPath.ini)."""
+project's CMake build and its install rules, which lay out the modules, their
+type stubs and DllPath.ini, and the support libraries (libw32.so, the detector
+component) in a folder of their own beside them.
+
+The build runs make's jobs in parallel: CMAKE_BUILD_PARALLEL_LEVEL sets how
+many (default: every processor this process may use). `pip install -v` shows
+the build's steps as they run."""
 import os
 import subprocess
 import sys
@@ -18,22 +23,25 @@ class CMakeBuild(build_ext):
         # The build targets the interpreter that runs pip, in a folder of its own.
         major = sys.version_info[0]
         build_dir = os.path.join(SOURCE, "build", "pip%d" % major)
-        subprocess.check_call([
-            "cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DDEVICE_TESTS=OFF",
-            "-DDEVICE_PYTHON=%d" % major, "-DPYTHON=" + sys.executable])
-        subprocess.check_call(["cmake", "--build", build_dir, "-j", str(_jobs())])
-        self._copied = []
-        lib_dir = os.path.join(build_dir, "lib")
-        for folder, _, files in os.walk(lib_dir):
-            target = os.path.join(self.build_lib, os.path.relpath(folder, lib_dir))
-            self.mkpath(target)
-            for name in files:
-                self.copy_file(os.path.join(folder, name), target)
-                self._copied.append(os.path.join(target, name))
+        build = ["cmake", "--build", build_dir]
+        if not os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL"):
+            build += ["-j", str(_jobs())]
+        prefix = os.path.abspath(self.build_lib)
+        for command in (
+                ["cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DDEVICE_TESTS=OFF",
+                 "-DDEVICE_PYTHON=%d" % major, "-DPYTHON=" + sys.executable],
+                build,
+                ["cmake", "--install", build_dir, "--prefix", prefix]):
+            sys.stdout.flush()  # setuptools' lines before the command's
+            subprocess.check_call(command)
+        # Named below build_lib as setuptools names it, which maps them to the install folder.
+        with open(os.path.join(build_dir, "install_manifest.txt")) as manifest:
+            self._installed = [os.path.join(self.build_lib, os.path.relpath(path, prefix))
+                               for path in manifest.read().splitlines()]
 
     def get_outputs(self):
-        # Every file taken from the lib folder, so that uninstalling removes them all.
-        return list(getattr(self, "_copied", []))
+        # Every file the install rules laid out, so that uninstalling removes them all.
+        return list(getattr(self, "_installed", []))
 
 
 def _jobs():

@@ -54,6 +54,6 @@ function(add_python_module name)
   add_library(${name} MODULE ${ARGN})
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".so"
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-    BUILD_RPATH "$ORIGIN" INSTALL_RPATH "$ORIGIN")
+    BUILD_RPATH "$ORIGIN/${DEVICE_SUPPORT_FOLDER}" INSTALL_RPATH "$ORIGIN/${DEVICE_SUPPORT_FOLDER}")
   target_link_libraries(${name} PRIVATE python_headers)
 endfunction()

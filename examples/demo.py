@@ -1,4 +1,8 @@
-"""A small tour of _Device doing real work on this machine, on Python 2 or 3."""
+"""A small tour of _Device doing real work on this machine, on Python 2 or 3.
+
+What it writes (special folders, the trash, named objects, remembered drive
+letters) goes to a scratch home of its own, removed at the end: the real home
+stays as it is. The machine facts, the drives and the mounts are the real ones."""
 from __future__ import print_function
 
 import binascii
@@ -148,7 +152,7 @@ def screen_saver_timer():
     print("  execution state held: 0x%x (system and display required)" % _w32.ExecutionState())
     print("  pumping messages until the keeper's 10-second timer ticks...")
     started = time.time()
-    sent = []
+    sent = []  # type: list[tuple[int, ...]]
     while not sent and time.time() - started < 30:
         _w32.PumpMessages(500)
         sent = _w32.TakeSentInput()
@@ -271,10 +275,45 @@ def shell_services():
         _w32.CoUninitialize()
 
 
+XDG_FOLDERS = (("XDG_CONFIG_HOME", ".config"), ("XDG_DATA_HOME", ".local/share"), ("XDG_CACHE_HOME", ".cache"),
+               ("XDG_STATE_HOME", ".local/state"))
+
+
+def scratch_home():
+    """HOME, the XDG base folders and the runtime folder in a new folder, with a
+    copy of the user's drive table so the letters are the real ones. The user
+    folders are xdg-user-dirs' defaults there: the user's own list may name
+    folders of the real home, which the known-folder functions would create."""
+    real_config = os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.path.expanduser("~"), ".config")
+    home = tempfile.mkdtemp(prefix="device-demo-home-")
+    for variable, folder in XDG_FOLDERS:
+        os.environ[variable] = os.path.join(home, folder)
+        os.makedirs(os.environ[variable])
+    os.environ["XDG_RUNTIME_DIR"] = os.path.join(home, "run")
+    os.mkdir(os.environ["XDG_RUNTIME_DIR"], 0o700)
+    os.environ["HOME"] = home
+    os.environ.pop("W32_DRIVES", None)
+    if os.path.isdir(os.path.join(real_config, "w32", "drives")):
+        shutil.copytree(os.path.join(real_config, "w32", "drives"),
+                        os.path.join(os.environ["XDG_CONFIG_HOME"], "w32", "drives"), symlinks=True)
+    return home
+
+
 def main():
     if sys.argv[1:] == ["--private-mount-events"]:
         private_mount_events()
         return 0
+    home = scratch_home()
+    print("The demo writes to a scratch home, removed at the end: HOME, XDG_CONFIG_HOME, XDG_DATA_HOME,")
+    print("XDG_CACHE_HOME, XDG_STATE_HOME and XDG_RUNTIME_DIR are in %s" % home)
+    try:
+        tour()
+    finally:
+        shutil.rmtree(home)
+    return 0
+
+
+def tour():
     print("_Device: %d functions" % len([n for n in dir(_Device) if not n.startswith("__")]))
     detection()
     device_events()
@@ -291,9 +330,9 @@ def main():
     if output:
         print("Debugger output:")
         sys.stdout.flush()  # the lines below go to the bytes underneath
+        write = getattr(getattr(sys.stdout, "buffer", sys.stdout), "write")
         for line in output:
-            getattr(sys.stdout, "buffer", sys.stdout).write(("  " + line).encode("utf-8"))
-    return 0
+            write(("  " + line).encode("utf-8"))
 
 
 if __name__ == "__main__":

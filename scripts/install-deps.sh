@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
 # What the tests run against: the trash's and the link format's own readers,
-# a FUSE mount, disc images.
-packages+=(trash-cli liblnk-utils bindfs xorriso)
+# a FUSE mount, disc images; the type checker of the stubs.
+packages+=(trash-cli liblnk-utils bindfs xorriso mypy)
 check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;

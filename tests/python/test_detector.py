@@ -18,7 +18,7 @@ def _module_folder():
     the settings file beside it is the test's to write."""
     folder = tempfile.mkdtemp(prefix="detector-module-")
     lib = os.path.dirname(module_file("_Device"))
-    for name in ("_Device.so", "_w32.so", "libw32.so"):
+    for name in ("_Device.so", "_w32.so", "Device.libs"):
         os.symlink(os.path.join(lib, name), os.path.join(folder, name))
     with open(os.path.join(folder, "trace_on.reg"), "w") as reg:
         reg.write("Windows Registry Editor Version 5.00\n\n"

@@ -187,7 +187,7 @@ class CommandLine(unittest.TestCase):
 
     def test_splitting_rules(self):
         import ctypes
-        libw32 = ctypes.CDLL(os.path.join(os.path.dirname(_w32.__file__), "libw32.so"))
+        libw32 = ctypes.CDLL("libw32.so")  # the copy _w32 loaded, found by its soname
         libw32.CommandLineToArgvW.restype = ctypes.POINTER(ctypes.c_void_p)
         libw32.LocalFree.argtypes = [ctypes.c_void_p]
         cases = [(u'"C:\\Program Files\\a.exe" x', [u"C:\\Program Files\\a.exe", u"x"]),

@@ -1,6 +1,5 @@
 """Suspend blocking and screen-saver prevention, end to end."""
 import ctypes
-import os
 import threading
 import unittest
 
@@ -22,7 +21,7 @@ MOUSEEVENTF_MOVE = 0x1
 GET_LINE = u"Get WM_POWERBROADCAST\n"
 BLOCK_LINE = u"Block Suspend.\n"
 
-libw32 = ctypes.CDLL(os.path.join(os.path.dirname(_w32.__file__), "libw32.so"))
+libw32 = ctypes.CDLL("libw32.so")  # the copy _w32 loaded, found by its soname
 
 
 def blocks_send_input_resets():

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The type stubs under Debian's mypy: stubtest finds the modules' names in them
+# and no other; the examples check clean, function bodies included; the Python 3
+# tests check clean but for their function bodies, which call the module wrongly
+# on purpose (each argument error is a test); each line of wrong_calls.py marked
+# "wrong" is refused, and no other line.
+set -euo pipefail
+python="$1" lib="$2" source="$3"
+
+cache=$(mktemp -d /tmp/device-mypy-XXXXXX)
+trap 'rm -rf "$cache"' EXIT
+export MYPYPATH="$lib:$source/examples"
+here=$(dirname "$0")
+mypy() { "$python" -m mypy --config-file "$here/mypy.ini" --cache-dir "$cache" --no-error-summary "$@"; }
+
+PYTHONPATH="$lib" "$python" -m mypy.stubtest --mypy-config-file /dev/null _Device _w32
+mypy --check-untyped-defs "$source"/examples/*.py
+mypy "$source"/tests/python/*.py
+
+expected=$(grep -n '# wrong' "$here/wrong_calls.py" | cut -d: -f1 | tr '\n' ' ')
+reported=$( (mypy --check-untyped-defs "$here/wrong_calls.py" || true) | sed -n 's/^[^:]*:\([0-9]*\): error:.*/\1/p' | sort -nu | tr '\n' ' ')
+if [ "$reported" != "$expected" ]; then
+  echo "mypy refused lines '$reported' of wrong_calls.py, the wrong ones are '$expected':"
+  mypy --check-untyped-defs "$here/wrong_calls.py" || true
+  exit 1
+fi
