@@ -64,8 +64,10 @@ Detector::~Detector() {
     component_ = nullptr;
     loader_.Unload();
   }
-  if (SUCCEEDED(co_init_result_)) CoUninitialize();
+  if (SUCCEEDED(co_init_result_) && OwnerLives()) CoUninitialize();
 }
+
+void Detector::Detach() { callback_.Detach(); }
 
 void Detector::WiaDevConnect() { TraceA(">>>>>WiaDevConnect"); }
 
