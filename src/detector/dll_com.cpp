@@ -58,11 +58,11 @@ bool OwnerFolder(HMODULE owner, WCHAR (&drive)[_MAX_DRIVE], WCHAR (&folder)[_MAX
 
 }  // namespace
 
-CDllCom::~CDllCom() {
+DEVICE_OUTSIDE_CALLS CDllCom::~CDllCom() {
   if (factory_ != nullptr) factory_->Release();
 }
 
-HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REFIID iid, void** object) {
+DEVICE_OUTSIDE_CALLS HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REFIID iid, void** object) {
   if (owner != nullptr) {
     WCHAR drive[_MAX_DRIVE];
     WCHAR folder[_MAX_DIR];
@@ -98,7 +98,7 @@ HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REF
   return result;
 }
 
-void CDllCom::Unload() {
+DEVICE_OUTSIDE_CALLS void CDllCom::Unload() {
   if (factory_ != nullptr) {
     IClassFactory* factory = factory_;
     factory_ = nullptr;

@@ -175,6 +175,15 @@ class Loader(unittest.TestCase):
             _Device.delete_Detector(detector)
             self.assertEqual(component.lines()[2:], ["Detach", "Release"] + tail)
 
+    def test_a_component_without_cpp_type_information_is_called_like_any_other(self):
+        # COM is a C ABI: a component written in C or by another compiler carries none of ours.
+        component = ScriptedComponent("GetDiscType 0 6\n", "detector_test_component_no_rtti.so")
+        detector = _Device.new_Detector()
+        self.assertEqual(_Device.Detector_GetDiscType(detector, 4), u"DISC DVD_VIDEO")
+        _Device.delete_Detector(detector)
+        self.assertEqual(component.lines(), ["DllGetClassObject", "Attach callback", "GetDiscType drive=4 preset=0",
+                                             "Detach", "Release", "DllCanUnloadNow", "unloaded"])
+
     def test_two_detectors_hold_their_own_objects(self):
         component = ScriptedComponent("GetDiscType 0 6\n")
         first, second = _Device.new_Detector(), _Device.new_Detector()
