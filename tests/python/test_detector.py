@@ -71,11 +71,17 @@ class ScriptedComponent(object):
             return log.read().splitlines()
 
 
+FIFO = "a FIFO in place of the file"
+
+
 def write_ini(text, folder=MODULE_FOLDER):
     path = os.path.join(folder, "DllPath.ini")
+    if os.path.lexists(path):
+        os.remove(path)
     if text is None:
-        if os.path.exists(path):
-            os.remove(path)
+        return
+    if text is FIFO:
+        os.mkfifo(path)
         return
     with open(path, "wb") as out:
         out.write(text if isinstance(text, bytes) else text.encode("utf-8"))
@@ -100,6 +106,7 @@ class Loader(unittest.TestCase):
         not_a_library = os.path.join(MODULE_FOLDER, "text.so")
         with open(not_a_library, "w") as out:
             out.write("not a library")
+        os.mkfifo(os.path.join(MODULE_FOLDER, "fifo.so"))
         unloaded = ["DllCanUnloadNow", "unloaded"]
         no_class_object = "detector_test_component_no_class_object.so"
         cases = [  # (what, settings, library, script, log)
@@ -108,6 +115,8 @@ class Loader(unittest.TestCase):
             ("a missing file", "[Path]\nQXDeviceDetector.dll=missing.so\n", None, "", None),
             ("garbage settings", b"\xff\xfe\x00[Pa\x00\n==\xc3(", None, "", None),
             ("no library", "[Path]\nQXDeviceDetector.dll=text.so\n", None, "", None),
+            ("a FIFO for the settings file", FIFO, None, "", None),  # neither waits for a writer
+            ("a FIFO for the component", "[Path]\nQXDeviceDetector.dll=fifo.so\n", None, "", None),
             ("no DllGetClassObject, unloading allowed", None, no_class_object, "", unloaded),
             ("no DllGetClassObject, unloading refused", None, no_class_object, "DllCanUnloadNow 1\n",
              ["DllCanUnloadNow"]),

@@ -205,7 +205,7 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     if (name == nullptr) return E_INVALIDARG;
     std::string path;
     if (!ToNativePath(name, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) return HRESULT_FROM_WIN32(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
     std::vector<uint8_t> bytes(kLargestLinkFile + 1);
     size_t used = 0;
