@@ -129,7 +129,8 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   }
 
   // IShellLinkW. With SLGP_RAWPATH a target holding a variable comes back
-  // unexpanded; the find data are the target's as it is now.
+  // unexpanded; the find data are the target's as it is now. A path longer
+  // than the buffer fails with ERROR_INSUFFICIENT_BUFFER and an empty buffer.
   HRESULT STDMETHODCALLTYPE GetPath(LPWSTR file, int size, WIN32_FIND_DATAW* data, DWORD flags) override {
     std::lock_guard<std::mutex> guard(lock_);
     if (file == nullptr || size <= 0) return E_INVALIDARG;
@@ -140,6 +141,10 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
       path = NativeForm(location_);
     }
     if (data != nullptr) FindDataOf(TargetNow(), data);
+    if (path.size() >= static_cast<size_t>(size)) {  // never cut to a path that names something else
+      file[0] = 0;
+      return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
     CopyOut(path, file, size);
     return path.empty() ? S_FALSE : S_OK;
   }
