@@ -135,37 +135,33 @@ class Loader(unittest.TestCase):
                 self.assertEqual(component.lines(), log, what)
 
     def test_a_module_path_that_does_not_fit_loads_nothing_from_anywhere_else(self):
-        # Folder lengths: the module's own path too long; the settings path
-        # too long; the component's path too long. The current folder and its
-        # parent hold a settings file and a component of their own.
+        # Too long: the module's own path; the settings path; the component's path.
+        # The current folder and its parent hold a settings file and a component.
         root = tempfile.mkdtemp(prefix="detector-long-")
-        try:
-            here = os.path.join(root, "work", "here")
-            os.makedirs(here)
-            log = os.path.join(root, "components.log")
-            for folder in (here, os.path.dirname(here)):
-                shutil.copy(_test_component("detector_test_component.so"), os.path.join(folder, "evil.so"))
-                write_ini("[Path]\nQXDeviceDetector.dll=evil.so\n", folder)
-            for length, component in ((280, "c.so"), (246, "c.so"), (240, "a-component-named-at-length.so")):
-                folder = root
-                while length - len(folder) > 100:
-                    folder += "/" + "m" * 99
-                folder += "/" + "m" * (length - len(folder) - 1)
-                os.makedirs(folder)
-                for name in ("_Device.so", "_w32.so", "libw32.so"):
-                    os.symlink(os.path.join(MODULE_FOLDER, name), os.path.join(folder, name))
-                shutil.copy(_test_component("detector_test_component.so"), os.path.join(folder, component))
-                write_ini("[Path]\nQXDeviceDetector.dll=%s\n" % component, folder)
-                code = ("import sys; sys.path.insert(0, %r); import _Device; d = _Device.new_Detector(); "
-                        "print(_Device.Detector_GetDiscType(d, 4)); print('evil.so' in open('/proc/self/maps').read()); "
-                        "_Device.delete_Detector(d)" % folder)
-                env = dict(os.environ, DETECTOR_TEST_LOG=log, DETECTOR_TEST_SCRIPT=os.devnull)
-                output = subprocess.check_output([sys.executable, "-c", code], cwd=here, env=env)
-                self.assertEqual(output.split(), [b"DISC", b"UNKNOWN", b"False"], length)
-                self.assertFalse(os.path.exists(log), length)
-                shutil.rmtree(os.path.join(root, "m" * 99))
-        finally:
-            shutil.rmtree(root)
+        self.addCleanup(shutil.rmtree, root)
+        here = os.path.join(root, "work", "here")
+        os.makedirs(here)
+        for folder in (here, os.path.dirname(here)):
+            shutil.copy(_test_component("detector_test_component.so"), os.path.join(folder, "evil.so"))
+            write_ini("[Path]\nQXDeviceDetector.dll=evil.so\n", folder)
+        env = dict(os.environ, DETECTOR_TEST_LOG=os.path.join(root, "log"), DETECTOR_TEST_SCRIPT=os.devnull)
+        for length, component in ((280, "c.so"), (246, "c.so"), (240, "a-component-named-at-length.so")):
+            folder = root
+            while length - len(folder) > 100:
+                folder += "/" + "m" * 99
+            folder += "/" + "m" * (length - len(folder) - 1)
+            os.makedirs(folder)
+            for name in ("_Device.so", "_w32.so", "libw32.so"):
+                os.symlink(os.path.join(MODULE_FOLDER, name), os.path.join(folder, name))
+            shutil.copy(_test_component("detector_test_component.so"), os.path.join(folder, component))
+            write_ini("[Path]\nQXDeviceDetector.dll=%s\n" % component, folder)
+            code = ("import sys; sys.path.insert(0, %r); import _Device; d = _Device.new_Detector(); "
+                    "print(_Device.Detector_GetDiscType(d, 4)); print('evil.so' in open('/proc/self/maps').read()); "
+                    "_Device.delete_Detector(d)" % folder)
+            output = subprocess.check_output([sys.executable, "-c", code], cwd=here, env=env)
+            self.assertEqual(output.split(), [b"DISC", b"UNKNOWN", b"False"], length)
+            self.assertFalse(os.path.exists(env["DETECTOR_TEST_LOG"]), length)
+            shutil.rmtree(os.path.join(root, "m" * 99))
 
     def test_settings_file_forms(self):
         lines = (u"; lines before any section carry nothing\r\nQXDeviceDetector.dll=missing.so\r\n[ path ]\r\n"

@@ -99,15 +99,12 @@ class OtherThreads(unittest.TestCase):
         # Each deleting thread has COM of its own, which a deletion must leave on.
         per_round, deleters = 12, 4
         for _ in range(3):
-            made, stop, deleted, names = [], threading.Event(), [], []
-            ready = threading.Event()
+            made, deleted, names, ready, stop = [], [], [], threading.Event(), threading.Event()
 
             def owner():
                 for _ in range(per_round):
-                    recorder = CallRecorder()
-                    detector = _Device.new_Detector()
-                    _Device.Detector_SetCallback(detector, recorder)
-                    made.append((detector, recorder))
+                    made.append((_Device.new_Detector(), CallRecorder()))
+                    _Device.Detector_SetCallback(*made[-1])
                 ready.set()
                 while not stop.is_set():
                     _w32.PumpMessages(20)
@@ -128,9 +125,8 @@ class OtherThreads(unittest.TestCase):
             threads = [threading.Thread(target=owner), threading.Thread(target=broadcaster)]
             threads[0].start()
             self.assertTrue(ready.wait(HANG_GUARD_SECONDS))
-            threads[1].start()
             removers = [threading.Thread(target=deleter, args=(i,)) for i in range(deleters)]
-            for thread in removers:
+            for thread in threads[1:] + removers:
                 thread.start()
             for thread in removers:
                 thread.join(HANG_GUARD_SECONDS)
