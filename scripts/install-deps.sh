@@ -5,8 +5,8 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
 # What the tests run against: the trash's and the link format's own readers,
-# a FUSE mount, disc images.
-packages+=(trash-cli liblnk-utils bindfs xorriso)
+# a FUSE mount, disc images, the system bus's policy for the login manager.
+packages+=(trash-cli liblnk-utils bindfs xorriso systemd)
 check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;

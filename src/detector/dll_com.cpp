@@ -62,7 +62,8 @@ DEVICE_OUTSIDE_CALLS CDllCom::~CDllCom() {
   if (factory_ != nullptr) factory_->Release();
 }
 
-DEVICE_OUTSIDE_CALLS HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REFIID iid, void** object) {
+DEVICE_OUTSIDE_CALLS HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REFIID iid,
+                                                     void** object) {
   if (owner != nullptr) {
     WCHAR drive[_MAX_DRIVE];
     WCHAR folder[_MAX_DIR];

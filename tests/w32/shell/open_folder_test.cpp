@@ -28,7 +28,9 @@ class StandInFileManager {
  public:
   StandInFileManager(const std::string& address, Answer answer)
       : service_(address, "org.freedesktop.FileManager1",
-                 [this, answer](DBusConnection* connection, DBusMessage* message) { Take(connection, message, answer); }) {}
+                 [this, answer](DBusConnection* connection, DBusMessage* message) {
+                   Take(connection, message, answer);
+                 }) {}
   bool serving() const { return service_.serving(); }
   std::vector<std::string> Shown() {
     std::lock_guard<std::mutex> guard(lock_);
