@@ -166,13 +166,13 @@ def tamper(paths):
 LEFT_BEHIND = []  # lives as long as the process that left it
 
 
-def leave_behind(victim, name):
+def leave_behind(victim, digest):
     """In the folders all users share, the victim's folder of objects and, at
-    each of the 32 places the "Global\\" `name` once took there, a file; and a
-    socket where the holders of `name` show it. The paths made."""
-    digest = hashlib.sha256(name[len(u"Global\\"):].encode("utf-16-le")).hexdigest()
+    each of the 32 places the "Global\\" name of hash `digest` once took
+    there, a file; and a socket where the holders of that name show it. The
+    paths made."""
     LEFT_BEHIND.append(socket.socket(socket.AF_UNIX, socket.SOCK_STREAM))
-    LEFT_BEHIND[-1].bind(("\0w32-global-%s-%016x" % (digest, 0)).encode("ascii"))
+    LEFT_BEHIND[-1].bind(byte_string(ord(c) for c in "\0w32-global-%s-%016x" % (digest, 0)))  # no codec here
     made = []
     for shared in ("/dev/shm", "/tmp"):
         for path in [os.path.join(shared, "w32-user-%d" % victim)] + [
@@ -211,7 +211,8 @@ class AgainstAnotherUser(unittest.TestCase):
         # manager) our objects live in our state folder.
         del os.environ["XDG_RUNTIME_DIR"]
         names = [self.name(u"Litter"), u"Litter"]
-        with as_nobody(self.namespace, lambda: leave_behind(os.geteuid(), names[0])) as made:
+        digest = hashlib.sha256(names[0][len(u"Global\\"):].encode("utf-16-le")).hexdigest()
+        with as_nobody(self.namespace, lambda: leave_behind(os.geteuid(), digest)) as made:
             self.addCleanup(lambda: [(os.rmdir if os.path.isdir(path) else os.remove)(path) for path in eval(made)])
             self.assertGreater(len(eval(made)), 32)
             self.assertEqual(answers(RunningInstance(names[0])), OTHER_SESSION, "held while its holder lives")
