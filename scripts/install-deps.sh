@@ -5,14 +5,16 @@ set -euo pipefail
 
 packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
 # What the tests run against: the trash's and the link format's own readers,
-# a FUSE mount, disc images; the type checker of the stubs.
-packages+=(trash-cli liblnk-utils bindfs xorriso mypy)
+# a FUSE mount, disc images, the system bus's policy for the login manager,
+# the type checker of the stubs. An install (--check) needs none of them.
+test_packages=(trash-cli liblnk-utils bindfs xorriso systemd mypy)
 check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   --check) check_only=true ;;
 esac
+$check_only || packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

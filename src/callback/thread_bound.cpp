@@ -88,6 +88,11 @@ ThreadBound::~ThreadBound() = default;
 
 bool ThreadBound::OnOwnerThread() const { return CurrentOwnerIfAny() == owner_.get(); }
 
+bool ThreadBound::OwnerLives() const {
+  std::lock_guard<std::mutex> guard(owner_->lock);
+  return !owner_->ended;
+}
+
 void ThreadBound::Delete(ThreadBound* object) {
   const std::shared_ptr<OwnerThread> owner = object->owner_;
   if (object->OnOwnerThread()) {

@@ -35,6 +35,11 @@ class ThreadBound {
   // The calling thread is the owner, and has not begun to end.
   bool OnOwnerThread() const;
 
+  // The owner thread has not begun to end. A destructor that finds it so
+  // runs on the owner thread: from elsewhere the object is deleted only once
+  // the owner has ended.
+  bool OwnerLives() const;
+
   // On the deleting thread, under the interpreter lock: drops the callable
   // and the routing of messages, and what else any thread may stop.
   virtual void Detach() = 0;

@@ -14,6 +14,9 @@ class DectorCallback : public PyCallbackWnd {
   // real broadcast record (null is taken as no record). Network volumes make
   // no call. Every message also gets the default processing.
   LRESULT WndProc(UINT message, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  friend class Detector;  // detaches the one it owns with itself
 };
 
 }  // namespace device

@@ -46,7 +46,7 @@ HMODULE OwnModule() {
 
 }  // namespace
 
-Detector::Detector() : co_init_result_(S_OK), component_(nullptr) {
+DEVICE_OUTSIDE_CALLS Detector::Detector() : co_init_result_(S_OK), component_(nullptr) {
   co_init_result_ = CoInitialize(nullptr);
   CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_PKT, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr,
                        EOAC_NONE, nullptr);
@@ -57,19 +57,21 @@ Detector::Detector() : co_init_result_(S_OK), component_(nullptr) {
   }
 }
 
-Detector::~Detector() {
+DEVICE_OUTSIDE_CALLS Detector::~Detector() {
   if (component_ != nullptr) {
     component_->Detach();
     component_->Release();
     component_ = nullptr;
     loader_.Unload();
   }
-  if (SUCCEEDED(co_init_result_)) CoUninitialize();
+  if (SUCCEEDED(co_init_result_) && OwnerLives()) CoUninitialize();
 }
+
+void Detector::Detach() { callback_.Detach(); }
 
 void Detector::WiaDevConnect() { TraceA(">>>>>WiaDevConnect"); }
 
-std::u16string Detector::GetCDROMType(BYTE drive) {
+DEVICE_OUTSIDE_CALLS std::u16string Detector::GetCDROMType(BYTE drive) {
   if (component_ == nullptr) return u"DRIVE UNKNOWN";
   DWORD kind = 1;
   if (FAILED(component_->GetCDROMType(drive, &kind))) return u"DRIVE UNKNOWN";
@@ -87,7 +89,7 @@ std::u16string Detector::GetDriveType(BYTE drive) {
   }
 }
 
-std::u16string Detector::GetDiscType(BYTE drive) {
+DEVICE_OUTSIDE_CALLS std::u16string Detector::GetDiscType(BYTE drive) {
   if (component_ == nullptr) return u"DISC UNKNOWN";
   DWORD kind = 0;
   if (FAILED(component_->GetDiscType(drive, &kind))) return u"DISC UNKNOWN";
@@ -103,14 +105,14 @@ std::u16string Detector::GetDriveFriendlyName(BYTE drive) {
   return std::u16string(name, std::find(name, name + MAX_PATH, u'\0'));
 }
 
-std::u16string Detector::GetDriveFactoryName(BYTE drive) {
+DEVICE_OUTSIDE_CALLS std::u16string Detector::GetDriveFactoryName(BYTE drive) {
   if (component_ == nullptr) return u"DISC UNKNOWN";
   WCHAR name[kFactoryNameChars] = {};
   if (FAILED(component_->GetDriveFactoryName(drive, name))) return u"DISC UNKNOWN";
   return BoundedCopy(name);
 }
 
-int Detector::ChangeDoorStatus(BYTE drive, bool open) {
+DEVICE_OUTSIDE_CALLS int Detector::ChangeDoorStatus(BYTE drive, bool open) {
   if (component_ == nullptr) return 0;
   DriveStatus status{0, 0};
   component_->QueryDriveStatus(drive, &status);
@@ -123,37 +125,37 @@ int Detector::SetCallback(PyObject* callable) {
   return 1;
 }
 
-DWORD Detector::DetectTwinViewMode() {
+DEVICE_OUTSIDE_CALLS DWORD Detector::DetectTwinViewMode() {
   DWORD value = 0;
   if (component_ != nullptr) component_->DetectTwinViewMode(&value);
   return value;
 }
 
-DWORD Detector::GetVGASpecialCaps() {
+DEVICE_OUTSIDE_CALLS DWORD Detector::GetVGASpecialCaps() {
   DWORD value = 0;
   if (component_ != nullptr) component_->GetVGASpecialCaps(&value);
   return value;
 }
 
-DWORD Detector::GetVGASpecialSetting() {
+DEVICE_OUTSIDE_CALLS DWORD Detector::GetVGASpecialSetting() {
   DWORD value = 0;
   if (component_ != nullptr) component_->GetVGASpecialSetting(&value);
   return value;
 }
 
-int Detector::SetVGASpecialSetting(DWORD setting) {
+DEVICE_OUTSIDE_CALLS int Detector::SetVGASpecialSetting(DWORD setting) {
   if (component_ == nullptr) return 0;
   return SUCCEEDED(component_->SetVGASpecialSetting(setting)) ? 1 : 0;
 }
 
-std::pair<int, int> Detector::GetVGADeviceIdentifier() {
+DEVICE_OUTSIDE_CALLS std::pair<int, int> Detector::GetVGADeviceIdentifier() {
   DWORD first = 0;
   DWORD second = 0;
   if (component_ != nullptr) component_->GetVGADeviceIdentifier(&first, &second);
   return {static_cast<int>(first), static_cast<int>(second)};
 }
 
-std::u16string Detector::EnumWIACameraDevice(int) {
+DEVICE_OUTSIDE_CALLS std::u16string Detector::EnumWIACameraDevice(int) {
   if (component_ == nullptr) return u"";
   WCHAR* name = nullptr;
   component_->EnumWIACameraDevice(0, &name);

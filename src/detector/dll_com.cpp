@@ -2,6 +2,7 @@
 
 #include <corecrt_wstdlib.h>
 
+#include <cerrno>
 #include <initializer_list>
 
 namespace device {
@@ -22,34 +23,60 @@ HRESULT LastErrorResult() {
   return error > 0 ? static_cast<HRESULT>(0x80070000u | (static_cast<DWORD>(error) & 0xFFFF)) : error;
 }
 
-// "%s%s%s" into a buffer of MAX_PATH characters, cut to fit.
-void Join(WCHAR (&out)[MAX_PATH], const WCHAR* a, const WCHAR* b, const WCHAR* c) {
+// "%s%s%s" into a buffer of MAX_PATH characters; false when it does not fit.
+bool Join(WCHAR (&out)[MAX_PATH], const WCHAR* a, const WCHAR* b, const WCHAR* c) {
   size_t n = 0;
   for (const WCHAR* part : {a, b, c}) {
-    for (; *part != 0 && n + 1 < MAX_PATH; ++part) out[n++] = *part;
+    for (; *part != 0; ++part) {
+      if (n + 1 == MAX_PATH) return false;
+      out[n++] = *part;
+    }
   }
   out[n] = 0;
+  return true;
+}
+
+// The folder of the owner's file, split from its full path: a path cut to
+// the buffer, or one whose parts do not fit theirs, is a failure, since a
+// cut path names some other file or folder, or the current folder itself.
+bool OwnerFolder(HMODULE owner, WCHAR (&drive)[_MAX_DRIVE], WCHAR (&folder)[_MAX_DIR]) {
+  WCHAR own_path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(owner, own_path, MAX_PATH);
+  if (length == 0) return false;
+  if (length >= MAX_PATH) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return false;
+  }
+  errno = 0;
+  _wsplitpath(own_path, drive, folder, nullptr, nullptr);
+  if (errno == ERANGE || folder[0] == 0) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-CDllCom::~CDllCom() {
+DEVICE_OUTSIDE_CALLS CDllCom::~CDllCom() {
   if (factory_ != nullptr) factory_->Release();
 }
 
-HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REFIID iid, void** object) {
+DEVICE_OUTSIDE_CALLS HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REFIID iid,
+                                                     void** object) {
   if (owner != nullptr) {
-    WCHAR own_path[MAX_PATH];
-    if (GetModuleFileNameW(owner, own_path, MAX_PATH) == 0) return LastErrorResult();
-    WCHAR drive[3];
-    WCHAR folder[256];
-    _wsplitpath(own_path, drive, folder, nullptr, nullptr);
+    WCHAR drive[_MAX_DRIVE];
+    WCHAR folder[_MAX_DIR];
+    if (!OwnerFolder(owner, drive, folder)) return LastErrorResult();
     WCHAR settings[MAX_PATH];
-    Join(settings, drive, folder, u"DllPath.ini");
     WCHAR relative[MAX_PATH];
-    GetPrivateProfileStringW(u"Path", file, u"", relative, MAX_PATH, settings);
     WCHAR server[MAX_PATH];
-    Join(server, drive, folder, relative);
+    if (!Join(settings, drive, folder, u"DllPath.ini")) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    // A value that fills the buffer may have been cut.
+    if (GetPrivateProfileStringW(u"Path", file, u"", relative, MAX_PATH, settings) >= MAX_PATH - 1 ||
+        !Join(server, drive, folder, relative)) {
+      return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    }
     module_ = LoadLibraryExW(server, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   } else {
     module_ = LoadLibraryW(file);
@@ -72,7 +99,7 @@ HRESULT CDllCom::CreateInstance(HMODULE owner, LPCWSTR file, REFCLSID clsid, REF
   return result;
 }
 
-void CDllCom::Unload() {
+DEVICE_OUTSIDE_CALLS void CDllCom::Unload() {
   if (factory_ != nullptr) {
     IClassFactory* factory = factory_;
     factory_ = nullptr;

@@ -5,6 +5,11 @@
 #include <objbase.h>
 #include <windows.h>
 
+// On a function that calls through the interfaces of an outside server's
+// objects: the sanitizer build checks no C++ type there, since a COM object
+// may come from C or from another compiler and carry no type information.
+#define DEVICE_OUTSIDE_CALLS __attribute__((no_sanitize("vptr")))
+
 namespace device {
 
 class CDllCom {

@@ -120,12 +120,15 @@ std::u16string GetMyComputerName() {
 std::u16string GetPathDisplayName(const WCHAR* path) {
   if (*path == 0) return GetMyComputerName();
   // The shell's buffer holds 1023 characters and the terminator: a longer
-  // path is cut to fit it.
-  std::u16string buffer(path, std::min(std::char_traits<char16_t>::length(path), kNameChars - 1));
-  if (buffer.size() == 2) buffer += u'\\';
-  SHFILEINFOW info{};
-  SHGetFileInfoW(buffer.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info, SHGFI_DISPLAYNAME);
-  if (info.szDisplayName[0] != 0) return info.szDisplayName;
+  // path does not fit, and is never cut to one that names something else.
+  const size_t length = std::char_traits<char16_t>::length(path);
+  if (length < kNameChars) {
+    std::u16string buffer(path, length);
+    if (buffer.size() == 2) buffer += u'\\';
+    SHFILEINFOW info{};
+    SHGetFileInfoW(buffer.c_str(), FILE_ATTRIBUTE_NORMAL, &info, sizeof info, SHGFI_DISPLAYNAME);
+    if (info.szDisplayName[0] != 0) return info.szDisplayName;
+  }
   WCHAR name[_MAX_FNAME] = {};
   WCHAR extension[_MAX_EXT] = {};
   _wsplitpath(path, nullptr, nullptr, name, extension);

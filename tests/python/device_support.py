@@ -20,20 +20,38 @@ def run_python(code, env=None):
 
 
 class ObjectNamespace(object):
-    """A named-object namespace of the test's own, reachable by every user."""
+    """Folders of the test's own for the named objects of each user, and a
+    tag that keeps the test's "Global\\" names, which every process of the
+    machine sees, apart from those of any other run."""
+
+    KEYS = ("XDG_RUNTIME_DIR", "XDG_STATE_HOME")
 
     def __enter__(self):
         self.root = tempfile.mkdtemp(prefix="w32-objects-")
-        os.chmod(self.root, 0o1777)
-        self.saved = os.environ.get("W32_OBJECT_DIR")
-        os.environ["W32_OBJECT_DIR"] = self.root
+        os.chmod(self.root, 0o755)
+        self.tag = u"-%d-%s" % (os.getpid(), os.path.basename(self.root))
+        self.saved = dict((key, os.environ.get(key)) for key in self.KEYS)
+        self.enter_as(os.geteuid())
         return self
 
+    def enter_as(self, uid):
+        """Points this process's runtime and state folders to those of user `uid`."""
+        for key in self.KEYS:
+            path = os.path.join(self.root, "%s-%d" % (key, uid))
+            if not os.path.isdir(path):
+                os.mkdir(path, 0o700)
+                os.chown(path, uid, uid)
+            os.environ[key] = path
+
+    def global_name(self, name):
+        return u"Global\\" + name + self.tag
+
     def __exit__(self, *exc):
-        if self.saved is None:
-            del os.environ["W32_OBJECT_DIR"]
-        else:
-            os.environ["W32_OBJECT_DIR"] = self.saved
+        for key, value in self.saved.items():
+            if value is None:
+                os.environ.pop(key, None)
+            else:
+                os.environ[key] = value
         shutil.rmtree(self.root, ignore_errors=True)
 
 

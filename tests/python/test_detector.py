@@ -71,11 +71,17 @@ class ScriptedComponent(object):
             return log.read().splitlines()
 
 
-def write_ini(text):
-    path = os.path.join(MODULE_FOLDER, "DllPath.ini")
+FIFO = "a FIFO in place of the file"
+
+
+def write_ini(text, folder=MODULE_FOLDER):
+    path = os.path.join(folder, "DllPath.ini")
+    if os.path.lexists(path):
+        os.remove(path)
     if text is None:
-        if os.path.exists(path):
-            os.remove(path)
+        return
+    if text is FIFO:
+        os.mkfifo(path)
         return
     with open(path, "wb") as out:
         out.write(text if isinstance(text, bytes) else text.encode("utf-8"))
@@ -100,6 +106,7 @@ class Loader(unittest.TestCase):
         not_a_library = os.path.join(MODULE_FOLDER, "text.so")
         with open(not_a_library, "w") as out:
             out.write("not a library")
+        os.mkfifo(os.path.join(MODULE_FOLDER, "fifo.so"))
         unloaded = ["DllCanUnloadNow", "unloaded"]
         no_class_object = "detector_test_component_no_class_object.so"
         cases = [  # (what, settings, library, script, log)
@@ -108,6 +115,8 @@ class Loader(unittest.TestCase):
             ("a missing file", "[Path]\nQXDeviceDetector.dll=missing.so\n", None, "", None),
             ("garbage settings", b"\xff\xfe\x00[Pa\x00\n==\xc3(", None, "", None),
             ("no library", "[Path]\nQXDeviceDetector.dll=text.so\n", None, "", None),
+            ("a FIFO for the settings file", FIFO, None, "", None),  # neither waits for a writer
+            ("a FIFO for the component", "[Path]\nQXDeviceDetector.dll=fifo.so\n", None, "", None),
             ("no DllGetClassObject, unloading allowed", None, no_class_object, "", unloaded),
             ("no DllGetClassObject, unloading refused", None, no_class_object, "DllCanUnloadNow 1\n",
              ["DllCanUnloadNow"]),
@@ -125,6 +134,35 @@ class Loader(unittest.TestCase):
             if log is not None:
                 self.assertEqual(component.lines(), log, what)
 
+    def test_a_module_path_that_does_not_fit_loads_nothing_from_anywhere_else(self):
+        # Too long: the module's own path; the settings path; the component's path.
+        # The current folder and its parent hold a settings file and a component.
+        root = tempfile.mkdtemp(prefix="detector-long-")
+        self.addCleanup(shutil.rmtree, root)
+        here = os.path.join(root, "work", "here")
+        os.makedirs(here)
+        for folder in (here, os.path.dirname(here)):
+            shutil.copy(_test_component("detector_test_component.so"), os.path.join(folder, "evil.so"))
+            write_ini("[Path]\nQXDeviceDetector.dll=evil.so\n", folder)
+        env = dict(os.environ, DETECTOR_TEST_LOG=os.path.join(root, "log"), DETECTOR_TEST_SCRIPT=os.devnull)
+        for length, component in ((280, "c.so"), (246, "c.so"), (240, "a-component-named-at-length.so")):
+            folder = root
+            while length - len(folder) > 100:
+                folder += "/" + "m" * 99
+            folder += "/" + "m" * (length - len(folder) - 1)
+            os.makedirs(folder)
+            for name in ("_Device.so", "_w32.so", "libw32.so"):
+                os.symlink(os.path.join(MODULE_FOLDER, name), os.path.join(folder, name))
+            shutil.copy(_test_component("detector_test_component.so"), os.path.join(folder, component))
+            write_ini("[Path]\nQXDeviceDetector.dll=%s\n" % component, folder)
+            code = ("import sys; sys.path.insert(0, %r); import _Device; d = _Device.new_Detector(); "
+                    "print(_Device.Detector_GetDiscType(d, 4)); print('evil.so' in open('/proc/self/maps').read()); "
+                    "_Device.delete_Detector(d)" % folder)
+            output = subprocess.check_output([sys.executable, "-c", code], cwd=here, env=env)
+            self.assertEqual(output.split(), [b"DISC", b"UNKNOWN", b"False"], length)
+            self.assertFalse(os.path.exists(env["DETECTOR_TEST_LOG"]), length)
+            shutil.rmtree(os.path.join(root, "m" * 99))
+
     def test_settings_file_forms(self):
         lines = (u"; lines before any section carry nothing\r\nQXDeviceDetector.dll=missing.so\r\n[ path ]\r\n"
                  u"  qxdevicedetector.DLL =  \"%s\"  \r\nQXDeviceDetector.dll=missing.so\r\n")
@@ -141,6 +179,15 @@ class Loader(unittest.TestCase):
             self.assertEqual(component.lines(), ["DllGetClassObject", "Attach callback"])
             _Device.delete_Detector(detector)
             self.assertEqual(component.lines()[2:], ["Detach", "Release"] + tail)
+
+    def test_a_component_without_cpp_type_information_is_called_like_any_other(self):
+        # COM is a C ABI: a component written in C or by another compiler carries none of ours.
+        component = ScriptedComponent("GetDiscType 0 6\n", "detector_test_component_no_rtti.so")
+        detector = _Device.new_Detector()
+        self.assertEqual(_Device.Detector_GetDiscType(detector, 4), u"DISC DVD_VIDEO")
+        _Device.delete_Detector(detector)
+        self.assertEqual(component.lines(), ["DllGetClassObject", "Attach callback", "GetDiscType drive=4 preset=0",
+                                             "Detach", "Release", "DllCanUnloadNow", "unloaded"])
 
     def test_two_detectors_hold_their_own_objects(self):
         component = ScriptedComponent("GetDiscType 0 6\n")

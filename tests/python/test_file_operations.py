@@ -174,6 +174,35 @@ class OpenExplorer(unittest.TestCase):
             shutil.rmtree(tools)
 
 
+class SpecialFiles(unittest.TestCase):
+    def test_no_entry_point_waits_on_a_special_file_where_it_opens_a_file(self):
+        # A FIFO waits for a writer or reader when opened for real; each call
+        # gives its failure answer at once, and the FIFO stays as it was.
+        folder = tempfile.mkdtemp(prefix="special-")
+        self.addCleanup(shutil.rmtree, folder)
+        fifo = lambda name: (os.mkfifo(os.path.join(folder, name)), text(os.path.join(folder, name)))[1]
+        target = text(os.path.join(folder, "target.txt"))
+        open(target, "w").close()
+        calls = [
+            ("GetLinkFile(%r)" % fifo("read.lnk"), "None"),
+            ("CreateLink(%r, %r, u'd')" % (target, fifo("written.lnk")), "None"),
+            ("CreateInternetShortcut(u'http://x.example/', %r)" % fifo("written.url"), "None"),
+            ("LoadLib(%r)" % fifo("library.so"), "None"),
+            ("Regsvr(%r, True)" % fifo("server.so"), "-2"),
+        ]
+        status, out, err = run_python("""
+            import signal, _Device, _w32
+            signal.alarm(20)  # a call that waits ends the child here
+            _w32.CoInitialize()
+            for call in %r:
+                print(repr(eval("_Device." + call)))
+            """ % [call for call, _ in calls])
+        self.assertEqual(status, 0, err)
+        self.assertEqual(out.split(), [answer for _, answer in calls])
+        self.assertTrue(all(stat.S_ISFIFO(os.stat(os.path.join(folder, name)).st_mode)
+                            for name in os.listdir(folder) if name != "target.txt"))
+
+
 class CommandLine(unittest.TestCase):
     def test_the_words_come_back_as_given(self):
         words = ["plain", "with blank", "", "tab\there", 'a"quote', "back\\slash", "trailing\\", 'both\\"',

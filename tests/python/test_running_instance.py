@@ -1,8 +1,9 @@
 """Single-instance detection within a process, across processes and across users."""
 import contextlib
-import fcntl
+import hashlib
 import os
-import signal
+import shutil
+import socket
 import traceback
 import unittest
 
@@ -36,15 +37,17 @@ NOBODY = 65534
 
 
 @contextlib.contextmanager
-def as_nobody(action):
-    """Runs `action` in a forked child that became another user; yields the str
-    it returned while the child lives on, holding what it made."""
+def as_nobody(namespace, action):
+    """Runs `action` in a forked child that became another user with folders
+    of its own in `namespace`; yields the str it returned while the child
+    lives on, holding what it made."""
     result_read, result_write = os.pipe()
     release_read, release_write = os.pipe()
     child = os.fork()
     if child == 0:
         try:
             os.close(release_write)
+            namespace.enter_as(NOBODY)
             os.setgroups([])
             os.setgid(NOBODY)
             os.setuid(NOBODY)
@@ -64,8 +67,8 @@ def as_nobody(action):
         os.waitpid(child, 0)
 
 
-def answers_as_nobody(name):
-    with as_nobody(lambda: "%d%d" % answers(RunningInstance(name))) as result:
+def answers_as_nobody(namespace, name):
+    with as_nobody(namespace, lambda: "%d%d" % answers(RunningInstance(name))) as result:
         return tuple(c == "1" for c in result)
 
 
@@ -116,52 +119,36 @@ class AcrossProcesses(unittest.TestCase):
         self.namespace.__exit__()
 
     def test_another_process_sees_ours_while_we_hold_it(self):
-        ours = RunningInstance(u"Global\\OrvellineAcross")
-        self.assertEqual(answers_in_child(u"Global\\OrvellineAcross"), ANOTHER)
-        self.assertEqual(answers_in_child(u"OrvellineAcross"), FRESH, "Global and session names differ")
+        name = self.namespace.global_name(u"OrvellineAcross")
+        ours = RunningInstance(name)
+        self.assertEqual(answers_in_child(name), ANOTHER)
+        self.assertEqual(answers_in_child(name[len(u"Global\\"):]), FRESH, "Global and session names differ")
         _Device.delete_RunningInstance(ours.this)
-        self.assertEqual(answers_in_child(u"Global\\OrvellineAcross"), FRESH)
+        self.assertEqual(answers_in_child(name), FRESH)
 
     def test_a_dead_process_holds_nothing(self):
+        name = self.namespace.global_name(u"Crashing")
         status, _, err = run_python("""
             import os, _Device
-            r = _Device.new_RunningInstance(u"Global\\\\Crashing")
+            r = _Device.new_RunningInstance(%r)
             os._exit(3)
-        """)
+        """ % name)
         self.assertEqual(status, 3, err)
-        self.assertEqual(answers(RunningInstance(u"Global\\Crashing")), FRESH)
+        self.assertEqual(answers(RunningInstance(name)), FRESH)
 
     @unittest.skipUnless(os.geteuid() == 0, "needs root to run a second user")
     def test_another_users_instance_is_on_another_session(self):
-        ours = RunningInstance(u"Global\\OrvellineUsers")
-        self.assertEqual(answers_as_nobody(u"Global\\OrvellineUsers"), OTHER_SESSION)
+        name = self.namespace.global_name(u"OrvellineUsers")
+        ours = RunningInstance(name)
+        self.assertEqual(answers_as_nobody(self.namespace, name), OTHER_SESSION)
         ours.Close()
-        self.assertEqual(answers_as_nobody(u"Global\\OrvellineUsers"), FRESH)
+        self.assertEqual(answers_as_nobody(self.namespace, name), FRESH)
 
 
 
-def lock_everything(root):
-    """Locks every file and folder under `root` that this user can open,
-    exclusively where it can, and keeps the locks."""
-    held = []
-    for folder, _, files in os.walk(root):
-        for path in [folder] + [os.path.join(folder, name) for name in files]:
-            try:
-                held.append(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
-            except OSError:
-                continue
-            for kind in (fcntl.LOCK_EX, fcntl.LOCK_SH):
-                try:
-                    fcntl.flock(held[-1], kind | fcntl.LOCK_NB)
-                    break
-                except IOError:
-                    pass
-    return held
-
-
-def tamper(root, paths):
+def tamper(paths):
     """Tries to empty, replace and remove each of `paths`; what succeeded."""
-    mine = os.path.join(root, "nobodys")
+    mine = os.path.join(os.environ["XDG_RUNTIME_DIR"], "nobodys")
     os.close(os.open(mine, os.O_WRONLY | os.O_CREAT, 0o644))
     done = []
     for path in paths:
@@ -176,90 +163,80 @@ def tamper(root, paths):
     return repr(done)
 
 
+LEFT_BEHIND = []  # lives as long as the process that left it
+
+
+def leave_behind(victim, digest):
+    """In the folders all users share, the victim's folder of objects and, at
+    each of the 32 places the "Global\\" name of hash `digest` once took
+    there, a file; and a socket where the holders of that name show it. The
+    paths made."""
+    LEFT_BEHIND.append(socket.socket(socket.AF_UNIX, socket.SOCK_STREAM))
+    LEFT_BEHIND[-1].bind(byte_string(ord(c) for c in "\0w32-global-%s-%016x" % (digest, 0)))  # no codec here
+    made = []
+    for shared in ("/dev/shm", "/tmp"):
+        for path in [os.path.join(shared, "w32-user-%d" % victim)] + [
+                os.path.join(shared, "w32-global-%s-%d" % (digest, place)) for place in range(32)]:
+            try:
+                os.mkdir(path) if "w32-user-" in path else os.close(os.open(path, os.O_CREAT | os.O_EXCL, 0o444))
+                made.append(path)
+            except OSError:
+                pass
+    return repr(made)
+
+
 @unittest.skipUnless(os.geteuid() == 0, "needs root to run a second user")
 class AgainstAnotherUser(unittest.TestCase):
     def setUp(self):
         self.namespace = ObjectNamespace().__enter__()
         self.root = self.namespace.root
+        self.name = self.namespace.global_name
 
     def tearDown(self):
-        signal.alarm(0)
         self.namespace.__exit__()
 
-    def test_locks_another_user_keeps_neither_stop_nor_mislead_us(self):
-        status, _, err = run_python("""
-            import os, _Device
-            left = [_Device.new_RunningInstance(name) for name in (u"Global\\\\Left", u"Left")]
-            os._exit(3)
-        """)
-        self.assertEqual(status, 3, err)
-        ours = RunningInstance(u"Global\\Held")
-
-        def squat_then_lock():
-            if os.fork() == 0:
-                squat = RunningInstance(u"Global\\Squat")
-                os._exit(0)  # never closed
-            os.wait()
-            return str(len(lock_everything(self.root)))
-
-        with as_nobody(squat_then_lock) as locked:
-            self.assertGreater(int(locked), 3)
-            signal.alarm(20)  # a call that waits for the attacker's locks ends the run here
-            for name, expected in [(u"Global\\Held", ANOTHER), (u"Global\\Left", FRESH), (u"Left", FRESH),
-                                   (u"Global\\Squat", OTHER_SESSION)]:
-                self.assertEqual(answers(RunningInstance(name)), expected, name)
-            ours.Close()
-            self.assertEqual(answers(RunningInstance(u"Global\\Held")), FRESH)
-
     def test_another_user_cannot_change_our_objects(self):
-        ours = [RunningInstance(name) for name in (u"Global\\Owned", u"Owned")]
+        ours = [RunningInstance(name) for name in (self.name(u"Owned"), u"Owned")]
         paths = [os.path.join(folder, name) for folder, folders, files in os.walk(self.root)
                  for name in folders + files]
-        with as_nobody(lambda: tamper(self.root, paths)) as done:
+        with as_nobody(self.namespace, lambda: tamper(paths)) as done:
             self.assertEqual(done, "[]")
-        self.assertEqual(answers(RunningInstance(u"Global\\Owned")), ANOTHER)
+        self.assertEqual(answers(RunningInstance(self.name(u"Owned"))), ANOTHER)
         self.assertEqual(answers(RunningInstance(u"Owned")), ANOTHER)
-        self.assertEqual(answers_as_nobody(u"Global\\Owned"), OTHER_SESSION)
+        self.assertEqual(answers_as_nobody(self.namespace, self.name(u"Owned")), OTHER_SESSION)
         del ours
 
-    def test_hostile_folders_are_refused_and_never_followed(self):
-        def nobodys(path, link_to=None):
-            if link_to:
-                os.mkdir(link_to)
-                os.chmod(link_to, 0o1777)
-                os.symlink(link_to, path)
-            else:
-                os.mkdir(path)
-                os.chmod(path, 0o777)
-            os.lchown(path, NOBODY, NOBODY)
-            return link_to or path
+    def test_nothing_another_user_leaves_behind_blocks_our_names(self):
+        # Without a runtime folder (a cron job, an ssh session without a login
+        # manager) our objects live in our state folder.
+        del os.environ["XDG_RUNTIME_DIR"]
+        names = [self.name(u"Litter"), u"Litter"]
+        digest = hashlib.sha256(names[0][len(u"Global\\"):].encode("utf-16-le")).hexdigest()
+        with as_nobody(self.namespace, lambda: leave_behind(os.geteuid(), digest)) as made:
+            self.addCleanup(lambda: [(os.rmdir if os.path.isdir(path) else os.remove)(path) for path in eval(made)])
+            self.assertGreater(len(eval(made)), 32)
+            self.assertEqual(answers(RunningInstance(names[0])), OTHER_SESSION, "held while its holder lives")
+            self.assertEqual(answers(RunningInstance(names[1])), FRESH)
+        for name in names:
+            first = RunningInstance(name)
+            self.assertEqual((answers(first), answers(RunningInstance(name))), (FRESH, ANOTHER), name)
+            self.assertEqual(answers_as_nobody(self.namespace, name), OTHER_SESSION if name == names[0] else FRESH)
 
-        ours = "/w32-user-%d" % os.geteuid()
-        # Each makes, in a fresh namespace, the W32_OBJECT_DIR to use and returns
-        # the folder where nothing may appear.
+    def test_a_runtime_folder_that_is_not_ours_alone_is_never_used(self):
+        ours = os.environ["XDG_RUNTIME_DIR"]
+        hostile = os.path.join(self.root, "hostile")
         for what, make in [
-            ("a folder of another user without the sticky bit", lambda root: (root + "/x", nobodys(root + "/x"))),
-            ("a link", lambda root: (root + "/x", nobodys(root + "/x", root + "/y"))),
-            ("another user's folder in place of ours", lambda root: (root, nobodys(root + ours))),
-            ("a link in place of our folder", lambda root: (root, nobodys(root + ours, root + "/y"))),
-        ]:
-            with ObjectNamespace() as namespace:
-                os.environ["W32_OBJECT_DIR"], watched = make(namespace.root)
-                for name in (u"Global\\Hostile", u"Hostile"):
-                    self.assertEqual(answers(RunningInstance(name)), OTHER_SESSION, (what, name))
-                self.assertEqual(os.listdir(watched), [], what)
-
-    def test_a_link_where_a_global_name_goes_is_never_followed(self):
-        before = set(os.listdir(self.root))
-        first = RunningInstance(u"Global\\Planted")
-        place, = [name for name in set(os.listdir(self.root)) - before if name.startswith("w32-global-")]
-        first.Close()
-        os.symlink(self.root + "/victim", os.path.join(self.root, place))
-        os.lchown(os.path.join(self.root, place), NOBODY, NOBODY)
-        ours = RunningInstance(u"Global\\Planted")
-        self.assertEqual(answers(ours), FRESH)
-        self.assertFalse(os.path.lexists(self.root + "/victim"))
-        self.assertEqual(answers_as_nobody(u"Global\\Planted"), OTHER_SESSION, "the name moved, still ours")
+                ("another user's folder", lambda: (os.mkdir(hostile, 0o700), os.chown(hostile, NOBODY, NOBODY))),
+                ("a folder all may write", lambda: (os.mkdir(hostile), os.chmod(hostile, 0o1777))),
+                ("another user's link to ours", lambda: (os.symlink(ours, hostile),
+                                                         os.lchown(hostile, NOBODY, NOBODY)))]:
+            make()
+            os.environ["XDG_RUNTIME_DIR"] = hostile
+            held = RunningInstance(u"Hostile " + what)
+            self.assertEqual((answers(held), answers(RunningInstance(u"Hostile " + what))), (FRESH, ANOTHER), what)
+            self.assertEqual(os.listdir(hostile), [], what)
+            self.assertTrue(os.listdir(os.path.join(os.environ["XDG_STATE_HOME"], "w32-objects")), what)
+            os.remove(hostile) if os.path.islink(hostile) else os.rmdir(hostile)
 
     def test_two_users_keep_the_same_plain_name_apart(self):
         saved = dict(os.environ)
@@ -271,10 +248,11 @@ class AgainstAnotherUser(unittest.TestCase):
             first = RunningInstance(u"Local\\Shared")
             return "%d%d %d%d" % (answers(first) + answers(RunningInstance(u"Shared")))
 
-        with as_nobody(twice) as theirs:
+        with as_nobody(self.namespace, twice) as theirs:
             self.assertEqual(theirs, "00 10")
             self.assertEqual(answers(RunningInstance(u"Local\\Shared")), ANOTHER)
         del ours
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -115,14 +115,19 @@ class ShellLinks(ComThread):
     def test_links_that_give_no_target(self):
         hidden = self.write(u".hidden")
         gone = self.write(u"gone.txt")
-        cases = {u"hidden.lnk": hidden, u"gone.lnk": gone}
+        deep = self.folder
+        while len(deep) < 600:
+            deep = os.path.join(deep, u"d" * 50)
+            os.mkdir(deep.encode("utf-8"))
+        too_long = self.write(deep[len(self.folder) + 1:] + u"/target.txt")  # not cut to fit the buffer
+        cases = {u"hidden.lnk": hidden, u"gone.lnk": gone, u"long.lnk": too_long}
         for link, target in cases.items():
             _Device.CreateLink(target, self.path(link), u"")
         os.remove(gone.encode("utf-8"))
         self.write(u"not-a-link.lnk", "plain text, not a link")
         with open(self.path(u"cut.lnk").encode("utf-8"), "wb") as out:
             out.write(open(self.path(u"hidden.lnk").encode("utf-8"), "rb").read()[:100])
-        for link in [u"hidden.lnk", u"gone.lnk", u"not-a-link.lnk", u"cut.lnk", u"missing.lnk"]:
+        for link in [u"hidden.lnk", u"gone.lnk", u"long.lnk", u"not-a-link.lnk", u"cut.lnk", u"missing.lnk"]:
             self.assertIsNone(_Device.GetLinkFile(self.path(link)), link)
 
     def test_a_link_into_a_missing_folder_creates_nothing(self):
@@ -144,7 +149,14 @@ class ShellLinks(ComThread):
 class DisplayNames(ComThread):
     def test_display_names(self):
         existing = self.write(u"shown.name.txt")
-        cases = [(u"", u"Computer"), (u"C:", u"Local Disk (C:)"), (existing, u"shown.name.txt"),
+        # A path that does not fit the shell's buffer is not cut to one that
+        # names a file: this one's first 1023 characters do.
+        deep = self.folder
+        while len(deep) < 900:
+            deep = os.path.join(deep, u"d" * 50)
+            os.mkdir(deep.encode("utf-8"))
+        fitting = self.write(deep[len(self.folder) + 1:] + u"/" + u"f" * (1022 - len(deep)))
+        cases = [(fitting + u"-longer.txt", u"f" * (1022 - len(deep)) + u"-longer"),(u"", u"Computer"), (u"C:", u"Local Disk (C:)"), (existing, u"shown.name.txt"),
                  (self.path(u"missing.tar.gz"), u"missing.tar"), (u"Q:\\nowhere\\file.txt", u"file"),
                  (u"/" + u"a" * 2000 + u"/b.txt", u"b"), (u"a" * 3000, u"")]
         for path, name in cases:

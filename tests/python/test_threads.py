@@ -1,5 +1,6 @@
 """Objects deleted from other threads, slow consumers: no use after free, no
 lost notice."""
+import random
 import threading
 import time
 import unittest
@@ -7,9 +8,14 @@ import unittest
 import _Device
 import _w32
 from device_support import NEVER_SWITCH, get_switch_interval, set_switch_interval
+from device_support import Recorder as CallRecorder
 
 from monitor_harness import (HANG_GUARD_SECONDS, MonitorFolder, Recorder, TemporaryFolder, drain, pump_until, settle,
                              touch)
+
+
+DBT_DEVICEARRIVAL = 0x8000
+DBTF_MEDIA = 0x0001
 
 
 def hold_the_interpreter_lock(seconds):
@@ -88,6 +94,53 @@ class OtherThreads(unittest.TestCase):
         deleted.set()
         thread.join(HANG_GUARD_SECONDS)
         self.assertEqual(seen["state while the owner lives"], 0)
+
+    def test_detectors_deleted_by_other_threads_while_their_owner_dispatches_are_never_called_again(self):
+        # Each deleting thread has COM of its own, which a deletion must leave on.
+        per_round, deleters = 12, 4
+        for _ in range(3):
+            made, deleted, names, ready, stop = [], [], [], threading.Event(), threading.Event()
+
+            def owner():
+                for _ in range(per_round):
+                    made.append((_Device.new_Detector(), CallRecorder()))
+                    _Device.Detector_SetCallback(*made[-1])
+                ready.set()
+                while not stop.is_set():
+                    _w32.PumpMessages(20)
+
+            def broadcaster():
+                while not stop.is_set():
+                    _w32.BroadcastDeviceChange(DBT_DEVICEARRIVAL, 1 << 4, DBTF_MEDIA)
+
+            def deleter(first):
+                _w32.CoInitialize()
+                for detector, recorder in made[first::deleters]:
+                    deadline = time.time() + HANG_GUARD_SECONDS
+                    while not recorder.calls and time.time() < deadline:  # in the midst of the storm
+                        time.sleep(0.001)
+                    time.sleep(random.random() * 0.02)
+                    _Device.delete_Detector(detector)
+                    deleted.append((recorder, len(recorder.calls)))
+                names.append(_Device.GetMyComputerName())
+                _w32.CoUninitialize()
+
+            threads = [threading.Thread(target=owner), threading.Thread(target=broadcaster)]
+            threads[0].start()
+            self.assertTrue(ready.wait(HANG_GUARD_SECONDS))
+            removers = [threading.Thread(target=deleter, args=(i,)) for i in range(deleters)]
+            for thread in threads[1:] + removers:
+                thread.start()
+            for thread in removers:
+                thread.join(HANG_GUARD_SECONDS)
+            time.sleep(0.3)  # the owner dispatches what was already on its way
+            stop.set()
+            for thread in threads:
+                thread.join(HANG_GUARD_SECONDS)
+            self.assertFalse(any(thread.is_alive() for thread in threads + removers))
+            self.assertEqual([len(recorder.calls) for recorder, _ in deleted], [calls for _, calls in deleted])
+            self.assertTrue(all(calls for _, calls in deleted), "the storm reached every callable")
+            self.assertEqual(names, [u"Computer"] * deleters)
 
     def test_every_notice_arrives_once_and_in_order_however_late_the_loop_runs(self):
         files = 12000  # more than a thread's queue holds

@@ -26,6 +26,7 @@ bool BindBus(const LibrarySymbols& symbols, BusApi& api) {
          symbols.Resolve("dbus_error_init", api.dbus_error_init) &&
          symbols.Resolve("dbus_message_append_args", api.dbus_message_append_args) &&
          symbols.Resolve("dbus_message_get_args", api.dbus_message_get_args) &&
+         symbols.Resolve("dbus_message_get_sender", api.dbus_message_get_sender) &&
          symbols.Resolve("dbus_message_is_signal", api.dbus_message_is_signal) &&
          symbols.Resolve("dbus_message_new_method_call", api.dbus_message_new_method_call) &&
          symbols.Resolve("dbus_message_set_auto_start", api.dbus_message_set_auto_start) &&

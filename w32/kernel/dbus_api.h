@@ -27,6 +27,7 @@ struct BusApi {
   decltype(&::dbus_error_init) dbus_error_init;
   decltype(&::dbus_message_append_args) dbus_message_append_args;
   decltype(&::dbus_message_get_args) dbus_message_get_args;
+  decltype(&::dbus_message_get_sender) dbus_message_get_sender;
   decltype(&::dbus_message_is_signal) dbus_message_is_signal;
   decltype(&::dbus_message_new_method_call) dbus_message_new_method_call;
   decltype(&::dbus_message_set_auto_start) dbus_message_set_auto_start;

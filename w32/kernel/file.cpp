@@ -30,6 +30,23 @@ DWORD ErrorFromErrno(int error) {
   }
 }
 
+int OpenRegularFile(const std::string& path, int flags, mode_t mode) {
+  struct stat status;
+  if (::stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EACCES;
+    return -1;
+  }
+  // Without blocking, should something else take the file's place meanwhile.
+  const int fd = ::open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    errno = EACCES;
+    return -1;
+  }
+  return fd;
+}
+
 DWORD MissingError(const std::string& path) {
   const size_t slash = path.find_last_of('/');
   if (slash == std::string::npos) return ERROR_FILE_NOT_FOUND;

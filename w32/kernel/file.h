@@ -1,5 +1,6 @@
 #pragma once
 // File and folder handles: a descriptor and the access it was opened for.
+#include <sys/types.h>
 #include <windows.h>
 
 #include <memory>
@@ -11,6 +12,12 @@ namespace w32 {
 
 // The last error the platform gives for a failed Linux call with `error`.
 DWORD ErrorFromErrno(int error);
+
+// open(2) of a file's data, for a regular file only (or one that O_CREAT
+// makes): a FIFO, socket or device is refused with EACCES before any open,
+// which could wait for another process or act on the device, and a folder
+// with EISDIR. Close-on-exec; -1 with errno on failure.
+int OpenRegularFile(const std::string& path, int flags, mode_t mode = 0);
 
 // The last error for a native path that does not exist: ERROR_FILE_NOT_FOUND
 // when its folder exists, ERROR_PATH_NOT_FOUND otherwise.

@@ -2,10 +2,11 @@
 
 #include <elf.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "kernel/file.h"
 
 namespace w32 {
 namespace {
@@ -100,13 +101,10 @@ void ReadNeeded(int fd, const Elf64_Ehdr& header, std::vector<std::string>* need
 
 DWORD InspectLibraryFile(const std::string& path, std::vector<std::string>* needed) {
   needed->clear();
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  Descriptor file(OpenRegularFile(path, O_RDONLY));
   if (file.get() < 0) {
-    return errno == EACCES || errno == EPERM ? ERROR_ACCESS_DENIED : ERROR_MOD_NOT_FOUND;
+    return errno == EACCES || errno == EPERM || errno == EISDIR ? ERROR_ACCESS_DENIED : ERROR_MOD_NOT_FOUND;
   }
-  struct stat status {};
-  if (::fstat(file.get(), &status) != 0) return ERROR_MOD_NOT_FOUND;
-  if (S_ISDIR(status.st_mode)) return ERROR_ACCESS_DENIED;
   Elf64_Ehdr header{};
   if (!ReadAt(file.get(), &header, sizeof header, 0)) return ERROR_BAD_EXE_FORMAT;
   if (header.e_ident[EI_MAG0] != ELFMAG0 || header.e_ident[EI_MAG1] != ELFMAG1 ||

@@ -158,7 +158,9 @@ void OpenNeededFrom(const std::string& folder, const std::string& path, std::set
   for (const std::string& name : needed) {
     if (name.find('/') != std::string::npos) continue;
     const std::string candidate = folder + name;
-    if (!seen->insert(candidate).second || ::access(candidate.c_str(), F_OK) != 0) continue;
+    // Only a library file: dlopen of a FIFO there would wait for a writer.
+    std::vector<std::string> unused;
+    if (!seen->insert(candidate).second || InspectLibraryFile(candidate, &unused) != ERROR_SUCCESS) continue;
     OpenNeededFrom(folder, candidate, seen, opened);
     if (void* library = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) opened->push_back(library);
   }

@@ -15,6 +15,8 @@
 #include <optional>
 #include <thread>
 
+#include "kernel/global_names.h"
+#include "shell/xdg_dirs.h"
 #include "support/delay_load.h"
 
 namespace w32 {
@@ -23,12 +25,8 @@ namespace {
 const std::u16string kGlobalPrefix = u"Global\\";
 const std::u16string kLocalPrefix = u"Local\\";
 
-// Readable by all, so that other users can tell whether a "Global\" object
-// lives; nobody but its maker can change it.
+// Nobody, its maker included, changes a record once it is written.
 constexpr mode_t kFileMode = 0444;
-// The places a "Global\" name may take in the shared folder. We cannot remove
-// what another user left there, so the name moves on to the next place.
-constexpr int kGlobalPlaces = 32;
 // How often we look again, a millisecond apart, at a name that another of our
 // own processes is making or removing: about a second, also on a busy machine.
 constexpr int kAttempts = 1000;
@@ -70,12 +68,6 @@ std::string SessionId() {
   return plain ? id : "0";
 }
 
-// Root's or ours, and nobody else may remove or replace what we put in it.
-bool SharedByAll(const struct stat& status) {
-  return S_ISDIR(status.st_mode) && (status.st_uid == 0 || status.st_uid == ::geteuid()) &&
-         ((status.st_mode & (S_IWGRP | S_IWOTH)) == 0 || (status.st_mode & S_ISVTX) != 0);
-}
-
 bool OursAlone(const struct stat& status) {
   return S_ISDIR(status.st_mode) && status.st_uid == ::geteuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }
@@ -97,33 +89,21 @@ DWORD OwnFolder(int parent, const std::string& name, UniqueFd& out) {
   return OpenFolder(parent, name, OursAlone, out);
 }
 
-const char* ObjectDirSetting() {
-  const char* dir = std::getenv("W32_OBJECT_DIR");
-  return (dir != nullptr && *dir != 0) ? dir : nullptr;
-}
-
-// The folder every user shares: W32_OBJECT_DIR, else /dev/shm, else /tmp.
-DWORD OpenSharedFolder(UniqueFd& out) {
-  if (const char* dir = ObjectDirSetting()) return OpenFolder(AT_FDCWD, dir, SharedByAll, out);
-  for (const char* dir : {"/dev/shm", "/tmp"}) {
-    if (OpenFolder(AT_FDCWD, dir, SharedByAll, out) == ERROR_SUCCESS) return ERROR_SUCCESS;
-  }
-  return ERROR_PATH_NOT_FOUND;
-}
-
-// The folder of this user's objects: in the runtime folder that the desktop
-// made for the user, else a folder of ours in the shared folder.
+// The folder of this user's objects, where no other user can make anything:
+// in the runtime folder that the desktop made for the user when it is the
+// user's alone, else in the user's state folder ($XDG_STATE_HOME).
 DWORD OpenUserFolder(UniqueFd& out) {
   const char* runtime_dir = std::getenv("XDG_RUNTIME_DIR");
-  UniqueFd runtime;
-  if (ObjectDirSetting() == nullptr && runtime_dir != nullptr && *runtime_dir == '/' &&
-      OpenFolder(AT_FDCWD, runtime_dir, OursAlone, runtime) == ERROR_SUCCESS) {
-    return OwnFolder(runtime.get(), "w32-objects", out);
+  UniqueFd parent;
+  if (runtime_dir == nullptr || *runtime_dir != '/' ||
+      OpenFolder(AT_FDCWD, runtime_dir, OursAlone, parent) != ERROR_SUCCESS) {
+    const std::string state = XdgBaseDir("XDG_STATE_HOME", ".local/state");
+    if (state.empty()) return ERROR_PATH_NOT_FOUND;
+    if (!CreateUserFolders(state)) return ErrorOf(errno);
+    parent = UniqueFd(::open(state.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!parent) return ErrorOf(errno);
   }
-  UniqueFd shared;
-  const DWORD error = OpenSharedFolder(shared);
-  if (error != ERROR_SUCCESS) return error;
-  return OwnFolder(shared.get(), "w32-user-" + std::to_string(::geteuid()), out);
+  return OwnFolder(parent.get(), "w32-objects", out);
 }
 
 struct HashApi {
@@ -185,9 +165,8 @@ UniqueFd CreateHeld(int folder, const std::string& name) {
   return UniqueFd();
 }
 
-// Opens our file of a name, or makes it (`created`). An opened file's record
-// is read into `record`.
-DWORD OpenOwnFile(ObjectFile& file, bool& created, std::string& record) {
+// Opens our file of a name once its record is complete, or makes it (`created`).
+DWORD OpenOwnFile(ObjectFile& file, bool& created) {
   const int folder = file.folder.get();
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     UniqueFd fd = OpenExisting(folder, file.name);
@@ -207,10 +186,9 @@ DWORD OpenOwnFile(ObjectFile& file, bool& created, std::string& record) {
       continue;
     }
     if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0 && IsAt(folder, file.name, fd.get())) {
-      char buffer[64];
-      const ssize_t n = ::pread(fd.get(), buffer, sizeof buffer, 0);
-      record.assign(buffer, n > 0 ? static_cast<size_t>(n) : 0);
-      if (!record.empty() && record.back() == '\n') {
+      char record[64];
+      const ssize_t n = ::pread(fd.get(), record, sizeof record, 0);
+      if (n > 0 && record[n - 1] == '\n') {
         file.fd = std::move(fd);
         created = false;
         return ERROR_SUCCESS;
@@ -221,100 +199,12 @@ DWORD OpenOwnFile(ObjectFile& file, bool& created, std::string& record) {
   return ERROR_ACCESS_DENIED;
 }
 
-std::string PlaceName(const std::string& hash, int place) {
-  return "w32-global-" + hash + "-" + std::to_string(place);
-}
-
-enum class Place {
-  kFree,
-  kLeft,      // a file of ours that nobody holds, held exclusively in `fd` to be removed
-  kTaken,     // another user's file that some process holds
-  kUnusable,  // another user's file left behind, a link, something we may not read,
-              // or a file of ours that no process of ours holds but someone keeps locked
-};
-
-Place LookAt(int folder, const std::string& name, UniqueFd& fd) {
-  fd = OpenExisting(folder, name);
-  if (!fd) return errno == ENOENT ? Place::kFree : Place::kUnusable;
-  struct stat status;
-  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return Place::kUnusable;
-  const bool held = ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0;
-  if (status.st_uid == ::geteuid()) return held ? Place::kUnusable : Place::kLeft;
-  return held ? Place::kTaken : Place::kUnusable;
-}
-
-// Whether another user holds the name in a place other than `ours`.
-bool TakenByAnother(int folder, const std::string& hash, int ours) {
-  for (int place = 0; place < kGlobalPlaces; ++place) {
-    UniqueFd fd;
-    if (place != ours && LookAt(folder, PlaceName(hash, place), fd) == Place::kTaken) return true;
-  }
-  return false;
-}
-
-// Shows a name that we have just made to other users. Two users who do so at
-// once may both look taken to each other; then both are refused, never both
-// given the name: each looks for the other only after holding its own file.
-DWORD ClaimGlobal(const std::string& hash, ObjectFile& shown, int& place) {
-  const int folder = shown.folder.get();
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    place = -1;
-    for (int candidate = 0; candidate < kGlobalPlaces; ++candidate) {
-      const std::string name = PlaceName(hash, candidate);
-      UniqueFd fd;
-      switch (LookAt(folder, name, fd)) {
-        case Place::kTaken:
-          return ERROR_ACCESS_DENIED;
-        case Place::kLeft:
-          RemoveIfAt(folder, name, fd.get());
-          [[fallthrough]];
-        case Place::kFree:
-          if (place < 0) place = candidate;
-          break;
-        case Place::kUnusable:
-          break;
-      }
-    }
-    if (place < 0) return ERROR_ACCESS_DENIED;  // files we cannot remove fill every place
-    shown.name = PlaceName(hash, place);
-    shown.fd = CreateHeld(folder, shown.name);
-    if (!shown.fd) {
-      if (errno == EEXIST || errno == EAGAIN) continue;
-      return ErrorOf(errno);
-    }
-    if (!TakenByAnother(folder, hash, place)) return ERROR_SUCCESS;
-    RemoveIfAt(folder, shown.name, shown.fd.get());
-    return ERROR_ACCESS_DENIED;
-  }
-  return ERROR_ACCESS_DENIED;
-}
-
-// Holds the file by which the process that made our name shows it.
-DWORD JoinGlobal(const std::string& hash, int place, ObjectFile& shown) {
-  const int folder = shown.folder.get();
-  shown.name = PlaceName(hash, place);
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    UniqueFd fd = OpenExisting(folder, shown.name);
-    struct stat status;
-    if (!fd || ::fstat(fd.get(), &status) != 0 || status.st_uid != ::geteuid()) return ERROR_ACCESS_DENIED;
-    if (::flock(fd.get(), LOCK_SH | LOCK_NB) == 0 && IsAt(folder, shown.name, fd.get())) {
-      // Our other processes may all have let go before we held it.
-      if (TakenByAnother(folder, hash, place)) return ERROR_ACCESS_DENIED;
-      shown.fd = std::move(fd);
-      return ERROR_SUCCESS;
-    }
-    Pause();  // another process is testing whether it lives
-  }
-  return ERROR_ACCESS_DENIED;
-}
-
 }  // namespace
 
 NamedObjectEntry::~NamedObjectEntry() {
   // Our shared lock turns exclusive only when no other handle holds the name;
   // then it is free again, and its files go while nobody else can open them.
   if (::flock(file_.fd.get(), LOCK_EX | LOCK_NB) != 0) return;
-  if (shown_.fd) RemoveIfAt(shown_.folder.get(), shown_.name, shown_.fd.get());
   RemoveIfAt(file_.folder.get(), file_.name, file_.fd.get());
 }
 
@@ -343,29 +233,20 @@ std::unique_ptr<NamedObjectEntry> CreateNamedObject(const std::u16string& name) 
     error = OwnFolder(user_folder.get(), global ? "global" : "session-" + SessionId(), file.folder);
   }
   bool created = false;
-  std::string record;
-  if (error == ERROR_SUCCESS) error = OpenOwnFile(file, created, record);
+  if (error == ERROR_SUCCESS) error = OpenOwnFile(file, created);
   if (error != ERROR_SUCCESS) return Fail(error);
   // From here the entry lets the name go again if anything fails.
   auto entry = std::make_unique<NamedObjectEntry>(std::move(file), created);
-  // A record is a line that marks it complete, then for a "Global\" name one with its place.
-  const size_t end_of_mark = record.find('\n');
-  std::string new_record = "Mutex\n";
   if (global) {
-    ObjectFile shown;
-    int place = -1;
-    error = OpenSharedFolder(shown.folder);
-    if (error == ERROR_SUCCESS && created) {
-      error = ClaimGlobal(*hash, shown, place);
-    } else if (error == ERROR_SUCCESS) {
-      place = std::atoi(record.c_str() + end_of_mark + 1);
-      error = JoinGlobal(*hash, place, shown);
-    }
+    // Also when our own processes hold it: they may all have let go before
+    // we held it, and another user may have taken it since.
+    UniqueFd holder;
+    error = ShowGlobalName(*hash, holder);
     if (error != ERROR_SUCCESS) return Fail(error);
-    entry->Show(std::move(shown));
-    new_record += std::to_string(place) + "\n";
+    entry->Show(std::move(holder));
   }
-  if (created && !entry->Finish(new_record)) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  // A record is a line that marks it complete.
+  if (created && !entry->Finish("Mutex\n")) return Fail(ERROR_NOT_ENOUGH_MEMORY);
   return entry;
 }
 

@@ -1,14 +1,17 @@
+#include <fcntl.h>
+#include <unistd.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "kernel/drive_table.h"
+#include "kernel/file.h"
 #include "support/text.h"
+#include "support/unique_fd.h"
 
 namespace w32 {
 namespace {
@@ -35,10 +38,17 @@ std::u16string Trimmed(std::u16string_view text) {
 
 // The file's text: UTF-16LE after its byte order mark, else UTF-8.
 std::optional<std::u16string> ReadProfileText(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
+  const UniqueFd file(OpenRegularFile(path, O_RDONLY));
   if (!file) return std::nullopt;
-  std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
+  std::string bytes;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), chunk, sizeof chunk);
+    if (n == 0) break;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
     std::u16string text((bytes.size() - 2) / 2, u'\0');
     std::memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(char16_t));

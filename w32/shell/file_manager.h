@@ -5,9 +5,9 @@
 
 namespace w32 {
 
-// Asks the file manager to show the items (file URIs) selected in their
-// folders, on the bus DBUS_SESSION_BUS_ADDRESS names; true when it answered
-// without an error. The bus may start the file manager to answer.
+// Asks the running file manager to show the items (file URIs) selected in
+// their folders, on the bus DBUS_SESSION_BUS_ADDRESS names; true when it
+// answered without an error within a second. None is started for the call.
 bool ShowItemsInFileManager(const std::vector<std::string>& uris);
 
 }  // namespace w32

@@ -117,20 +117,6 @@ std::string Resolve(const Folder& folder) {
   return std::string();
 }
 
-// Creates the missing folders of an absolute path, private to the user.
-bool CreateFolders(const std::string& path) {
-  size_t slash = 0;
-  do {
-    slash = path.find('/', slash + 1);
-    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
-  } while (slash != std::string::npos);
-  struct stat status;
-  if (::stat(path.c_str(), &status) != 0) return false;
-  if (S_ISDIR(status.st_mode)) return true;
-  errno = ENOTDIR;  // a file holds the folder's name
-  return false;
-}
-
 // The folder checked and, when asked, created: S_OK, or the failure the
 // platform gives (E_FAIL for a missing folder, the creation's own error).
 HRESULT Verify(const std::string& path, bool create, bool dont_verify) {
@@ -138,7 +124,7 @@ HRESULT Verify(const std::string& path, bool create, bool dont_verify) {
   struct stat status;
   if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return S_OK;
   if (!create) return E_FAIL;
-  return CreateFolders(path) ? S_OK : HRESULT_FROM_WIN32(ErrorFromErrno(errno));
+  return CreateUserFolders(path) ? S_OK : HRESULT_FROM_WIN32(ErrorFromErrno(errno));
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ bool OpenWithDesktop(const std::string& folder) {
 // SHOpenFolderAndSelectItems: with no children, the item of a file system
 // list shown selected by the desktop's file manager
 // (org.freedesktop.FileManager1.ShowItems on the session bus); without one,
-// its folder opened through xdg-open. Children of a folder list are not
+// or when it refuses or does not answer within a second, its folder opened
+// through xdg-open. Children of a folder list are not
 // provided (E_NOTIMPL); other lists are refused (E_INVALIDARG).
 HRESULT WINAPI SHOpenFolderAndSelectItems(PCIDLIST_ABSOLUTE pidlFolder, UINT cidl, PCUITEMID_CHILD_ARRAY, DWORD) {
   if (cidl != 0) return E_NOTIMPL;

@@ -12,7 +12,7 @@ namespace w32 {
 namespace {
 
 bool WriteWholeFile(const std::string& path, std::string_view bytes, DWORD* error) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
   if (fd < 0) {
     *error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
     return false;

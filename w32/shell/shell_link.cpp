@@ -129,7 +129,8 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   }
 
   // IShellLinkW. With SLGP_RAWPATH a target holding a variable comes back
-  // unexpanded; the find data are the target's as it is now.
+  // unexpanded; the find data are the target's as it is now. A path longer
+  // than the buffer fails with ERROR_INSUFFICIENT_BUFFER and an empty buffer.
   HRESULT STDMETHODCALLTYPE GetPath(LPWSTR file, int size, WIN32_FIND_DATAW* data, DWORD flags) override {
     std::lock_guard<std::mutex> guard(lock_);
     if (file == nullptr || size <= 0) return E_INVALIDARG;
@@ -140,6 +141,10 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
       path = NativeForm(location_);
     }
     if (data != nullptr) FindDataOf(TargetNow(), data);
+    if (path.size() >= static_cast<size_t>(size)) {  // never cut to a path that names something else
+      file[0] = 0;
+      return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
     CopyOut(path, file, size);
     return path.empty() ? S_FALSE : S_OK;
   }
@@ -205,7 +210,7 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     if (name == nullptr) return E_INVALIDARG;
     std::string path;
     if (!ToNativePath(name, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenRegularFile(path, O_RDONLY);
     if (fd < 0) return HRESULT_FROM_WIN32(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
     std::vector<uint8_t> bytes(kLargestLinkFile + 1);
     size_t used = 0;

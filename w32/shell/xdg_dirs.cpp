@@ -1,12 +1,15 @@
 #include "shell/xdg_dirs.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
+#include "kernel/file.h"
 #include "support/shell_settings.h"
 #include "support/user_entry.h"
 
@@ -24,8 +27,12 @@ std::string Join(const std::string& folder, std::string_view name) {
 }
 
 bool ReadFile(const std::string& path, std::string* text) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
+  const int fd = OpenRegularFile(path, O_RDONLY);
+  FILE* file = fd < 0 ? nullptr : ::fdopen(fd, "rb");
+  if (file == nullptr) {
+    if (fd >= 0) ::close(fd);
+    return false;
+  }
   text->assign(kUserDirsLimit, '\0');
   text->resize(std::fread(text->data(), 1, kUserDirsLimit, file));
   const bool read = std::ferror(file) == 0;
@@ -85,6 +92,19 @@ std::string XdgUserDir(const char* key, const char* under_home) {
     if (!value.empty()) return value;
   }
   return Join(home, under_home);
+}
+
+bool CreateUserFolders(const std::string& path) {
+  size_t slash = 0;
+  do {
+    slash = path.find('/', slash + 1);
+    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
+  } while (slash != std::string::npos);
+  struct stat status;
+  if (::stat(path.c_str(), &status) != 0) return false;
+  if (S_ISDIR(status.st_mode)) return true;
+  errno = ENOTDIR;  // a file holds the folder's name
+  return false;
 }
 
 std::string XdgSystemDir(const char* variable, const char* defaults, const char* name) {

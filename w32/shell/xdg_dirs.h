@@ -18,6 +18,10 @@ std::string XdgBaseDir(const char* variable, const char* under_home);
 // that cannot be read counts as absent. Empty without a home.
 std::string XdgUserDir(const char* key, const char* under_home);
 
+// Creates the missing folders of an absolute path, private to the user;
+// false with errno when one cannot be made or a file holds the path.
+bool CreateUserFolders(const std::string& path);
+
 // A machine-wide folder `name` below one of the folders of a list such as
 // XDG_DATA_DIRS (`defaults` when unset): the first entry that holds it, else
 // the first entry.

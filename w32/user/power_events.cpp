@@ -9,12 +9,17 @@
 // PBT_APMRESUMESUSPEND, in the platform's order, and the inhibitor is taken
 // again. Linux has no sleep query a program may refuse, so
 // PBT_APMQUERYSUSPEND never comes from here.
+//
+// Anyone on the bus may send a signal addressed to us: PrepareForSleep counts
+// only from the connection that owns org.freedesktop.login1 now, as the bus
+// itself tells (GetNameOwner, then its NameOwnerChanged signals).
 #include "user/power_events.h"
 
 #include <unistd.h>
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,6 +36,10 @@ constexpr char kManager[] = "org.freedesktop.login1.Manager";
 constexpr char kSleepSignals[] =
     "type='signal',sender='org.freedesktop.login1',interface='org.freedesktop.login1.Manager',"
     "member='PrepareForSleep',path='/org/freedesktop/login1'";
+constexpr char kBus[] = "org.freedesktop.DBus";
+constexpr char kLoginOwnerChanges[] =
+    "type='signal',sender='org.freedesktop.DBus',interface='org.freedesktop.DBus',member='NameOwnerChanged',"
+    "arg0='org.freedesktop.login1'";
 constexpr char kDefaultSystemBus[] = "unix:path=/var/run/dbus/system_bus_socket";
 constexpr int kReplyTimeoutMs = 5000;
 
@@ -60,6 +69,46 @@ int TakeDelayInhibitor(const BusApi& api, DBusConnection* connection) {
   return fd;
 }
 
+// The unique name of the connection that owns org.freedesktop.login1 now;
+// empty when none does.
+std::string LoginOwner(const BusApi& api, DBusConnection* connection) {
+  Message call(api.dbus_message_new_method_call(kBus, "/org/freedesktop/DBus", kBus, "GetNameOwner"),
+               MessageUnref{&api});
+  const char* name = kLogin;
+  if (call == nullptr || !api.dbus_message_append_args(call.get(), DBUS_TYPE_STRING, &name, DBUS_TYPE_INVALID)) {
+    return std::string();
+  }
+  DBusError error;
+  api.dbus_error_init(&error);
+  Message reply(api.dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
+                MessageUnref{&api});
+  const char* owner = nullptr;
+  std::string found;
+  if (reply != nullptr && api.dbus_message_get_args(reply.get(), &error, DBUS_TYPE_STRING, &owner, DBUS_TYPE_INVALID)) {
+    found = owner;
+  }
+  api.dbus_error_free(&error);
+  return found;
+}
+
+// A NameOwnerChanged of the bus itself (no other connection can speak as
+// org.freedesktop.DBus) that moves org.freedesktop.login1: its new owner.
+bool LoginOwnerChange(const BusApi& api, DBusMessage* message, std::string* owner) {
+  const char* sender = api.dbus_message_get_sender(message);
+  const char* name = nullptr;
+  const char* old_owner = nullptr;
+  const char* new_owner = nullptr;
+  if (!api.dbus_message_is_signal(message, kBus, "NameOwnerChanged") || sender == nullptr ||
+      std::strcmp(sender, kBus) != 0 ||
+      !api.dbus_message_get_args(message, nullptr, DBUS_TYPE_STRING, &name, DBUS_TYPE_STRING, &old_owner,
+                                 DBUS_TYPE_STRING, &new_owner, DBUS_TYPE_INVALID) ||
+      std::strcmp(name, kLogin) != 0) {
+    return false;
+  }
+  *owner = new_owner;
+  return true;
+}
+
 void BroadcastPower(WPARAM event) { host::Broadcast(WM_POWERBROADCAST, event); }
 
 void WatchPowerEvents() {
@@ -71,6 +120,9 @@ void WatchPowerEvents() {
   DBusError error;
   api->dbus_error_init(&error);
   api->dbus_bus_add_match(connection, kSleepSignals, &error);
+  if (!api->dbus_error_is_set(&error)) api->dbus_bus_add_match(connection, kLoginOwnerChanges, &error);
+  // Asked once its changes are watched, so that none is missed.
+  std::string owner = LoginOwner(*api, connection);
   int inhibitor = -1;
   if (!api->dbus_error_is_set(&error) && api->dbus_connection_can_send_type(connection, DBUS_TYPE_UNIX_FD)) {
     inhibitor = TakeDelayInhibitor(*api, connection);
@@ -81,8 +133,10 @@ void WatchPowerEvents() {
   while (listening && api->dbus_connection_read_write(connection, -1)) {
     while (DBusMessage* raw = api->dbus_connection_pop_message(connection)) {
       Message message(raw, MessageUnref{api});
+      if (LoginOwnerChange(*api, raw, &owner)) continue;
+      const char* sender = api->dbus_message_get_sender(raw);
       dbus_bool_t sleeping = FALSE;
-      if (!api->dbus_message_is_signal(raw, kManager, "PrepareForSleep") ||
+      if (!api->dbus_message_is_signal(raw, kManager, "PrepareForSleep") || sender == nullptr || owner != sender ||
           !api->dbus_message_get_args(raw, nullptr, DBUS_TYPE_BOOLEAN, &sleeping, DBUS_TYPE_INVALID)) {
         continue;
       }

@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -20,12 +21,16 @@ using w32_test::BusService;
 using w32_test::PrivateBus;
 
 // A stand-in for the desktop's file manager: records the items of each
-// ShowItems and answers with an error when told to.
+// ShowItems, and shows them, refuses or never answers.
+enum class Answer { kShow, kRefuse, kNever };
+
 class StandInFileManager {
  public:
-  StandInFileManager(const std::string& address, bool refuse)
+  StandInFileManager(const std::string& address, Answer answer)
       : service_(address, "org.freedesktop.FileManager1",
-                 [this, refuse](DBusConnection* connection, DBusMessage* message) { Answer(connection, message, refuse); }) {}
+                 [this, answer](DBusConnection* connection, DBusMessage* message) {
+                   Take(connection, message, answer);
+                 }) {}
   bool serving() const { return service_.serving(); }
   std::vector<std::string> Shown() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -33,7 +38,7 @@ class StandInFileManager {
   }
 
  private:
-  void Answer(DBusConnection* connection, DBusMessage* message, bool refuse) {
+  void Take(DBusConnection* connection, DBusMessage* message, Answer answer) {
     if (!dbus_message_is_method_call(message, "org.freedesktop.FileManager1", "ShowItems")) return;
     char** items = nullptr;
     int count = 0;
@@ -44,7 +49,8 @@ class StandInFileManager {
       for (int i = 0; i < count; ++i) shown_.push_back(items[i]);
       dbus_free_string_array(items);
     }
-    DBusMessage* reply = refuse ? dbus_message_new_error(message, DBUS_ERROR_FAILED, "refused")
+    if (answer == Answer::kNever) return;
+    DBusMessage* reply = answer == Answer::kRefuse ? dbus_message_new_error(message, DBUS_ERROR_FAILED, "refused")
                                 : dbus_message_new_method_return(message);
     dbus_connection_send(connection, reply, nullptr);
     dbus_connection_flush(connection);
@@ -74,7 +80,7 @@ TEST(OpenFolder, TheFileManagerShowsTheItemSelected) {
   mkdir(folder.c_str(), 0700);
   std::ofstream(folder + "/caf\xc3\xa9 #1.txt") << "x";
   {
-    StandInFileManager manager(bus.address(), false);
+    StandInFileManager manager(bus.address(), Answer::kShow);
     ASSERT_TRUE(manager.serving());
     EXPECT_EQ(ShowItem(u"/nonexistent/item"), HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(ShowItem(u"relative/item"), E_INVALIDARG);
@@ -86,12 +92,15 @@ TEST(OpenFolder, TheFileManagerShowsTheItemSelected) {
     for (char c : folder) uri += c == ' ' ? std::string("%20") : std::string(1, c);
     EXPECT_EQ(manager.Shown(), std::vector<std::string>{uri + "/caf%C3%A9%20%231.txt"});
   }
-  {
-    // A file manager that refuses leaves xdg-open, which a PATH without it lacks.
-    StandInFileManager manager(bus.address(), true);
+  for (Answer answer : {Answer::kRefuse, Answer::kNever}) {
+    // A file manager that refuses, or does not answer within about a second,
+    // leaves xdg-open, which a PATH without it lacks.
+    StandInFileManager manager(bus.address(), answer);
     const std::string saved_path = std::getenv("PATH");
     setenv("PATH", "/nonexistent", 1);
+    const auto asked = std::chrono::steady_clock::now();
     EXPECT_EQ(ShowItem(u"/"), E_FAIL);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));  // not the bus's 25 s, nor 10 s
     setenv("PATH", saved_path.c_str(), 1);
     EXPECT_EQ(manager.Shown(), std::vector<std::string>{"file:///"});
   }
