@@ -3,10 +3,10 @@
 # only names what is missing, on one line, and fails.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
+packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev libblkid-dev dbus-daemon pci.ids)
 # What the tests run against: the trash's and the link format's own readers,
-# a FUSE mount, disc images.
-packages+=(trash-cli liblnk-utils bindfs xorriso)
+# a FUSE mount, disc images (ISO 9660 alone, and with UDF).
+packages+=(trash-cli liblnk-utils bindfs xorriso genisoimage)
 check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;
