@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -29,12 +30,19 @@ constexpr unsigned kKernelEvents = 1;  // the uevent multicast group of the kern
 
 int Index(char16_t letter) { return letter - u'A'; }
 
-bool HoldsDisc(const std::string& drive) {
+// A drive that is still reading a new disc's table of contents says so, for
+// a few seconds; it is asked again until it settles, this long at most.
+constexpr auto kSettleTime = std::chrono::seconds(10);
+constexpr int kSettleRetryMs = 250;
+
+enum class Medium { kNone, kDisc, kSettling };
+
+Medium DriveMedium(const std::string& drive) {
   const int fd = ::open(SysPath("/dev/" + drive).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return Medium::kNone;
   const int status = ::ioctl(fd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
   ::close(fd);
-  return status == CDS_DISC_OK;
+  return status == CDS_DISC_OK ? Medium::kDisc : status == CDS_DRIVE_NOT_READY ? Medium::kSettling : Medium::kNone;
 }
 
 void Announce(const VolumeChange& change) {
@@ -56,12 +64,17 @@ class DeviceWatch {
     const int uevents = OpenUevents();
     volumes_ = RefreshDrives();
     for (const DriveVolume& volume : volumes_) {
-      if (volume.optical) media_[Index(volume.letter)] = volume.mount_id != 0 || HoldsDisc(volume.device);
+      if (volume.optical) media_[Index(volume.letter)] = volume.mount_id != 0 || DriveMedium(volume.device) == Medium::kDisc;
     }
     pollfd watched[2] = {{live ? mounts : -1, POLLPRI, 0}, {uevents, POLLIN, 0}};
     if (watched[0].fd < 0 && watched[1].fd < 0) return;
     while (true) {
-      if (::poll(watched, 2, -1) < 0) continue;  // EINTR
+      const int ready = ::poll(watched, 2, settling_.empty() ? -1 : kSettleRetryMs);
+      if (ready < 0) continue;  // EINTR
+      if (ready == 0) {
+        for (const auto& [drive, deadline] : std::map<std::string, Clock::time_point>(settling_)) CheckMedia(drive);
+        continue;
+      }
       if ((watched[0].revents & (POLLPRI | POLLERR)) != 0) OnMountsChanged();
       if ((watched[1].revents & (POLLIN | POLLERR)) != 0) OnUevent(uevents);
     }
@@ -120,15 +133,24 @@ class DeviceWatch {
     for (const DriveVolume& volume : volumes_) {
       if (!volume.optical || (!only.empty() && volume.device != only)) continue;
       bool& announced = media_[Index(volume.letter)];
-      const bool present = volume.mount_id != 0 || HoldsDisc(volume.device);
+      const Medium medium = volume.mount_id != 0 ? Medium::kDisc : DriveMedium(volume.device);
+      if (medium == Medium::kSettling) {
+        const auto deadline = settling_.emplace(volume.device, Clock::now() + kSettleTime).first->second;
+        if (Clock::now() < deadline) continue;  // asked again at the next pause
+      }
+      settling_.erase(volume.device);
+      const bool present = medium == Medium::kDisc;
       if (present == announced) continue;
       announced = present;
       Announce({present ? WPARAM{DBT_DEVICEARRIVAL} : WPARAM{DBT_DEVICEREMOVECOMPLETE}, volume.letter, DBTF_MEDIA});
     }
   }
 
+  using Clock = std::chrono::steady_clock;
+
   std::vector<DriveVolume> volumes_;
   AnnouncedMedia media_{};
+  std::map<std::string, Clock::time_point> settling_;  // drives not ready yet, until when they are asked
 };
 
 }  // namespace
