@@ -34,7 +34,8 @@ std::optional<DiscKind> VideoCdIn(DiscTree& tree, const std::vector<DiscTree::En
                                   const char* info) {
   const DiscTree::Entry* found = Find(root, folder);
   if (found == nullptr || !found->folder) return std::nullopt;
-  const DiscTree::Entry* file = Find(tree.List(*found), info);
+  const std::vector<DiscTree::Entry> entries = tree.List(*found);
+  const DiscTree::Entry* file = Find(entries, info);
   if (file == nullptr || file->folder) return std::nullopt;
   return VideoCdKind(tree.Head(*file, 11));
 }
@@ -48,9 +49,8 @@ DiscKind DataDiscKind(DiscTree& tree) {
     return found != nullptr && found->folder ? found : nullptr;
   };
   if (folder("DVD_RTAV") != nullptr) return kDvdVr;
-  if (const DiscTree::Entry* audio = folder("AUDIO_TS"); audio != nullptr && Find(tree.List(*audio), "AUDIO_TS.IFO")) {
-    return kDvdAudio;
-  }
+  const DiscTree::Entry* audio = folder("AUDIO_TS");
+  if (audio != nullptr && Find(tree.List(*audio), "AUDIO_TS.IFO") != nullptr) return kDvdAudio;
   if (folder("VIDEO_TS") != nullptr) return kDvdVideo;
   if (const std::optional<DiscKind> svcd = VideoCdIn(tree, root, "SVCD", "INFO.SVD")) return *svcd;
   if (const std::optional<DiscKind> vcd = VideoCdIn(tree, root, "VCD", "INFO.VCD")) return *vcd;

@@ -70,9 +70,10 @@ std::u16string NativeForm(const std::u16string& location) {
 // Where a drive-form location on the volume with `serial` is now: under the
 // letter it was saved with while that letter still holds the volume, else
 // under the letter that does; null when the volume is not present. A
-// location without a serial (no volume identity) is taken as it is.
+// location without a serial (no volume identity), and one on C:, the system's
+// drive wherever the link was made, is taken as it is.
 std::optional<std::u16string> LocationNow(const std::u16string& location, DWORD serial) {
-  if (serial == 0 || location.size() < 2 || location[1] != u':') return location;
+  if (serial == 0 || location.size() < 2 || location[1] != u':' || AsciiLower(location[0]) == u'c') return location;
   const auto holds = [&](char16_t letter) {
     DriveVolume volume;
     return LookupDrive(letter, &volume) && !volume.root.empty() && VolumeSerial(volume.uuid) == serial;

@@ -72,7 +72,7 @@ class DeviceWatch {
       const int ready = ::poll(watched, 2, settling_.empty() ? -1 : kSettleRetryMs);
       if (ready < 0) continue;  // EINTR
       if (ready == 0) {
-        for (const auto& [drive, deadline] : std::map<std::string, Clock::time_point>(settling_)) CheckMedia(drive);
+        AskSettlingDrives();
         continue;
       }
       if ((watched[0].revents & (POLLPRI | POLLERR)) != 0) OnMountsChanged();
@@ -125,6 +125,21 @@ class DeviceWatch {
     }
     const std::string drive = OpticalMediaEvent(uevent);
     if (!drive.empty()) CheckMedia(drive);
+  }
+
+  // A drive gone meanwhile is no longer asked.
+  void AskSettlingDrives() {
+    const std::map<std::string, Clock::time_point> asked = settling_;
+    for (const auto& entry : asked) {
+      const bool present = std::any_of(volumes_.begin(), volumes_.end(), [&](const DriveVolume& volume) {
+        return volume.optical && volume.device == entry.first;
+      });
+      if (present) {
+        CheckMedia(entry.first);
+      } else {
+        settling_.erase(entry.first);
+      }
+    }
   }
 
   // Announces each optical drive (or the one named) whose disc came or went
