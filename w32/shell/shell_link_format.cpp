@@ -223,7 +223,7 @@ void WriteVolumeId(ByteWriter& out, const ShellLinkData& link) {
     out.AnsiZ(link.label);
   } else {
     out.U32(kVolumeLabelIsUnicode);
-    out.U32(kVolumeLabelIsUnicode + 4);
+    out.U32(kVolumeLabelIsUnicode);  // the label follows this field
     out.WideZ(link.label);
   }
   out.Patch32(start, static_cast<uint32_t>(out.size() - start));
