@@ -3,11 +3,12 @@
 # only names what is missing, on one line, and fails.
 set -euo pipefail
 
-packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev dbus-daemon pci.ids)
+packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-dev libdbus-1-dev libblkid-dev dbus-daemon pci.ids)
 # What the tests run against: the trash's and the link format's own readers,
-# a FUSE mount, disc images, the system bus's policy for the login manager,
-# the type checker of the stubs. An install (--check) needs none of them.
-test_packages=(trash-cli liblnk-utils bindfs xorriso systemd mypy)
+# a FUSE mount, disc images (ISO 9660 alone, and with UDF), the system bus's
+# policy for the login manager, the type checker of the stubs. An install
+# (--check) needs none of them.
+test_packages=(trash-cli liblnk-utils bindfs xorriso genisoimage systemd mypy)
 check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;

@@ -1,5 +1,6 @@
 // The detector component over Linux: optical drives through the CD-ROM
-// ioctls, names and display facts from sysfs, cameras from video4linux.
+// ioctls, udisks2 and the disc itself, names and display facts from sysfs,
+// cameras from USB still-image devices and video4linux.
 #include <fcntl.h>
 #include <linux/cdrom.h>
 #include <sys/ioctl.h>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -15,6 +17,7 @@
 #include "support/sysroot.h"
 #include "disc_layout.h"
 #include "linux_devices.h"
+#include "udisks_eject.h"
 
 namespace detector_component {
 namespace {
@@ -50,6 +53,19 @@ class OpticalDrive {
   HRESULT status() const { return status_; }
   const std::string& device() const { return device_; }
 
+  // Reads the disc itself, as its sectors lie.
+  bool ReadAt(uint64_t offset, size_t size, uint8_t* out) const {
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      out += n;
+      offset += static_cast<uint64_t>(n);
+      size -= static_cast<size_t>(n);
+    }
+    return true;
+  }
+
   // The ioctl's result, or -1 with the failure kept.
   int Control(unsigned long request, unsigned long argument) {
     const int result = ::ioctl(fd_, request, argument);
@@ -82,16 +98,29 @@ class DeviceDetector : public DetectorObject {
     const int drive_status = optical.Control(CDROM_DRIVE_STATUS, CDSL_CURRENT);
     if (drive_status < 0) return optical.status();
     const int disc_status = drive_status == CDS_DISC_OK ? optical.Control(CDROM_DISC_STATUS, 0) : CDS_NO_INFO;
-    const DWORD found = DiscKindOf(drive_status, disc_status, MountPointOf(optical.device()));
+    // The disc's own file system, so the kind is known before anything mounts
+    // it; through its mount where the device cannot be read.
+    std::unique_ptr<DiscTree> tree;
+    if (drive_status == CDS_DISC_OK) {
+      tree = OpenDiscTree([&](uint64_t offset, size_t size, uint8_t* out) { return optical.ReadAt(offset, size, out); });
+      const std::string mounted = tree ? std::string() : MountPointOf(optical.device());
+      if (!mounted.empty()) tree = OpenMountedTree(mounted);
+    }
+    const DWORD found = DiscKindOf(drive_status, disc_status, tree.get());
     if (found == 0) return E_FAIL;
     *kind = found;
     return S_OK;
   }
 
-  // 1 opens the tray, 2 closes it.
+  // 1 opens the tray, 2 closes it. The kernel refuses to eject a drive
+  // that a mount holds: udisks2 unmounts and ejects it then, as the desktop does.
   HRESULT STDMETHODCALLTYPE ChangeDoorStatus(BYTE drive, DWORD command) override {
     if (command != 1 && command != 2) return E_INVALIDARG;
     OpticalDrive optical(drive);
+    if (command == 1 && IsOpticalDevice(optical.device()) && !MountPointOf(optical.device()).empty() &&
+        EjectThroughUdisks(optical.device())) {
+      return S_OK;
+    }
     if (FAILED(optical.status())) return optical.status();
     if (optical.Control(command == 1 ? CDROMEJECT : CDROMCLOSETRAY, 0) < 0) return optical.status();
     return S_OK;

@@ -157,6 +157,19 @@ int ConnectedDisplays() {
 }
 
 std::string FirstCamera() {
+  // Interfaces are named "BUS-PORT:CONFIG.INTERFACE" beside their device "BUS-PORT".
+  for (const std::string& name : Entries("/sys/bus/usb/devices")) {
+    const size_t colon = name.find(':');
+    if (colon == std::string::npos || w32::ReadSysValue("/sys/bus/usb/devices/" + name + "/bInterfaceClass") != "06") {
+      continue;
+    }
+    const std::string device = "/sys/bus/usb/devices/" + name.substr(0, colon);
+    const std::string maker = w32::ReadSysValue(device + "/manufacturer");
+    const std::string product = w32::ReadSysValue(device + "/product");
+    if (!maker.empty() && !product.empty()) return product.compare(0, maker.size(), maker) == 0 ? product : maker + " " + product;
+    if (!maker.empty() || !product.empty()) return maker + product;
+    return w32::ReadSysValue(device + "/idVendor") + ":" + w32::ReadSysValue(device + "/idProduct");
+  }
   for (const std::string& name : Entries("/sys/class/video4linux")) {
     const std::string index = w32::ReadSysValue("/sys/class/video4linux/" + name + "/index");
     if (!index.empty() && index != "0") continue;  // a camera's further nodes (metadata)

@@ -1,7 +1,7 @@
 #pragma once
 // What the component reads of Linux, below W32_SYSROOT: the drive behind a
 // letter, the kernel's CD-ROM capability table, sysfs names, DRM display
-// adapters and connectors, video4linux cameras.
+// adapters and connectors, USB still-image devices and video4linux cameras.
 #include <windows.h>
 
 #include <string>
@@ -29,7 +29,9 @@ bool DisplayAdapter(DWORD* vendor, DWORD* device);
 // Connected displays of every DRM card; -1 when there is no DRM.
 int ConnectedDisplays();
 
-// The name of the first video4linux capture device; empty when none.
+// The first camera: a USB still-image device (interface class 6: PTP and
+// MTP cameras, phones in photo mode) named "MANUFACTURER PRODUCT", else the
+// first video4linux capture device; empty when none.
 std::string FirstCamera();
 
 std::u16string Utf16(std::string_view text);

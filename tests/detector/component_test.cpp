@@ -1,17 +1,23 @@
 // The detector component against a machine made in a folder (W32_SYSROOT):
 // its drive table, CD-ROM capability table, sysfs names, DRM cards and
 // cameras; and the disc kinds by drive status, disc status and layout.
+#include <dbus/dbus.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <linux/cdrom.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <mutex>
+#include <vector>
 #include <string>
 
 #include "device_detector.h"
+#include "../w32/private_bus.h"
 #include "disc_layout.h"
 #include "linux_devices.h"
 
@@ -156,6 +162,84 @@ TEST_F(Component, DisplayAdapterDisplaysAndCamera) {
   EXPECT_EQ(detector_->Detach(), S_OK);
 }
 
+// A mounted disc is ejected through udisks2 (here a stand-in on a bus of
+// our own): its file system unmounted, then its drive ejected; without
+// udisks2, or when it refuses, through the ioctl, which fails on this machine.
+TEST_F(Component, EjectOfAMountedDiscAsksUdisks) {
+  machine.Write("/proc/self/mountinfo",
+                "27 1 254:0 / / rw - ext4 /dev/vda rw\n60 27 8:17 / /media/u/KEY rw - vfat /dev/sdb1 rw\n"
+                "61 27 11:0 / /media/u/DISC ro - iso9660 /dev/sr0 ro\n");
+  w32_test::PrivateBus bus;
+  ASSERT_FALSE(bus.address().empty());
+  setenv("DBUS_SYSTEM_BUS_ADDRESS", bus.address().c_str(), 1);
+  EXPECT_EQ(detector_->ChangeDoorStatus(kD, 1), E_FAIL);  // no udisks2 on the bus
+  for (const bool refuse : {false, true}) {
+    std::mutex lock;
+    std::vector<std::string> calls;
+    w32_test::BusService udisks(bus.address(), "org.freedesktop.UDisks2", [&](DBusConnection* connection, DBusMessage* call) {
+      if (dbus_message_get_type(call) != DBUS_MESSAGE_TYPE_METHOD_CALL) return;
+      const std::string member = dbus_message_get_member(call);
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        calls.push_back(std::string(dbus_message_get_path(call)) + " " + member);
+      }
+      DBusMessage* reply = refuse && member == "Unmount"
+                               ? dbus_message_new_error(call, "org.freedesktop.UDisks2.Error.DeviceBusy", "busy")
+                               : dbus_message_new_method_return(call);
+      if (member == "Get") {
+        DBusMessageIter out, variant;
+        const char* drive = "/org/freedesktop/UDisks2/drives/HL_DT_ST_DVDRAM";
+        dbus_message_iter_init_append(reply, &out);
+        dbus_message_iter_open_container(&out, DBUS_TYPE_VARIANT, "o", &variant);
+        dbus_message_iter_append_basic(&variant, DBUS_TYPE_OBJECT_PATH, &drive);
+        dbus_message_iter_close_container(&out, &variant);
+      }
+      dbus_connection_send(connection, reply, nullptr);
+      dbus_message_unref(reply);
+    });
+    ASSERT_TRUE(udisks.serving());
+    EXPECT_EQ(detector_->ChangeDoorStatus(kD, 1), refuse ? E_FAIL : S_OK);
+    std::vector<std::string> expected = {"/org/freedesktop/UDisks2/block_devices/sr0 Get",
+                                         "/org/freedesktop/UDisks2/block_devices/sr0 Unmount"};
+    if (!refuse) expected.push_back("/org/freedesktop/UDisks2/drives/HL_DT_ST_DVDRAM Eject");
+    std::lock_guard<std::mutex> guard(lock);
+    EXPECT_EQ(calls, expected);
+  }
+  unsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+  machine.Write("/proc/self/mountinfo",
+                "27 1 254:0 / / rw - ext4 /dev/vda rw\n60 27 8:17 / /media/u/KEY rw - vfat /dev/sdb1 rw\n");
+}
+
+// Still-image USB devices (PTP/MTP cameras, phones in photo mode) come before webcams.
+TEST_F(Component, CamerasAreStillImageDevicesFirst) {
+  const struct {
+    const char* interface_class;
+    const char* maker;
+    const char* product;
+    std::u16string camera;
+  } cases[] = {
+      {"0e", "Logitech", "Webcam C270", u"Integrated Camera"},  // video class: a webcam
+      {"06", "Canon Inc.", "Canon Digital Camera", u"Canon Inc. Canon Digital Camera"},
+      {"06", "SAMSUNG", "SAMSUNG Android", u"SAMSUNG Android"},
+      {"06", "", "", u"04a9:3218"},
+  };
+  for (const auto& c : cases) {
+    std::system(("rm -rf " + machine.root + "/sys/bus/usb && mkdir -p " + machine.root + "/sys/bus/usb/devices/1-2:1.0 " +
+                 machine.root + "/sys/bus/usb/devices/1-2")
+                    .c_str());
+    machine.Write("/sys/bus/usb/devices/1-2:1.0/bInterfaceClass", std::string(c.interface_class) + "\n");
+    if (*c.maker != 0) machine.Write("/sys/bus/usb/devices/1-2/manufacturer", std::string(c.maker) + "\n");
+    if (*c.product != 0) machine.Write("/sys/bus/usb/devices/1-2/product", std::string(c.product) + "\n");
+    machine.Write("/sys/bus/usb/devices/1-2/idVendor", "04a9\n");
+    machine.Write("/sys/bus/usb/devices/1-2/idProduct", "3218\n");
+    WCHAR* name = nullptr;
+    EXPECT_EQ(detector_->EnumWIACameraDevice(0, &name), S_OK);
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(std::u16string(name), c.camera);
+  }
+  std::system(("rm -rf " + machine.root + "/sys/bus/usb").c_str());
+}
+
 TEST(OpticalDriveKind, TheMostTheDriveCanDo) {
   const std::string only_reads = "drive name:\tsr0\nCan write CD-R:\t0\nCan read DVD:\t0\n";
   const std::string rewriter = "drive name:\tsr0\nCan write CD-R:\t1\nCan write CD-RW:\t1\nCan read DVD:\t0\n";
@@ -165,7 +249,9 @@ TEST(OpticalDriveKind, TheMostTheDriveCanDo) {
   EXPECT_EQ(detector_component::OpticalDriveKind("", "sr0"), 0u);
 }
 
-TEST(DiscKind, ByStatusAndLayout) {
+// A disc's kind by its layout, read through the mount point and, without
+// mounting, from ISO 9660 and UDF images of the same folders.
+TEST(DiscKind, ByLayoutMountedOrReadFromTheDisc) {
   char pattern[] = "/tmp/detector-disc-XXXXXX";
   const std::string base = mkdtemp(pattern);
   const auto disc = [&](const std::string& name, const std::string& file, const std::string& bytes) {
@@ -193,27 +279,48 @@ TEST(DiscKind, ByStatusAndLayout) {
       {disc("short", "VCD/INFO.VCD", "VIDEO"), detector_component::kData},
       {disc("data", "photos/a.jpg", "x"), detector_component::kData},
   };
-  for (const auto& c : layouts) EXPECT_EQ(detector_component::DataDiscKind(c.root), c.kind) << c.root;
+  for (const auto& c : layouts) {
+    auto mounted = detector_component::OpenMountedTree(c.root);
+    EXPECT_EQ(detector_component::DataDiscKind(*mounted), c.kind) << c.root;
+    // ISO 9660 alone; UDF with its ISO 9660 descriptors wiped, so only UDF can answer.
+    const std::string iso = c.root + ".iso", udf = c.root + ".udf";
+    ASSERT_EQ(std::system(("xorriso -as mkisofs -quiet -o '" + iso + "' '" + c.root + "' 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("genisoimage -quiet -udf -o '" + udf + "' '" + c.root + "' 2>/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("printf '\\0\\0\\0\\0\\0\\0' | dd of='" + udf +
+                           "' bs=1 seek=32768 conv=notrunc status=none").c_str()), 0);
+    for (const std::string& image : {iso, udf}) {
+      std::ifstream file(image, std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+      auto tree = detector_component::OpenDiscTree([&](uint64_t offset, size_t size, uint8_t* out) {
+        if (offset > bytes.size() || size > bytes.size() - offset) return false;
+        std::copy_n(bytes.data() + offset, size, out);
+        return true;
+      });
+      ASSERT_NE(tree, nullptr) << image;
+      EXPECT_EQ(detector_component::DataDiscKind(*tree), c.kind) << image;
+    }
+  }
+  EXPECT_EQ(detector_component::OpenDiscTree([](uint64_t, size_t, uint8_t*) { return false; }), nullptr);
 
-  const std::string dvd = base + "/dvd";
+  auto dvd = detector_component::OpenMountedTree(base + "/dvd");
   const struct {
     int drive, disc;
-    std::string root;
+    detector_component::DiscTree* tree;
     DWORD kind;
   } statuses[] = {
-      {CDS_NO_DISC, CDS_NO_INFO, "", detector_component::kEmpty},
-      {CDS_TRAY_OPEN, CDS_NO_INFO, "", detector_component::kEmpty},
-      {CDS_DRIVE_NOT_READY, CDS_NO_INFO, "", 0},
-      {CDS_DISC_OK, CDS_AUDIO, "", detector_component::kAudioCd},
-      {CDS_DISC_OK, CDS_MIXED, dvd, detector_component::kAudioCd},
-      {CDS_DISC_OK, CDS_DATA_1, "", detector_component::kData},
-      {CDS_DISC_OK, CDS_XA_2_1, dvd, detector_component::kDvdVideo},
-      {CDS_DISC_OK, CDS_NO_INFO, "", detector_component::kEmpty},
-      {CDS_DISC_OK, CDS_NO_INFO, dvd, detector_component::kDvdVideo},
-      {CDS_DISC_OK, -1, "", 0},
+      {CDS_NO_DISC, CDS_NO_INFO, nullptr, detector_component::kEmpty},
+      {CDS_TRAY_OPEN, CDS_NO_INFO, nullptr, detector_component::kEmpty},
+      {CDS_DRIVE_NOT_READY, CDS_NO_INFO, nullptr, 0},
+      {CDS_DISC_OK, CDS_AUDIO, nullptr, detector_component::kAudioCd},
+      {CDS_DISC_OK, CDS_MIXED, dvd.get(), detector_component::kAudioCd},
+      {CDS_DISC_OK, CDS_DATA_1, nullptr, detector_component::kData},
+      {CDS_DISC_OK, CDS_XA_2_1, dvd.get(), detector_component::kDvdVideo},
+      {CDS_DISC_OK, CDS_NO_INFO, nullptr, detector_component::kEmpty},
+      {CDS_DISC_OK, CDS_NO_INFO, dvd.get(), detector_component::kDvdVideo},
+      {CDS_DISC_OK, -1, nullptr, 0},
   };
   for (const auto& c : statuses) {
-    EXPECT_EQ(detector_component::DiscKindOf(c.drive, c.disc, c.root), c.kind) << c.drive << " " << c.disc;
+    EXPECT_EQ(detector_component::DiscKindOf(c.drive, c.disc, c.tree), c.kind) << c.drive << " " << c.disc;
   }
   std::system(("rm -rf " + base).c_str());
 }

@@ -417,7 +417,12 @@ print(repr(calls))
 _Device.delete_Detector(detector)
 """ % MODULE_FOLDER
         write_ini(None)
-        output = subprocess.check_output(["unshare", "-m", "--propagation", "private", sys.executable, "-c", code])
+        drives = tempfile.mkdtemp(prefix="detector-drives-")  # the letters it remembers
+        try:
+            output = subprocess.check_output(["unshare", "-m", "--propagation", "private", sys.executable, "-c", code],
+                                             env=dict(os.environ, W32_DRIVES=drives))
+        finally:
+            shutil.rmtree(drives)
         calls = eval(output.strip().splitlines()[-1])
         self.assertEqual(len(calls), 2, calls)
         self.assertEqual([call[:2] for call in calls], [(b"DRIVE_CHANGE", b"ARRIVE"), (b"DRIVE_CHANGE", b"REMOVE")])

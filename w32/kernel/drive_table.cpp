@@ -11,9 +11,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <map>
 #include <mutex>
+#include <tuple>
 
 #include "kernel/mount_table.h"
+#include "kernel/volume_identity.h"
+#include "kernel/volume_letters.h"
 #include "support/sysroot.h"
 #include "support/text.h"
 
@@ -64,17 +68,40 @@ enum class SlotKind { kNone, kFixed, kMount, kOptical };
 
 struct Slot {
   SlotKind kind = SlotKind::kNone;
-  std::string key;   // the mount point or the optical drive's block name
+  std::string key;   // the volume's identity ("uuid:...", "mount:SOURCE\tPOINT") or "drive:sr0"
   std::string root;  // now; empty while nothing is mounted there
   std::string device;
   std::string fstype;
   int mount_id = 0;
+  bool present = false;  // the volume is mounted, or the optical drive is there
+  VolumeIdentity identity;
 };
+
+// C: or a letter of the table folder.
+Slot FixedSlot(const std::string& root) {
+  Slot slot;
+  slot.kind = SlotKind::kFixed;
+  slot.key = root;
+  slot.root = root;
+  return slot;
+}
+
+// A volume or optical drive found in one reading of the mount table.
+struct Found {
+  SlotKind kind;
+  std::string key;
+  std::string device;
+  const Mount* mount;  // null for an optical drive without a mounted disc
+  VolumeIdentity identity;
+};
+
+// Identities read from the devices, kept while their mount stays.
+using MountKey = std::tuple<int, std::string, std::string>;  // id, source, point
 
 class DriveTable {
  public:
   DriveTable() {
-    slots_[LetterIndex(u'c')] = Slot{SlotKind::kFixed, "/", "/", {}, {}};
+    slots_[LetterIndex(u'c')] = FixedSlot("/");
     ReadTableFolder();
     mountinfo_fd_ = ::open(SysPath("/proc/self/mountinfo").c_str(), O_RDONLY | O_CLOEXEC);
     struct statfs fs {};
@@ -146,6 +173,8 @@ class DriveTable {
     volume.mount_id = slot.mount_id;
     volume.optical = slot.kind == SlotKind::kOptical;
     volume.folder = slot.kind == SlotKind::kFixed;
+    volume.uuid = slot.identity.uuid;
+    volume.label = slot.identity.label;
     return volume;
   }
 
@@ -159,7 +188,7 @@ class DriveTable {
       std::string root = LinkTarget(folder + "/" + letter + ":");
       if (root.empty()) continue;
       while (root.size() > 1 && root.back() == '/') root.pop_back();
-      slots_[index] = Slot{SlotKind::kFixed, root, root, {}, {}};
+      slots_[index] = FixedSlot(root);
       return;
     }
   }
@@ -176,7 +205,7 @@ class DriveTable {
       if (slot.kind != SlotKind::kNone) continue;  // C: stays "/"
       std::string root = LinkTarget(folder + "/" + name);
       while (root.size() > 1 && root.back() == '/') root.pop_back();
-      slot = Slot{SlotKind::kFixed, root, root, {}, {}};
+      slot = FixedSlot(root);
     }
     ::closedir(dir);
   }
@@ -191,55 +220,124 @@ class DriveTable {
     ReadVolumes();
   }
 
-  // The slot of a key, given the lowest free letter from D: on when new; -1
-  // when every letter is taken.
-  int SlotFor(SlotKind kind, const std::string& key) {
-    for (int i = 0; i < 26; ++i) {
-      if (slots_[i].kind == kind && slots_[i].key == key) return i;
-    }
-    for (int i = LetterIndex(u'd'); i < 26; ++i) {
-      if (slots_[i].kind == SlotKind::kNone) {
-        slots_[i] = Slot{kind, key, {}, {}, {}};
-        return i;
+  const VolumeIdentity& IdentityOf(const Mount& mount, const std::string& device,
+                                   std::map<MountKey, VolumeIdentity>* identities) {
+    const MountKey key{mount.id, mount.source, mount.point};
+    if (const auto now = identities->find(key); now != identities->end()) return now->second;
+    if (const auto known = identities_.find(key); known != identities_.end()) return (*identities)[key] = known->second;
+    return (*identities)[key] = ReadVolumeIdentity(device);
+  }
+
+  // The optical drives and the volumes mounted where desktops mount them, as
+  // the mount table has them now.
+  std::vector<Found> FindVolumes() {
+    std::vector<Found> found;
+    std::map<MountKey, VolumeIdentity> identities;
+    for (const std::string& drive : OpticalDrives()) found.push_back({SlotKind::kOptical, "drive:" + drive, drive, nullptr, {}});
+    for (const Mount& mount : mounts_) {
+      const std::string device = BlockDeviceName(mount.source);
+      std::string key;
+      SlotKind kind = SlotKind::kMount;
+      if (IsOpticalDeviceName(device)) {
+        kind = SlotKind::kOptical;
+        key = "drive:" + device;
+      } else if (IsVolumeMountPoint(mount.point)) {
+        const VolumeIdentity& identity = IdentityOf(mount, device, &identities);
+        key = identity.uuid.empty() ? "mount:" + mount.source + "\t" + mount.point : "uuid:" + identity.uuid;
+      } else {
+        continue;
       }
+      auto same = std::find_if(found.begin(), found.end(), [&](const Found& f) { return f.key == key; });
+      if (same == found.end()) same = found.insert(found.end(), Found{kind, key, device, nullptr, {}});
+      if (same->mount != nullptr) continue;  // the first mount of a volume names its root
+      same->mount = &mount;
+      same->identity = IdentityOf(mount, device, &identities);
+    }
+    identities_ = std::move(identities);
+    return found;
+  }
+
+  int SlotOf(const Found& found) const {
+    for (int i = 0; i < 26; ++i) {
+      if (slots_[i].kind == found.kind && slots_[i].key == found.key) return i;
     }
     return -1;
   }
 
+  void Place(int index, const Found& found) {
+    Slot& slot = slots_[index];
+    slot.kind = found.kind;
+    slot.key = found.key;
+    slot.device = found.device;
+    slot.present = true;
+    slot.identity = found.identity;
+    if (found.mount != nullptr) {
+      slot.root = found.mount->point;
+      slot.fstype = found.mount->fstype;
+      slot.mount_id = found.mount->id;
+    }
+  }
+
+  // A volume keeps its slot in this process while it has one; a volume new
+  // here gets its remembered letter when that is free, else a letter by the
+  // rule of ChooseLetter. Letters of volumes gone are free for others.
   void ReadVolumes() {
     mounts_ = ReadMounts();
+    const std::vector<Found> found = FindVolumes();
+    std::vector<std::string> departed;
+    std::vector<const Found*> arrived;
     for (Slot& slot : slots_) {
-      if (slot.kind == SlotKind::kMount || slot.kind == SlotKind::kOptical) {
-        slot.root.clear();
-        slot.fstype.clear();
-        slot.mount_id = 0;
-        if (slot.kind == SlotKind::kMount) slot.device.clear();
+      if (slot.kind != SlotKind::kMount && slot.kind != SlotKind::kOptical) continue;
+      const bool stays = std::any_of(found.begin(), found.end(),
+                                     [&](const Found& f) { return f.kind == slot.kind && f.key == slot.key; });
+      if (slot.present && !stays) departed.push_back(slot.key);
+      Slot reset;
+      reset.kind = slot.kind;
+      reset.key = slot.key;
+      reset.present = slot.present && stays;
+      slot = std::move(reset);
+    }
+    for (const Found& volume : found) {
+      const int index = SlotOf(volume);
+      if (index < 0 || !slots_[index].present) arrived.push_back(&volume);
+      if (index >= 0) Place(index, volume);
+    }
+    if (arrived.empty() && departed.empty()) return;
+    UpdateRememberedVolumes(DriveTableFolder(), [&](std::vector<RememberedVolume>* remembered) {
+      for (const std::string& key : departed) TouchVolume(remembered, key);
+      bool taken[26] = {};
+      for (int i = 0; i < 26; ++i) taken[i] = slots_[i].kind == SlotKind::kFixed || slots_[i].present;
+      std::vector<const Found*> unplaced;
+      for (const Found* volume : arrived) {
+        const int index = SlotOf(*volume);
+        if (index >= 0 && slots_[index].present) {
+          RememberLetter(remembered, volume->key, static_cast<char16_t>(u'A' + index));
+        } else {
+          unplaced.push_back(volume);
+        }
       }
-    }
-    for (const std::string& drive : OpticalDrives()) {
-      const int index = SlotFor(SlotKind::kOptical, drive);
-      if (index >= 0) slots_[index].device = drive;
-    }
-    for (const Mount& mount : mounts_) {
-      const std::string device = BlockDeviceName(mount.source);
-      int index = -1;
-      if (IsOpticalDeviceName(device)) {
-        index = SlotFor(SlotKind::kOptical, device);
-        if (index >= 0) slots_[index].device = device;
-      } else if (IsVolumeMountPoint(mount.point)) {
-        index = SlotFor(SlotKind::kMount, mount.point);
-        if (index >= 0) slots_[index].device = device;
+      // Those whose remembered letter is free first, so that no newcomer takes it.
+      std::stable_partition(unplaced.begin(), unplaced.end(), [&](const Found* volume) {
+        return std::any_of(remembered->begin(), remembered->end(), [&](const RememberedVolume& r) {
+          return r.key == volume->key && !taken[LetterIndex(r.letter)];
+        });
+      });
+      for (const Found* volume : unplaced) {
+        const char16_t letter = ChooseLetter(*remembered, volume->key, taken);
+        if (letter == 0) continue;  // 23 volumes present: this one has no letter
+        const int index = LetterIndex(letter);
+        slots_[index] = Slot{};
+        Place(index, *volume);
+        taken[index] = true;
+        RememberLetter(remembered, volume->key, letter);
       }
-      if (index < 0 || !slots_[index].root.empty()) continue;  // the first mount of a disc names its root
-      slots_[index].root = mount.point;
-      slots_[index].fstype = mount.fstype;
-      slots_[index].mount_id = mount.id;
-    }
+    });
   }
 
   std::mutex mutex_;
   std::array<Slot, 26> slots_;
   std::vector<Mount> mounts_;
+  std::map<MountKey, VolumeIdentity> identities_;
   int mountinfo_fd_ = -1;
   bool live_mountinfo_ = false;
 };

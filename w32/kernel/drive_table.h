@@ -2,8 +2,10 @@
 // Drive letters over native paths. C: is "/"; further letters come from the
 // drive table folder (W32_DRIVES), from mounts under /media, /run/media and
 // /mnt, and from every optical drive present, with or without a disc. A
-// letter, once given, stays with its folder, mount point or drive for the life
-// of the process; a mount of an optical drive's disc takes the drive's letter.
+// volume (by its file system's UUID, else its source and mount point) keeps
+// its letter while it is present and gets it again, in any process of the
+// user, whenever it is free (volume_letters.h); a mount of an optical drive's
+// disc takes the drive's letter.
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,14 +34,17 @@ struct DriveVolume {
   int mount_id = 0;         // of the mount; 0 while nothing is mounted
   bool optical = false;     // the letter belongs to an optical drive
   bool folder = false;      // C: or a letter of the table folder: a root that may be missing
+  std::string uuid;         // of the mounted file system; empty when it has none or nothing is mounted
+  std::string label;
 };
 
 // What a letter stands for: false when the table has no such letter.
 // C: and the table folder's letters report the mount that holds their root.
 bool LookupDrive(char16_t letter, DriveVolume* volume);
 
-// Reads the mount table and the optical drives again, giving new letters to
-// what is new, and returns the volumes of mount points and optical drives.
+// Reads the mount table and the optical drives again, giving letters to what
+// is new, and returns the letters of volumes and optical drives: those
+// present, and those gone whose letter no other volume has taken since.
 std::vector<DriveVolume> RefreshDrives();
 
 }  // namespace w32

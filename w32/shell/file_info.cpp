@@ -1,8 +1,5 @@
 #include <windows.h>
 #include <shellapi.h>
-#include <dirent.h>
-#include <limits.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -10,45 +7,11 @@
 #include <string>
 
 #include "kernel/drive_table.h"
-#include "support/sysroot.h"
+#include "kernel/volume_identity.h"
 #include "support/text.h"
 
 namespace w32 {
 namespace {
-
-// udev writes unsafe characters of a label as "\xNN".
-std::string DecodeLabel(const std::string& name) {
-  std::string label;
-  for (size_t i = 0; i < name.size(); ++i) {
-    if (name.compare(i, 2, "\\x") == 0 && i + 4 <= name.size()) {
-      label += static_cast<char>(std::strtoul(name.substr(i + 2, 2).c_str(), nullptr, 16));
-      i += 3;
-    } else {
-      label += name[i];
-    }
-  }
-  return label;
-}
-
-// The file system label of a block device, from udev's links by label.
-std::string VolumeLabel(const std::string& device) {
-  if (device.empty()) return {};
-  const std::string folder = SysPath("/dev/disk/by-label");
-  DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return {};
-  std::string label;
-  while (const dirent* entry = ::readdir(dir)) {
-    char target[PATH_MAX];
-    if (entry->d_name[0] == '.' || ::realpath((folder + "/" + entry->d_name).c_str(), target) == nullptr) continue;
-    const char* name = std::strrchr(target, '/');
-    if (name != nullptr && device == name + 1) {
-      label = DecodeLabel(entry->d_name);
-      break;
-    }
-  }
-  ::closedir(dir);
-  return label;
-}
 
 // What a file manager calls a drive without a label.
 const char16_t* KindName(UINT type) {
@@ -73,7 +36,7 @@ bool DriveDisplayName(std::u16string_view root, std::u16string* name) {
   const std::u16string drive_root{root[0], u':', u'\\'};
   const UINT type = GetDriveTypeW(drive_root.c_str());
   if (type == DRIVE_NO_ROOT_DIR && !volume.optical) return false;
-  const std::string label = volume.mount_id != 0 || volume.folder ? VolumeLabel(volume.device) : std::string();
+  const std::string label = volume.folder ? ReadVolumeIdentity(volume.device).label : volume.label;
   const char16_t letter[] = {u' ', u'(', static_cast<char16_t>(AsciiLower(root[0]) - u'a' + u'A'), u':', u')', 0};
   *name = label.empty() ? std::u16string(KindName(type)) : ToUtf16(label);
   name->append(letter);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "kernel/drive_table.h"
 #include "kernel/file.h"
 #include "kernel/file_attributes.h"
+#include "kernel/volume_identity.h"
 #include "shell/persist_file.h"
 #include "shell/shell_link_format.h"
 #include "support/text.h"
@@ -63,6 +65,24 @@ std::u16string NativeForm(const std::u16string& location) {
     return ToUtf16(native);
   }
   return location;
+}
+
+// Where a drive-form location on the volume with `serial` is now: under the
+// letter it was saved with while that letter still holds the volume, else
+// under the letter that does; null when the volume is not present. A
+// location without a serial (no volume identity), and one on C:, the system's
+// drive wherever the link was made, is taken as it is.
+std::optional<std::u16string> LocationNow(const std::u16string& location, DWORD serial) {
+  if (serial == 0 || location.size() < 2 || location[1] != u':' || AsciiLower(location[0]) == u'c') return location;
+  const auto holds = [&](char16_t letter) {
+    DriveVolume volume;
+    return LookupDrive(letter, &volume) && !volume.root.empty() && VolumeSerial(volume.uuid) == serial;
+  };
+  if (holds(location[0])) return location;
+  for (char16_t letter = u'D'; letter <= u'Z'; ++letter) {
+    if (holds(letter)) return letter + location.substr(1);
+  }
+  return std::nullopt;
 }
 
 // The native path of a target as given (expanded), made absolute.
@@ -138,7 +158,8 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     if (!raw_target_.empty()) {
       path = (flags & SLGP_RAWPATH) != 0 ? raw_target_ : NativeForm(ExpandVariables(raw_target_));
     } else {
-      path = NativeForm(location_);
+      const std::optional<std::u16string> now = LocationNow(location_, serial_);
+      path = now ? NativeForm(*now) : location_;
     }
     if (data != nullptr) FindDataOf(TargetNow(), data);
     if (path.size() >= static_cast<size_t>(size)) {  // never cut to a path that names something else
@@ -173,8 +194,9 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   HRESULT STDMETHODCALLTYPE SetIconLocation(LPCWSTR, int) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE SetRelativePath(LPCWSTR, DWORD) override { return E_NOTIMPL; }
 
-  // Finds the target where the link says it is; no search for a moved
-  // target is made, so no flag changes the answer and no time is spent.
+  // Finds the target where the link says it is, on its own volume under
+  // whatever letter that volume has now; no search for a moved target is
+  // made, so no flag changes the answer and no time is spent.
   HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override {
     std::lock_guard<std::mutex> guard(lock_);
     const std::string target = TargetNow();
@@ -192,6 +214,7 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     raw_target_ = HoldsVariable(given) ? given : std::u16string();
     const std::string native = AbsoluteNative(ExpandVariables(given));
     location_ = native.empty() ? given : ToDrivePath(native);
+    ReadVolumeFacts();
     file_.dirty = true;
     return S_OK;
   }
@@ -226,6 +249,9 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     location_ = link->location;
     raw_target_ = link->raw_target;
     description_ = link->description;
+    drive_type_ = link->drive_type;
+    serial_ = link->serial;
+    label_ = link->label;
     file_ = PersistedFile{name, false};
     return S_OK;
   }
@@ -235,6 +261,9 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     link.location = location_;
     link.raw_target = raw_target_;
     link.description = description_;
+    link.drive_type = drive_type_;
+    link.serial = serial_;
+    link.label = label_;
     WIN32_FIND_DATAW target;
     FindDataOf(TargetNow(), &target);
     if (target.dwFileAttributes != INVALID_FILE_ATTRIBUTES) {
@@ -254,15 +283,37 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   }
 
  private:
-  // The native path of the target as it is now, variables expanded.
+  // The native path of the target as it is now, variables expanded; empty
+  // when its volume is not present.
   std::string TargetNow() const {
-    return AbsoluteNative(raw_target_.empty() ? NativeForm(location_) : ExpandVariables(raw_target_));
+    if (!raw_target_.empty()) return AbsoluteNative(ExpandVariables(raw_target_));
+    const std::optional<std::u16string> now = LocationNow(location_, serial_);
+    return now ? AbsoluteNative(NativeForm(*now)) : std::string();
+  }
+
+  // The drive type, serial and label of the target's volume, so the link
+  // finds the volume again under another letter.
+  void ReadVolumeFacts() {
+    drive_type_ = DRIVE_FIXED;
+    serial_ = 0;
+    label_.clear();
+    DriveVolume volume;
+    if (!raw_target_.empty() || location_.size() < 3 || location_[1] != u':' || !LookupDrive(location_[0], &volume)) {
+      return;
+    }
+    const std::u16string root = location_.substr(0, 3);
+    drive_type_ = GetDriveTypeW(root.c_str());
+    serial_ = VolumeSerial(volume.uuid);
+    label_ = ToUtf16(volume.label);
   }
 
   std::mutex lock_;
   std::u16string location_;
   std::u16string raw_target_;
   std::u16string description_;
+  DWORD drive_type_ = DRIVE_FIXED;
+  DWORD serial_ = 0;
+  std::u16string label_;
   PersistedFile file_;
 };
 

@@ -3,6 +3,7 @@
 // each restate them.
 #include "shell/shell_link_format.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -31,7 +32,8 @@ enum LinkFlags : uint32_t {
 constexpr uint32_t kVolumeIdAndLocalBasePath = 0x1;
 constexpr uint32_t kCommonNetworkRelativeLinkAndPathSuffix = 0x2;
 constexpr uint32_t kLinkInfoHeaderWithUnicode = 0x24;
-constexpr uint32_t kDriveFixed = 3;
+constexpr uint32_t kVolumeLabelOffset = 0x10;
+constexpr uint32_t kVolumeLabelIsUnicode = 0x14;
 constexpr uint32_t kEnvironmentBlockSize = 0x314;
 constexpr uint32_t kEnvironmentSignature = 0xA0000001;
 constexpr size_t kEnvironmentChars = 260;
@@ -206,7 +208,32 @@ void WriteIdList(ByteWriter& out, const DrivePath& path, const ShellLinkData& li
   out.Patch16(start, static_cast<uint16_t>(out.size() - start - 2));
 }
 
-void WriteLinkInfo(ByteWriter& out, std::u16string_view location) {
+bool IsAscii(std::u16string_view text) {
+  for (char16_t c : text) {
+    if (c >= 0x80) return false;
+  }
+  return true;
+}
+
+// A label outside ASCII is written in the unicode form only.
+void WriteVolumeId(ByteWriter& out, const ShellLinkData& link) {
+  const size_t start = out.size();
+  out.U32(0);  // VolumeIDSize, patched below
+  out.U32(link.drive_type);
+  out.U32(link.serial);
+  if (IsAscii(link.label)) {
+    out.U32(kVolumeLabelOffset);
+    out.AnsiZ(link.label);
+  } else {
+    out.U32(kVolumeLabelIsUnicode);
+    out.U32(kVolumeLabelIsUnicode);  // the label follows this field
+    out.WideZ(link.label);
+  }
+  out.Patch32(start, static_cast<uint32_t>(out.size() - start));
+}
+
+void WriteLinkInfo(ByteWriter& out, const ShellLinkData& link) {
+  const std::u16string_view location = link.location;
   const size_t start = out.size();
   out.U32(0);  // LinkInfoSize, patched below
   out.U32(kLinkInfoHeaderWithUnicode);
@@ -214,11 +241,7 @@ void WriteLinkInfo(ByteWriter& out, std::u16string_view location) {
   const size_t offsets = out.size();
   out.Zeros(6 * 4);  // VolumeID, LocalBasePath, network link, suffix, both unicode offsets
   out.Patch32(offsets, static_cast<uint32_t>(out.size() - start));
-  out.U32(0x11);  // VolumeIDSize
-  out.U32(kDriveFixed);
-  out.U32(0);     // serial number
-  out.U32(0x10);  // VolumeLabelOffset
-  out.U8(0);      // empty label
+  WriteVolumeId(out, link);
   out.Patch32(offsets + 4, static_cast<uint32_t>(out.size() - start));
   out.AnsiZ(location);
   out.Patch32(offsets + 12, static_cast<uint32_t>(out.size() - start));
@@ -350,10 +373,30 @@ std::u16string PathFromIdList(const uint8_t* list, size_t size) {
   return path;
 }
 
-std::optional<std::u16string> LocationFromLinkInfo(const uint8_t* info, size_t size) {
+// The VolumeID at `offset` of the link info: drive type, serial and label.
+// One that does not fit leaves the link's defaults.
+void ReadVolumeId(const uint8_t* info, size_t size, uint32_t offset, ShellLinkData* link) {
+  if (offset >= size || size - offset < 0x11) return;
+  const uint8_t* volume = info + offset;
+  const uint32_t volume_size = std::min<uint32_t>(U32At(volume, 0), static_cast<uint32_t>(size - offset));
+  if (volume_size < 0x11) return;
+  const uint32_t label_offset = U32At(volume, 12);
+  std::optional<std::u16string> label;
+  if (label_offset == kVolumeLabelIsUnicode) {
+    if (volume_size >= 0x18) label = WideAt(volume, volume_size, U32At(volume, 16));
+  } else {
+    label = AnsiAt(volume, volume_size, label_offset);
+  }
+  link->drive_type = U32At(volume, 4);
+  link->serial = U32At(volume, 8);
+  link->label = label.value_or(u"");
+}
+
+std::optional<std::u16string> LocationFromLinkInfo(const uint8_t* info, size_t size, ShellLinkData* link) {
   if (size < 0x1C) return std::nullopt;
   const uint32_t header = U32At(info, 4);
   const uint32_t flags = U32At(info, 8);
+  if ((flags & kVolumeIdAndLocalBasePath) != 0) ReadVolumeId(info, size, U32At(info, 0x0C), link);
   const bool unicode = header >= kLinkInfoHeaderWithUnicode && size >= kLinkInfoHeaderWithUnicode;
   std::optional<std::u16string> suffix =
       unicode ? WideAt(info, size, U32At(info, 0x20)) : AnsiAt(info, size, U32At(info, 0x18));
@@ -399,7 +442,7 @@ std::vector<uint8_t> WriteShellLink(const ShellLinkData& link) {
   out.Zeros(2 + 4 + 4);
   if (path) {
     WriteIdList(out, *path, link);
-    WriteLinkInfo(out, link.location);
+    WriteLinkInfo(out, link);
   }
   if (!link.description.empty()) {
     const std::u16string_view kept = std::u16string_view(link.description).substr(0, 0xFFFF);
@@ -441,7 +484,7 @@ std::optional<ShellLinkData> ReadShellLink(const uint8_t* bytes, size_t size) {
     if (!reader.Has(4)) return std::nullopt;
     info_size = U32At(reader.here(), 0);
     if (info_size < 4 || !reader.Has(info_size)) return std::nullopt;
-    std::optional<std::u16string> location = LocationFromLinkInfo(reader.here(), info_size);
+    std::optional<std::u16string> location = LocationFromLinkInfo(reader.here(), info_size, &link);
     if (!location) return std::nullopt;
     link.location = std::move(*location);
     reader.Skip(info_size);

@@ -19,6 +19,11 @@ struct ShellLinkData {
   // environment-variable block); empty when the target holds none.
   std::u16string raw_target;
   std::u16string description;
+  // The target's volume (the link info's VolumeID): its drive type
+  // (DRIVE_FIXED ...), serial number (0: unknown) and label.
+  DWORD drive_type = DRIVE_FIXED;
+  DWORD serial = 0;
+  std::u16string label;
   // The target's facts when the link was saved.
   DWORD attributes = 0;
   FILETIME creation{};

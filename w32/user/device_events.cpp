@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -28,12 +29,19 @@ constexpr unsigned kKernelEvents = 1;  // the uevent multicast group of the kern
 
 int Index(char16_t letter) { return letter - u'A'; }
 
-bool HoldsDisc(const std::string& drive) {
+// A drive that is still reading a new disc's table of contents says so, for
+// a few seconds; it is asked again until it settles, this long at most.
+constexpr auto kSettleTime = std::chrono::seconds(10);
+constexpr int kSettleRetryMs = 250;
+
+enum class Medium { kNone, kDisc, kSettling };
+
+Medium DriveMedium(const std::string& drive) {
   const int fd = ::open(SysPath("/dev/" + drive).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) return Medium::kNone;
   const int status = ::ioctl(fd, CDROM_DRIVE_STATUS, CDSL_CURRENT);
   ::close(fd);
-  return status == CDS_DISC_OK;
+  return status == CDS_DISC_OK ? Medium::kDisc : status == CDS_DRIVE_NOT_READY ? Medium::kSettling : Medium::kNone;
 }
 
 void Announce(const VolumeChange& change) {
@@ -52,14 +60,16 @@ class DeviceWatch {
     const int uevents = OpenUevents();
     volumes_ = RefreshDrives();
     for (const DriveVolume& volume : volumes_) {
-      if (volume.optical) media_[Index(volume.letter)] = volume.mount_id != 0 || HoldsDisc(volume.device);
+      if (volume.optical) media_[Index(volume.letter)] = volume.mount_id != 0 || DriveMedium(volume.device) == Medium::kDisc;
     }
     if (mounts.PollEntry().fd < 0 && uevents < 0) return;
     while (true) {
       pollfd watched[2] = {mounts.PollEntry(), {uevents, POLLIN, 0}};
-      const int count = ::poll(watched, 2, -1);  // fails only when interrupted
+      // fails only when interrupted; times out only while a drive settles
+      const int count = ::poll(watched, 2, settling_.empty() ? -1 : kSettleRetryMs);
       if (mounts.Changed(count > 0 ? watched[0].revents : 0)) OnMountsChanged();
       if (count > 0 && (watched[1].revents & (POLLIN | POLLERR)) != 0) OnUevent(uevents);
+      if (count == 0) AskSettlingDrives();
     }
   }
 
@@ -110,21 +120,45 @@ class DeviceWatch {
     if (!drive.empty()) CheckMedia(drive);
   }
 
+  // A drive gone meanwhile is no longer asked.
+  void AskSettlingDrives() {
+    const std::map<std::string, Clock::time_point> asked = settling_;
+    for (const auto& entry : asked) {
+      const bool present = std::any_of(volumes_.begin(), volumes_.end(), [&](const DriveVolume& volume) {
+        return volume.optical && volume.device == entry.first;
+      });
+      if (present) {
+        CheckMedia(entry.first);
+      } else {
+        settling_.erase(entry.first);
+      }
+    }
+  }
+
   // Announces each optical drive (or the one named) whose disc came or went
   // since it was last announced.
   void CheckMedia(const std::string& only) {
     for (const DriveVolume& volume : volumes_) {
       if (!volume.optical || (!only.empty() && volume.device != only)) continue;
       bool& announced = media_[Index(volume.letter)];
-      const bool present = volume.mount_id != 0 || HoldsDisc(volume.device);
+      const Medium medium = volume.mount_id != 0 ? Medium::kDisc : DriveMedium(volume.device);
+      if (medium == Medium::kSettling) {
+        const auto deadline = settling_.emplace(volume.device, Clock::now() + kSettleTime).first->second;
+        if (Clock::now() < deadline) continue;  // asked again at the next pause
+      }
+      settling_.erase(volume.device);
+      const bool present = medium == Medium::kDisc;
       if (present == announced) continue;
       announced = present;
       Announce({present ? WPARAM{DBT_DEVICEARRIVAL} : WPARAM{DBT_DEVICEREMOVECOMPLETE}, volume.letter, DBTF_MEDIA});
     }
   }
 
+  using Clock = std::chrono::steady_clock;
+
   std::vector<DriveVolume> volumes_;
   AnnouncedMedia media_{};
+  std::map<std::string, Clock::time_point> settling_;  // drives not ready yet, until when they are asked
 };
 
 }  // namespace

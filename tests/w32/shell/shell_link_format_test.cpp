@@ -25,6 +25,27 @@ TEST(ShellLinkFormat, ReadsThePublishedSample) {
   EXPECT_EQ(link->attributes, static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(link->description, u"");
   EXPECT_EQ(link->raw_target, u"");
+  EXPECT_EQ(link->drive_type, static_cast<DWORD>(DRIVE_FIXED));
+  EXPECT_EQ(link->serial, 0x307A8A81u);
+  EXPECT_EQ(link->label, u"");
+}
+
+// The target's volume as VolumeID holds it: a label outside ASCII in its unicode form.
+TEST(ShellLinkFormat, TheVolumeOfTheTargetIsKept) {
+  for (const std::u16string label : {u"", u"STICK", u"Fotos \u00dcbersicht"}) {
+    w32::ShellLinkData link;
+    link.location = u"E:\\DCIM\\a.jpg";
+    link.drive_type = DRIVE_REMOVABLE;
+    link.serial = 0xC3D2E1F0;
+    link.label = label;
+    const std::vector<uint8_t> bytes = w32::WriteShellLink(link);
+    const auto read = w32::ReadShellLink(bytes.data(), bytes.size());
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->location, link.location);
+    EXPECT_EQ(read->drive_type, static_cast<DWORD>(DRIVE_REMOVABLE));
+    EXPECT_EQ(read->serial, 0xC3D2E1F0u);
+    EXPECT_EQ(read->label, label);
+  }
 }
 
 TEST(ShellLinkFormat, EveryCutOfTheSampleIsRefusedOrRead) {
