@@ -94,6 +94,8 @@ class SystemLocales(unittest.TestCase):
         self.assertEqual(names[0x0409], u"English (United States)")
         self.assertEqual(names[0x0407], u"German (Germany)")
         self.assertEqual(dict(german)[0x0407], u"Deutsch (Deutschland)")
+        for neutral in (0x0001, 0x0009, 0x007f):  # a language or the invariant, no actual locale
+            self.assertNotIn(neutral, names)
         for pair in english:
             self.assertEqual(type(pair), list)
             self.assertEqual(len(pair), 2)
