@@ -72,8 +72,8 @@ class ComThread(unittest.TestCase):
         self.folder = text(tempfile.mkdtemp(prefix="links-"))
 
     def tearDown(self):
-        shutil.rmtree(self.folder)
         _w32.CoUninitialize()
+        shutil.rmtree(self.folder.encode("utf-8"))
 
     def path(self, *names):
         return os.path.join(self.folder, *names)
