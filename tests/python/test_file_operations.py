@@ -222,12 +222,12 @@ class CommandLine(unittest.TestCase):
     def test_the_words_come_back_as_given(self):
         words = ["plain", "with blank", "", "tab\there", 'a"quote', "back\\slash", "trailing\\", 'both\\"',
                  "\\\\server\\share\\", native(u"caf\xe9"), "  "]
-        process = subprocess.Popen([sys.executable, "-c", "import _Device; print(repr(_Device.GetArgvW()))"] + words,
-                                   stdout=subprocess.PIPE)
+        process = subprocess.Popen([sys.executable, "-c", "import _Device; print(repr(_Device.GetArgvW()))"] + words +
+                                   [b"caf\xe9"], stdout=subprocess.PIPE)
         out, _ = process.communicate()
         argv = eval(out)
         self.assertEqual(argv[0], text(sys.executable))
-        self.assertEqual(argv[3:], [text(word) for word in words])
+        self.assertEqual(argv[3:], [text(word) for word in words] + [u"caf\udce9"])  # a Latin-1 word by its bytes
 
     def test_splitting_rules(self):
         import ctypes
