@@ -6,7 +6,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "support/text.h"
+#include "support/file_name.h"
 
 namespace w32 {
 namespace {
@@ -47,7 +47,7 @@ DWORD ErrorFromStatus(ULONG_PTR status) {
 
 bool ChangeRecords::Queue(DWORD action, const std::string& path, DWORD filter) {
   if ((filter & filter_) == 0 || overflow_) return true;
-  std::u16string name = ToUtf16(path);
+  std::u16string name = FileNameFromBytes(path);
   // Consecutive writes to one file make one record, as on the platform.
   if (action == FILE_ACTION_MODIFIED && !queue_.empty() && queue_.back().action == FILE_ACTION_MODIFIED &&
       queue_.back().name == name) {

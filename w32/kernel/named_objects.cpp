@@ -99,7 +99,7 @@ DWORD OpenUserFolder(UniqueFd& out) {
       OpenFolder(AT_FDCWD, runtime_dir, OursAlone, parent) != ERROR_SUCCESS) {
     const std::string state = XdgBaseDir("XDG_STATE_HOME", ".local/state");
     if (state.empty()) return ERROR_PATH_NOT_FOUND;
-    if (!CreateUserFolders(state)) return ErrorOf(errno);
+    if (!CreateUserFolders(state, 0700)) return ErrorOf(errno);
     parent = UniqueFd(::open(state.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!parent) return ErrorOf(errno);
   }

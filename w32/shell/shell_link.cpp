@@ -19,6 +19,7 @@
 #include "kernel/volume_identity.h"
 #include "shell/persist_file.h"
 #include "shell/shell_link_format.h"
+#include "support/file_name.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -62,7 +63,7 @@ std::u16string NativeForm(const std::u16string& location) {
   std::string native;
   if (location.size() >= 3 && location[1] == u':' && !DriveRoot(location[0]).empty() &&
       ToNativePath(location, &native)) {
-    return ToUtf16(native);
+    return FileNameFromBytes(native);
   }
   return location;
 }
@@ -110,7 +111,7 @@ FILETIME ToFileTime(const struct timespec& time) {
 void FindDataOf(const std::string& path, WIN32_FIND_DATAW* data) {
   std::memset(data, 0, sizeof *data);
   const std::string name = path.substr(path.find_last_of('/') + 1);
-  const std::u16string wide = ToUtf16(name);
+  const std::u16string wide = FileNameFromBytes(name);
   wide.copy(data->cFileName, std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1)));
   struct stat status;
   if (path.empty() || ::stat(path.c_str(), &status) != 0) {

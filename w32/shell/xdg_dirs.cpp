@@ -94,11 +94,11 @@ std::string XdgUserDir(const char* key, const char* under_home) {
   return Join(home, under_home);
 }
 
-bool CreateUserFolders(const std::string& path) {
+bool CreateUserFolders(const std::string& path, mode_t mode) {
   size_t slash = 0;
   do {
     slash = path.find('/', slash + 1);
-    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (::mkdir(path.substr(0, slash).c_str(), mode) != 0 && errno != EEXIST) return false;
   } while (slash != std::string::npos);
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return false;

@@ -1,6 +1,8 @@
 #pragma once
 // The places a Linux desktop keeps a user's folders: the XDG base directories
 // and the user directories of $XDG_CONFIG_HOME/user-dirs.dirs.
+#include <sys/types.h>
+
 #include <string>
 
 namespace w32 {
@@ -18,9 +20,9 @@ std::string XdgBaseDir(const char* variable, const char* under_home);
 // that cannot be read counts as absent. Empty without a home.
 std::string XdgUserDir(const char* key, const char* under_home);
 
-// Creates the missing folders of an absolute path, private to the user;
-// false with errno when one cannot be made or a file holds the path.
-bool CreateUserFolders(const std::string& path);
+// Creates the missing folders of an absolute path with `mode` (less the
+// umask); false with errno when one cannot be made or a file holds the path.
+bool CreateUserFolders(const std::string& path, mode_t mode);
 
 // A machine-wide folder `name` below one of the folders of a list such as
 // XDG_DATA_DIRS (`defaults` when unset): the first entry that holds it, else
