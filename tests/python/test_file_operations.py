@@ -12,7 +12,7 @@ import _Device
 import _w32
 
 from device_proxies import MonitorFolder
-from device_support import PY3, Recorder, native, run_python, text, url_unquote
+from device_support import PY3, Recorder, native, pump_until, run_python, text, url_unquote
 
 
 class Listing(unittest.TestCase):
@@ -100,10 +100,19 @@ class ByteNames(unittest.TestCase):
             self.assertIn(name, os.listdir(trashed))
         self.assertEqual(len(os.listdir(trashed)), len(self.NAMES))
 
-        monitor = MonitorFolder(Recorder())
+        # A notice names a new file as the listing does.
+        recorder = Recorder()
+        monitor = MonitorFolder(recorder)
         monitor.Start()
         try:
             self.assertTrue(monitor.AddFolder(folder + u"/dir\udcff"))
+            # New files until the first read is armed and one is reported.
+            made = []
+            def made_one_reported():
+                made.append(u"caf\udce9-%d.txt" % len(made))
+                open(os.path.join(self.root, b"dir\xff", b"caf\xe9-" + str(len(made) - 1).encode("ascii") + b".txt"), "w").close()
+                return any(call[1] == u"Add" and call[2] in made for call in recorder.calls)
+            self.assertTrue(pump_until(made_one_reported), recorder.calls)
         finally:
             monitor.Close()
 
