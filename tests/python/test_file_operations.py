@@ -11,7 +11,8 @@ import unittest
 import _Device
 import _w32
 
-from device_support import native, run_python, text, url_unquote
+from device_proxies import MonitorFolder
+from device_support import PY3, Recorder, native, run_python, text, url_unquote
 
 
 class Listing(unittest.TestCase):
@@ -31,10 +32,10 @@ class Listing(unittest.TestCase):
         return self.folder + u"/" + name
 
     def test_patterns_select_by_the_platform_rules(self):
-        everything = [u"a.txt", u"B.TXT", u"readme", u"x.tar.gz", u"ab", u"bad-\ufffd-name"]
+        everything = [u"a.txt", u"B.TXT", u"readme", u"x.tar.gz", u"ab", u"bad-\udcff-name"]
         cases = [(u"*", everything), (u"*.*", everything), (u"*.txt", [u"a.txt", u"B.TXT"]),
                  (u"*.TXT", [u"a.txt", u"B.TXT"]), (u"?.txt", [u"a.txt", u"B.TXT"]), (u"a?", [u"ab"]),
-                 (u"*.", [u"readme", u"ab", u"bad-\ufffd-name"]), (u"readme.*", [u"readme"]), (u"x.*.gz", [u"x.tar.gz"]),
+                 (u"*.", [u"readme", u"ab", u"bad-\udcff-name"]), (u"readme.*", [u"readme"]), (u"x.*.gz", [u"x.tar.gz"]),
                  (u"b.txt", [u"B.TXT"]), (u"*.tar", []), (u"**??**", everything), (u"[a]*", [])]
         for pattern, names in cases:
             self.assertEqual(sorted(_Device.ListFile(self.pattern(pattern))), sorted(names), pattern)
@@ -62,6 +63,49 @@ class Listing(unittest.TestCase):
         worker.start()
         worker.join()
         self.assertEqual(seen, [6])
+
+
+class ByteNames(unittest.TestCase):
+    """A Linux name is bytes: whatever a listing gives reaches exactly that file again."""
+    NAMES = [(b"caf\xe9.txt", u"caf\udce9.txt"),  # Latin-1: an undecodable byte
+             (b"caf\xef\xbf\xbd.txt", u"caf\ufffd.txt"),  # a real U+FFFD: another file
+             (b"\xed\xa0\x80.txt", u"\ud800.txt"),  # a lone surrogate's own form
+             (b"\xc3\xa9.txt", u"\xe9.txt")]
+
+    def setUp(self):
+        self.root = tempfile.mkdtemp(prefix="names-").encode("utf-8") if PY3 else tempfile.mkdtemp(prefix="names-")
+        self.saved = os.environ.get("XDG_DATA_HOME")
+        os.environ["XDG_DATA_HOME"] = native(text(os.path.join(self.root, b"data")))
+        for name, _ in self.NAMES:
+            open(os.path.join(self.root, name), "w").close()
+        os.mkdir(os.path.join(self.root, b"dir\xff"))
+
+    def tearDown(self):
+        if self.saved is None:
+            del os.environ["XDG_DATA_HOME"]
+        else:
+            os.environ["XDG_DATA_HOME"] = self.saved
+        shutil.rmtree(self.root)
+
+    def test_each_name_listed_reaches_its_own_file(self):
+        folder = text(self.root)
+        self.assertEqual(sorted(_Device.ListFile(folder + u"/*.txt")), sorted(wide for _, wide in self.NAMES))
+        self.assertEqual(_Device.ListFolder(folder + u"/dir*"), [u"dir\udcff"])
+        # Escaped bytes that would read back as "\xe9" name no file of their own.
+        self.assertFalse(_Device.RemoveFile(folder + u"/\udcc3\udca9.txt"))
+        trashed = os.path.join(self.root, b"data", b"Trash", b"files")
+        for name, wide in self.NAMES:
+            self.assertTrue(_Device.RemoveFile(folder + u"/" + wide), wide)
+            self.assertFalse(os.path.lexists(os.path.join(self.root, name)), wide)
+            self.assertIn(name, os.listdir(trashed))
+        self.assertEqual(len(os.listdir(trashed)), len(self.NAMES))
+
+        monitor = MonitorFolder(Recorder())
+        monitor.Start()
+        try:
+            self.assertTrue(monitor.AddFolder(folder + u"/dir\udcff"))
+        finally:
+            monitor.Close()
 
 
 def read_trash_info(path):
@@ -178,12 +222,12 @@ class CommandLine(unittest.TestCase):
     def test_the_words_come_back_as_given(self):
         words = ["plain", "with blank", "", "tab\there", 'a"quote', "back\\slash", "trailing\\", 'both\\"',
                  "\\\\server\\share\\", native(u"caf\xe9"), "  "]
-        process = subprocess.Popen([sys.executable, "-c", "import _Device; print(repr(_Device.GetArgvW()))"] + words,
-                                   stdout=subprocess.PIPE)
+        process = subprocess.Popen([sys.executable, "-c", "import _Device; print(repr(_Device.GetArgvW()))"] + words +
+                                   [b"caf\xe9"], stdout=subprocess.PIPE)
         out, _ = process.communicate()
         argv = eval(out)
         self.assertEqual(argv[0], text(sys.executable))
-        self.assertEqual(argv[3:], [text(word) for word in words])
+        self.assertEqual(argv[3:], [text(word) for word in words] + [u"caf\udce9"])  # a Latin-1 word by its bytes
 
     def test_splitting_rules(self):
         import ctypes

@@ -72,8 +72,8 @@ class ComThread(unittest.TestCase):
         self.folder = text(tempfile.mkdtemp(prefix="links-"))
 
     def tearDown(self):
-        shutil.rmtree(self.folder)
         _w32.CoUninitialize()
+        shutil.rmtree(self.folder.encode("utf-8"))
 
     def path(self, *names):
         return os.path.join(self.folder, *names)
@@ -101,6 +101,20 @@ class ShellLinks(ComThread):
             self.assertEqual(len(facts["items"]), 2 + len(target.strip(u"/").split(u"/")))
             self.assertIn(name.encode("utf-16-le"), facts["items"][-1])
             self.assertEqual(_Device.GetLinkFile(link), target)
+
+    def test_targets_by_their_bytes_and_up_to_the_buffer(self):
+        # A Latin-1 name, and paths of 519 and 520 characters for a buffer of 520.
+        open(os.path.join(self.folder.encode("utf-8"), b"caf\xe9.txt"), "w").close()
+        deep = self.folder
+        while len(deep) < 440:
+            deep = os.path.join(deep, u"d" * 60)
+            os.mkdir(deep.encode("utf-8"))
+        fits = self.write(os.path.join(deep, u"f" * (518 - len(deep))))
+        too_long = self.write(os.path.join(deep, u"g" * (519 - len(deep))))
+        for target, answer in [(self.folder + u"/caf\udce9.txt", self.folder + u"/caf\udce9.txt"),
+                               (fits, fits), (too_long, None)]:
+            _Device.CreateLink(target, self.path(u"t.lnk"), u"")
+            self.assertEqual(_Device.GetLinkFile(self.path(u"t.lnk")), answer, len(target))
 
     def test_a_variable_in_the_target_stays_unexpanded(self):
         os.environ["LINK_TEST_FOLDER"] = native(self.folder)

@@ -123,9 +123,18 @@ class EveryCsidl(FreshHome):
         self.assertEqual(_Device.GetUserFolder(), text(os.path.join(self.home, "Documents")))
 
     def test_sample_music_lies_in_the_shared_music_folder(self):
-        sample = _Device.GetSampleMusicFolder()
-        self.assertEqual(sample, text(os.path.join(self.home, "Public", "Music", "Sample Music")))
-        self.assertTrue(os.path.isdir(sample))
+        # Made as xdg-user-dirs makes the user's folders: 0755 less the umask.
+        for umask in (0o022, 0o027):
+            shutil.rmtree(os.path.join(self.home, "Public"), ignore_errors=True)
+            saved = os.umask(umask)
+            try:
+                sample = _Device.GetSampleMusicFolder()
+            finally:
+                os.umask(saved)
+            self.assertEqual(sample, text(os.path.join(self.home, "Public", "Music", "Sample Music")))
+            for folder in (("Public",), ("Public", "Music"), ("Public", "Music", "Sample Music")):
+                mode = os.stat(os.path.join(self.home, *folder)).st_mode & 0o777
+                self.assertEqual(mode, 0o755 & ~umask, (folder, oct(mode)))
 
 
 class BadInput(FreshHome):

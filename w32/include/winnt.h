@@ -44,6 +44,9 @@ typedef union _ULARGE_INTEGER {
 #define TRUE 1
 
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+#define SUBLANGID(l) ((WORD)(l) >> 10)
+#define LANGIDFROMLCID(lcid) ((WORD)(lcid))
+#define SUBLANG_NEUTRAL 0x00
 
 #define DELETE 0x00010000
 #define READ_CONTROL 0x00020000

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "support/text.h"
+#include "support/file_name.h"
 
 namespace w32 {
 namespace {
@@ -59,7 +59,7 @@ std::u16string ReadCommandLine() {
   for (size_t index = 0; start < bytes.size(); ++index) {
     size_t end = bytes.find('\0', start);
     if (end == std::string::npos) end = bytes.size();
-    const std::u16string word = ToUtf16(std::string_view(bytes).substr(start, end - start));
+    const std::u16string word = FileNameFromBytes(std::string_view(bytes).substr(start, end - start));
     if (index > 0) line += u' ';
     line += index == 0 ? QuoteProgram(word) : QuoteArgument(word);
     start = end + 1;

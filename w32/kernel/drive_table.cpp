@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "kernel/mount_table.h"
+#include "support/file_name.h"
 #include "support/sysroot.h"
 #include "support/text.h"
 
@@ -259,15 +260,20 @@ std::vector<DriveVolume> RefreshDrives() { return Table().Refresh(); }
 
 bool ToNativePath(std::u16string_view path, std::string* native) {
   if (path.size() < 2 || path[1] != u':' || !IsAsciiLetter(path[0])) {
-    *native = ToUtf8(path);
-    return true;
+    if (FileNameToBytes(path, native)) return true;
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
   }
   std::string root = DriveRoot(path[0]);
   if (root.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
-  std::string rest = ToUtf8(path.substr(2));
+  std::string rest;
+  if (!FileNameToBytes(path.substr(2), &rest)) {
+    SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
   for (char& c : rest) {
     if (c == '\\') c = '/';
   }
@@ -279,7 +285,7 @@ bool ToNativePath(std::u16string_view path, std::string* native) {
 }
 
 std::u16string ToDrivePath(std::string_view native) {
-  if (native.empty() || native[0] != '/') return ToUtf16(native);
+  if (native.empty() || native[0] != '/') return FileNameFromBytes(native);
   const std::array<std::string, 26> roots = Table().Roots();
   int best = -1;
   for (int i = 0; i < 26; ++i) {
@@ -288,13 +294,13 @@ std::u16string ToDrivePath(std::string_view native) {
     const bool whole = native.size() == root.size() || root == "/" || native[root.size()] == '/';
     if (whole && (best < 0 || root.size() > roots[best].size())) best = i;
   }
-  if (best < 0) return ToUtf16(native);
+  if (best < 0) return FileNameFromBytes(native);
   std::string rest(native.substr(roots[best] == "/" ? 1 : roots[best].size()));
   if (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
   for (char& c : rest) {
     if (c == '/') c = '\\';
   }
-  return std::u16string(1, static_cast<char16_t>(u'A' + best)) + u":\\" + ToUtf16(rest);
+  return std::u16string(1, static_cast<char16_t>(u'A' + best)) + u":\\" + FileNameFromBytes(rest);
 }
 
 }  // namespace w32

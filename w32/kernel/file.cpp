@@ -26,6 +26,9 @@ DWORD ErrorFromErrno(int error) {
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
     case EINVAL: return ERROR_INVALID_PARAMETER;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
+    case ENOSPC:
+    case EDQUOT: return ERROR_DISK_FULL;
     default: return ERROR_GEN_FAILURE;
   }
 }

@@ -16,8 +16,8 @@
 #include "kernel/file.h"
 #include "kernel/file_attributes.h"
 #include "kernel/wildcard.h"
+#include "support/file_name.h"
 #include "support/handle_map.h"
-#include "support/text.h"
 
 namespace w32 {
 namespace {
@@ -83,7 +83,7 @@ class FindSearch {
         if (Fill(entry->d_name, data)) return true;
         continue;
       }
-      const std::u16string name = ToUtf16(entry->d_name);
+      const std::u16string name = FileNameFromBytes(entry->d_name);
       if (pattern_.Matches(name) && Fill(entry->d_name, data, &name)) return true;
     }
     SetLastError(ERROR_NO_MORE_FILES);
@@ -96,7 +96,8 @@ class FindSearch {
   bool TakeExact(std::u16string_view name, WIN32_FIND_DATAW* data) {
     std::lock_guard<std::mutex> guard(lock_);
     if (pattern_.HasWildcards() || name == u"." || name == u"..") return false;
-    if (!Fill(ToUtf8(name).c_str(), data)) return false;
+    std::string bytes;
+    if (!FileNameToBytes(name, &bytes) || !Fill(bytes.c_str(), data)) return false;
     dots_left_ = 0;
     done_ = true;
     return true;
@@ -119,7 +120,7 @@ class FindSearch {
     data->nFileSizeLow = static_cast<DWORD>(size);
     data->dwReserved0 = 0;
     data->dwReserved1 = 0;
-    const std::u16string wide = wide_name != nullptr ? *wide_name : ToUtf16(name);
+    const std::u16string wide = wide_name != nullptr ? *wide_name : FileNameFromBytes(name);
     const size_t kept = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
     std::memcpy(data->cFileName, wide.data(), kept * sizeof(WCHAR));
     data->cFileName[kept] = 0;

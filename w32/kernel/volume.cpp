@@ -7,7 +7,7 @@
 
 #include "kernel/drive_table.h"
 #include "kernel/mount_table.h"
-#include "support/text.h"
+#include "support/file_name.h"
 
 // GetDriveTypeW: from the drive table's letter and the device behind its
 // mount: an optical drive (sr*, with or without a disc), a network or memory
@@ -42,8 +42,8 @@ namespace {
 
 // What a letter maps to: its block device ("/dev/sr0"), else its native root.
 std::u16string DosDeviceTarget(const w32::DriveVolume& volume) {
-  if (!volume.device.empty()) return w32::ToUtf16("/dev/" + volume.device);
-  return w32::ToUtf16(volume.root);
+  if (!volume.device.empty()) return w32::FileNameFromBytes("/dev/" + volume.device);
+  return w32::FileNameFromBytes(volume.root);
 }
 
 }  // namespace

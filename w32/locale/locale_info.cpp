@@ -135,13 +135,18 @@ int WINAPI GetLocaleInfoW(LCID lcid, LCTYPE type, LPWSTR buffer, int size) {
 
 // EnumSystemLocalesW: every locale identifier without an alternate sort order
 // that ICU knows both ways, in ascending order, as eight hexadecimal digits.
-// All of them count as installed. Alternate sort orders are not enumerated.
+// All of them count as installed; 0 asks for the supported ones, as
+// LCID_SUPPORTED does. Only actual locales: an identifier with a neutral
+// sublanguage (0x0009 English, 0x007F invariant) stands for a default that
+// ConvertDefaultLocale turns into one. Alternate sort orders are not
+// enumerated.
 BOOL WINAPI EnumSystemLocalesW(LOCALE_ENUMPROCW callback, DWORD flags) {
   if (callback == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  if ((flags & ~static_cast<DWORD>(LCID_INSTALLED | LCID_SUPPORTED)) != 0 || flags == 0) {
+  if ((flags & ~static_cast<DWORD>(LCID_INSTALLED | LCID_SUPPORTED)) != 0 ||
+      flags == (LCID_INSTALLED | LCID_SUPPORTED)) {
     SetLastError(ERROR_INVALID_FLAGS);
     return FALSE;
   }
@@ -151,7 +156,7 @@ BOOL WINAPI EnumSystemLocalesW(LOCALE_ENUMPROCW callback, DWORD flags) {
     return FALSE;
   }
   for (LCID lcid = 1; lcid <= w32::kLastPlainLcid; ++lcid) {
-    if (w32::IcuNameOfLcid(*icu, lcid).empty()) continue;
+    if (SUBLANGID(LANGIDFROMLCID(lcid)) == SUBLANG_NEUTRAL || w32::IcuNameOfLcid(*icu, lcid).empty()) continue;
     char digits[9];
     std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(lcid));
     std::u16string text = w32::ToUtf16(digits);

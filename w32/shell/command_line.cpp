@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/text.h"
+#include "support/file_name.h"
 
 namespace w32 {
 namespace {
@@ -65,7 +65,7 @@ std::vector<std::u16string> SplitCommandLine(const char16_t* line) {
 std::u16string ProgramPath() {
   char path[4096];
   const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
-  return length > 0 ? ToUtf16(std::string_view(path, static_cast<size_t>(length))) : std::u16string();
+  return length > 0 ? FileNameFromBytes(std::string_view(path, static_cast<size_t>(length))) : std::u16string();
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 #include "kernel/file.h"
 #include "shell/xdg_dirs.h"
-#include "support/text.h"
+#include "support/file_name.h"
 
 const KNOWNFOLDERID FOLDERID_SampleMusic = {0xB250C668, 0xF57D, 0x4EE1, {0xA6, 0x3C, 0x29, 0x0E, 0xE7, 0xD1, 0xAA, 0x1F}};
 
@@ -117,12 +117,22 @@ std::string Resolve(const Folder& folder) {
   return std::string();
 }
 
-// Creates the missing folders of an absolute path, private to the user.
-bool CreateFolders(const std::string& path) {
+// The mode a missing folder is made with (less the umask): the base
+// directories private, as the XDG Base Directory rules ask; the others as
+// xdg-user-dirs makes the user's folders.
+mode_t CreationMode(int csidl) {
+  for (const Folder& folder : kFolders) {
+    if (folder.csidl == csidl && folder.place == Place::kBase) return 0700;
+  }
+  return 0755;
+}
+
+// Creates the missing folders of an absolute path.
+bool CreateFolders(const std::string& path, mode_t mode) {
   size_t slash = 0;
   do {
     slash = path.find('/', slash + 1);
-    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return false;
+    if (::mkdir(path.substr(0, slash).c_str(), mode) != 0 && errno != EEXIST) return false;
   } while (slash != std::string::npos);
   struct stat status;
   if (::stat(path.c_str(), &status) != 0) return false;
@@ -133,12 +143,12 @@ bool CreateFolders(const std::string& path) {
 
 // The folder checked and, when asked, created: S_OK, or the failure the
 // platform gives (E_FAIL for a missing folder, the creation's own error).
-HRESULT Verify(const std::string& path, bool create, bool dont_verify) {
+HRESULT Verify(const std::string& path, int csidl, bool create, bool dont_verify) {
   if (dont_verify) return S_OK;
   struct stat status;
   if (::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) return S_OK;
   if (!create) return E_FAIL;
-  return CreateFolders(path) ? S_OK : HRESULT_FROM_WIN32(ErrorFromErrno(errno));
+  return CreateFolders(path, CreationMode(csidl)) ? S_OK : HRESULT_FROM_WIN32(ErrorFromErrno(errno));
 }
 
 }  // namespace
@@ -174,10 +184,11 @@ HRESULT WINAPI SHGetFolderPathW(HWND, int csidl, HANDLE token, DWORD flags, LPWS
     case w32::FolderLookup::kNoPlace: return E_FAIL;
     case w32::FolderLookup::kFound: break;
   }
-  const std::u16string wide = w32::ToUtf16(folder);
+  const std::u16string wide = w32::FileNameFromBytes(folder);
   if (wide.size() >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
   const HRESULT verified =
-      w32::Verify(folder, users_own && (csidl & CSIDL_FLAG_CREATE) != 0, (csidl & CSIDL_FLAG_DONT_VERIFY) != 0);
+      w32::Verify(folder, csidl & ~CSIDL_FLAG_MASK, users_own && (csidl & CSIDL_FLAG_CREATE) != 0,
+                  (csidl & CSIDL_FLAG_DONT_VERIFY) != 0);
   if (verified != S_OK) return verified;
   wide.copy(path, wide.size());
   path[wide.size()] = 0;
@@ -197,9 +208,9 @@ HRESULT WINAPI SHGetKnownFolderPath(REFKNOWNFOLDERID id, DWORD flags, HANDLE tok
   if (w32::FolderOfCsidl(CSIDL_COMMON_MUSIC, &folder, &users_own) != w32::FolderLookup::kFound) return E_FAIL;
   folder += "/Sample Music";
   const HRESULT verified =
-      w32::Verify(folder, (flags & KF_FLAG_CREATE) != 0, (flags & KF_FLAG_DONT_VERIFY) != 0);
+      w32::Verify(folder, CSIDL_COMMON_MUSIC, (flags & KF_FLAG_CREATE) != 0, (flags & KF_FLAG_DONT_VERIFY) != 0);
   if (verified != S_OK) return verified;
-  const std::u16string wide = w32::ToUtf16(folder);
+  const std::u16string wide = w32::FileNameFromBytes(folder);
   auto* copy = static_cast<PWSTR>(CoTaskMemAlloc((wide.size() + 1) * sizeof(WCHAR)));
   if (copy == nullptr) return E_OUTOFMEMORY;
   wide.copy(copy, wide.size());

@@ -19,7 +19,8 @@ struct PersistedFile {
   HRESULT IsDirty() const { return dirty ? S_OK : S_FALSE; }
   // IPersistFile::Save: writes `bytes` whole to `file` (null: the current
   // file), which then becomes current and clean when `remember` says so or
-  // it was the current file; a file left half written is removed.
+  // it was the current file. The new bytes replace the file only once they
+  // are all written; on any failure the file is as it was.
   HRESULT Save(LPCOLESTR file, BOOL remember, std::string_view bytes);
   // IPersistFile::GetCurFile: the name in task memory, or the `untitled`
   // pattern with S_FALSE while there is no file.

@@ -17,6 +17,7 @@
 #include "kernel/file_attributes.h"
 #include "shell/persist_file.h"
 #include "shell/shell_link_format.h"
+#include "support/file_name.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -60,7 +61,7 @@ std::u16string NativeForm(const std::u16string& location) {
   std::string native;
   if (location.size() >= 3 && location[1] == u':' && !DriveRoot(location[0]).empty() &&
       ToNativePath(location, &native)) {
-    return ToUtf16(native);
+    return FileNameFromBytes(native);
   }
   return location;
 }
@@ -90,7 +91,7 @@ FILETIME ToFileTime(const struct timespec& time) {
 void FindDataOf(const std::string& path, WIN32_FIND_DATAW* data) {
   std::memset(data, 0, sizeof *data);
   const std::string name = path.substr(path.find_last_of('/') + 1);
-  const std::u16string wide = ToUtf16(name);
+  const std::u16string wide = FileNameFromBytes(name);
   wide.copy(data->cFileName, std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1)));
   struct stat status;
   if (path.empty() || ::stat(path.c_str(), &status) != 0) {
@@ -129,7 +130,8 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   }
 
   // IShellLinkW. With SLGP_RAWPATH a target holding a variable comes back
-  // unexpanded; the find data are the target's as it is now.
+  // unexpanded; the find data are the target's as it is now. A path longer
+  // than the buffer gives ERROR_INSUFFICIENT_BUFFER, not a cut path.
   HRESULT STDMETHODCALLTYPE GetPath(LPWSTR file, int size, WIN32_FIND_DATAW* data, DWORD flags) override {
     std::lock_guard<std::mutex> guard(lock_);
     if (file == nullptr || size <= 0) return E_INVALIDARG;
@@ -140,6 +142,10 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
       path = NativeForm(location_);
     }
     if (data != nullptr) FindDataOf(TargetNow(), data);
+    if (path.size() >= static_cast<size_t>(size)) {  // a cut path would name another file
+      file[0] = 0;
+      return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    }
     CopyOut(path, file, size);
     return path.empty() ? S_FALSE : S_OK;
   }

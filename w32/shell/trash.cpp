@@ -1,7 +1,9 @@
 #include "shell/trash.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <pwd.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,9 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <optional>
+#include <vector>
 
 #include "kernel/file.h"
+#include "kernel/mount_table.h"
+#include "support/unique_fd.h"
 
 namespace w32 {
 namespace {
@@ -35,6 +42,18 @@ std::string Parent(const std::string& path) {
   return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
 }
 
+std::string Join(const std::string& folder, const std::string& name) {
+  return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+std::optional<std::string> RealPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return std::nullopt;
+  std::string out(real);
+  std::free(real);
+  return out;
+}
+
 // The device of a path, or of its nearest existing ancestor.
 std::optional<dev_t> DeviceOf(std::string path) {
   struct stat status;
@@ -45,14 +64,18 @@ std::optional<dev_t> DeviceOf(std::string path) {
   }
 }
 
-// The mount point holding `path`: the last ancestor on the same device.
-std::string TopFolder(const std::string& path, dev_t device) {
-  std::string top = Parent(path);
-  struct stat status;
-  while (top != "/") {
-    const std::string up = Parent(top);
-    if (::stat(up.c_str(), &status) != 0 || status.st_dev != device) break;
-    top = up;
+// The mount point of the mount that holds the real path `folder`: the
+// longest mount point above it in the process's mount table, the later of
+// two at one point (it lies on top).
+std::string TopFolder(const std::string& folder) {
+  std::ifstream in("/proc/self/mountinfo", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string top = "/";
+  for (const Mount& mount : ParseMountInfo(text)) {
+    const std::string& point = mount.point;
+    const bool above = point == "/" || (folder.compare(0, point.size(), point) == 0 &&
+                                        (folder.size() == point.size() || folder[point.size()] == '/'));
+    if (above && point.size() >= top.size()) top = point;
   }
   return top;
 }
@@ -64,7 +87,24 @@ bool EnsureFolder(const std::string& path) {
     ::mkdir(path.c_str(), 0700);
   }
   struct stat status;
-  return ::lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+// The folder `name` in `parent`, made owner-only when missing; none unless it
+// is a folder of the user's own and no link.
+UniqueFd OwnFolder(int parent, const char* name) {
+  if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) return UniqueFd();
+  UniqueFd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat status;
+  if (!folder || ::fstat(folder.get(), &status) != 0 || status.st_uid != ::getuid()) return UniqueFd();
+  return folder;
+}
+
+// An administrator's shared trash: a real folder with the sticky bit.
+bool IsSharedTrash(int top) {
+  struct stat status;
+  return ::fstatat(top, ".Trash", &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode) &&
+         (status.st_mode & S_ISVTX) != 0;
 }
 
 // Percent-escapes what RFC 2396 does not allow unescaped in a path.
@@ -99,8 +139,8 @@ std::string DeletionDate() {
 
 // Writes the whole info file, created exclusively: the name is ours once
 // this succeeds. EEXIST means another item holds the name.
-int WriteInfo(const std::string& info_path, const std::string& contents) {
-  const int fd = ::open(info_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+int WriteInfo(int info, const std::string& name, const std::string& contents) {
+  const int fd = ::openat(info, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return errno;
   size_t written = 0;
   while (written < contents.size()) {
@@ -109,43 +149,61 @@ int WriteInfo(const std::string& info_path, const std::string& contents) {
     if (n <= 0) {
       const int error = n < 0 ? errno : EIO;
       ::close(fd);
-      ::unlink(info_path.c_str());
+      ::unlinkat(info, name.c_str(), 0);
       return error;
     }
     written += static_cast<size_t>(n);
   }
   if (::close(fd) != 0) {
     const int error = errno;
-    ::unlink(info_path.c_str());
+    ::unlinkat(info, name.c_str(), 0);
     return error;
   }
   return 0;
 }
 
-// Moves `path` into the trash folder `trash`; `recorded` is the path the
-// info file names (absolute, or relative to the trash's own folder).
-DWORD MoveInto(const std::string& trash, const std::string& path, const std::string& recorded) {
-  if (!EnsureFolder(trash) || !EnsureFolder(trash + "/files") || !EnsureFolder(trash + "/info")) {
-    return ERROR_ACCESS_DENIED;
-  }
+constexpr std::string_view kInfoSuffix = ".trashinfo";
+
+// The trash's name for the item: its own name, or for the `copy`th item of
+// that name "name.copy"; cut (at a character's start, keeping a short
+// extension) so that the info file's name fits in `longest` bytes.
+std::string TrashName(const std::string& name, unsigned copy, size_t longest) {
+  const std::string suffix = copy == 1 ? "" : "." + std::to_string(copy);
+  const size_t room = longest - kInfoSuffix.size() - suffix.size();
+  if (name.size() <= room) return name + suffix;
+  const size_t dot = name.find_last_of('.');
+  const std::string extension = dot != std::string::npos && dot > 0 && name.size() - dot <= 16 ? name.substr(dot) : "";
+  size_t cut = room - extension.size();
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut) + extension + suffix;
+}
+
+// Moves `path` into the trash whose folder is open as `trash`; `recorded` is
+// the path the info file names (absolute, or relative to the trash's own
+// folder).
+DWORD MoveInto(int trash, const std::string& path, const std::string& recorded) {
+  const UniqueFd files = OwnFolder(trash, "files");
+  const UniqueFd info = OwnFolder(trash, "info");
+  if (!files || !info) return ERROR_ACCESS_DENIED;
+  const long limit = ::fpathconf(info.get(), _PC_NAME_MAX);
+  const size_t longest = limit > static_cast<long>(kInfoSuffix.size()) + 32 ? static_cast<size_t>(limit) : NAME_MAX;
   const std::string name = path.substr(path.find_last_of('/') + 1);
   const std::string contents =
       "[Trash Info]\nPath=" + EscapePath(recorded) + "\nDeletionDate=" + DeletionDate() + "\n";
   for (unsigned copy = 1; copy < 100000; ++copy) {
-    const std::string unique = copy == 1 ? name : name + "." + std::to_string(copy);
-    const std::string info = trash + "/info/" + unique + ".trashinfo";
-    const int error = WriteInfo(info, contents);
+    const std::string unique = TrashName(name, copy, longest);
+    const std::string info_name = unique + std::string(kInfoSuffix);
+    const int error = WriteInfo(info.get(), info_name, contents);
     if (error == EEXIST) continue;
     if (error != 0) return ErrorFromErrno(error);
-    const std::string target = trash + "/files/" + unique;
     struct stat taken;
-    if (::lstat(target.c_str(), &taken) == 0) {  // a leftover without its info: keep it, try the next name
-      ::unlink(info.c_str());
+    if (::fstatat(files.get(), unique.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {  // a leftover without its info
+      ::unlinkat(info.get(), info_name.c_str(), 0);
       continue;
     }
-    if (::rename(path.c_str(), target.c_str()) != 0) {
+    if (::renameat(AT_FDCWD, path.c_str(), files.get(), unique.c_str()) != 0) {
       const int move_error = errno;
-      ::unlink(info.c_str());
+      ::unlinkat(info.get(), info_name.c_str(), 0);
       return ErrorFromErrno(move_error);
     }
     return ERROR_SUCCESS;
@@ -153,21 +211,48 @@ DWORD MoveInto(const std::string& trash, const std::string& path, const std::str
   return ERROR_FILE_EXISTS;
 }
 
+DWORD MoveIntoHomeTrash(const std::string& path) {
+  const std::string folder = DataHome() + "/Trash";
+  if (!EnsureFolder(folder)) return ERROR_ACCESS_DENIED;
+  const UniqueFd trash(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!trash) return ErrorFromErrno(errno);
+  return MoveInto(trash.get(), path, path);
+}
+
 }  // namespace
 
-DWORD MoveToTrash(const std::string& path) {
+DWORD MoveToTrash(const std::string& given) {
   struct stat item;
-  if (path.empty() || path[0] != '/') return ERROR_INVALID_PARAMETER;
-  if (::lstat(path.c_str(), &item) != 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+  if (given.empty() || given[0] != '/') return ERROR_INVALID_PARAMETER;
+  if (::lstat(given.c_str(), &item) != 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+  // The item as the mount table sees it: through its folder's real path.
+  const std::optional<std::string> folder = RealPath(Parent(given));
+  if (!folder) return ErrorFromErrno(errno);
+  const std::string path = Join(*folder, given.substr(given.find_last_of('/') + 1));
+
+  DWORD error = ERROR_PATH_NOT_FOUND;
   const std::string data_home = DataHome();
   const std::optional<dev_t> home_device = data_home.empty() ? std::nullopt : DeviceOf(data_home);
   if (home_device && *home_device == item.st_dev) {
-    return MoveInto(data_home + "/Trash", path, path);
+    error = MoveIntoHomeTrash(path);
+    if (error != ERROR_NOT_SAME_DEVICE) return error;  // a bind mount: its own trash may take it
   }
-  const std::string top = TopFolder(path, item.st_dev);
-  const std::string trash = (top == "/" ? "" : top) + "/.Trash-" + std::to_string(::getuid());
+  const std::string top = TopFolder(*folder);
   const std::string relative = top == "/" ? path.substr(1) : path.substr(top.size() + 1);
-  return MoveInto(trash, path, relative);
+  const UniqueFd top_fd(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!top_fd) return ErrorFromErrno(errno);
+  const std::string uid = std::to_string(::getuid());
+  if (IsSharedTrash(top_fd.get())) {
+    const UniqueFd shared(::openat(top_fd.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const UniqueFd trash = shared ? OwnFolder(shared.get(), uid.c_str()) : UniqueFd();
+    if (trash) {
+      error = MoveInto(trash.get(), path, relative);
+      if (error == ERROR_SUCCESS) return error;
+    }
+  }
+  const UniqueFd trash = OwnFolder(top_fd.get(), (".Trash-" + uid).c_str());
+  if (!trash) return ERROR_ACCESS_DENIED;
+  return MoveInto(trash.get(), path, relative);
 }
 
 }  // namespace w32

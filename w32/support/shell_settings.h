@@ -6,7 +6,7 @@
 namespace w32 {
 
 // Calls `use` with what follows "KEY=" on every line that assigns `key`,
-// leading blanks skipped, in file order: the last one a reader accepts wins,
+// leading blanks and an `export ` skipped, in file order: the last one a reader accepts wins,
 // as in the shell.
 template <typename Use>
 void ForEachAssignment(std::string_view text, std::string_view key, Use use) {
@@ -17,6 +17,10 @@ void ForEachAssignment(std::string_view text, std::string_view key, Use use) {
     std::string_view line = text.substr(start, end - start);
     start = end + 1;
     while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    if (line.substr(0, 7) == "export " || line.substr(0, 7) == "export\t") {
+      line.remove_prefix(7);
+      while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    }
     if (line.size() <= key.size() || line.substr(0, key.size()) != key || line[key.size()] != '=') continue;
     use(line.substr(key.size() + 1));
   }

@@ -23,40 +23,25 @@ bool ParseEntry(const std::string& line, size_t tabs, unsigned* id, std::string*
   return true;
 }
 
-// A subsystem line: "\t\tssss dddd  name".
-bool ParseSubsystem(const std::string& line, unsigned* vendor, unsigned* device, std::string* name) {
-  std::string rest;
-  if (!ParseEntry(line, 2, vendor, &rest) || rest.size() < 6) return false;
-  return ParseEntry(std::string(rest), 0, device, name);
-}
-
 }  // namespace
 
 std::optional<std::string> PciDeviceName(const std::string& database, const PciIdentity& identity) {
   std::ifstream file(database);
   std::string line;
   bool in_vendor = false;
-  bool in_device = false;
-  std::optional<std::string> device_name;
   while (std::getline(file, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     unsigned id = 0;
-    unsigned sub_device = 0;
     std::string name;
     if (line[0] != '\t') {
       if (in_vendor || line.compare(0, 2, "C ") == 0) break;  // past the vendor, or into the class list
       in_vendor = ParseEntry(line, 0, &id, &name) && id == identity.vendor;
-    } else if (in_vendor && ParseEntry(line, 1, &id, &name)) {
-      if (in_device) break;
-      in_device = id == identity.device;
-      if (in_device) device_name = name;
-    } else if (in_device && ParseSubsystem(line, &id, &sub_device, &name) && id == identity.subsystem_vendor &&
-               sub_device == identity.subsystem_device) {
+    } else if (in_vendor && ParseEntry(line, 1, &id, &name) && id == identity.device) {
       return name;
     }
   }
-  return device_name;
+  return std::nullopt;
 }
 
 }  // namespace w32::wmi

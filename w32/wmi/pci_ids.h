@@ -12,8 +12,9 @@ struct PciIdentity {
   unsigned subsystem_device;
 };
 
-// The subsystem's name when the database lists it, else the device's; none
-// when the device is not listed or the database cannot be read.
+// The device's own name (a subsystem entry names the computer or card model
+// it is built into, not the device); none when the device is not listed or
+// the database cannot be read.
 std::optional<std::string> PciDeviceName(const std::string& database, const PciIdentity& identity);
 
 }  // namespace w32::wmi
