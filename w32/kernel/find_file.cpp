@@ -14,8 +14,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "kernel/drive_table.h"
@@ -161,7 +159,6 @@ class FindSearch {
 
  private:
   static constexpr size_t kBatch = 8192;
-  static constexpr size_t kSplit = 512;
 
   struct Entry {
     size_t name_at;  // in names_
@@ -194,28 +191,12 @@ class FindSearch {
     for (size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<uint32_t>(i);
     std::sort(order_.begin(), order_.end(),
               [this](uint32_t a, uint32_t b) { return batch_[a].inode < batch_[b].inode; });
-    // A large batch is stat'ed by two threads, each half in inode order:
-    // the stats of a big folder are the listing's time, cold or warm.
-    const size_t half = order_.size() >= kSplit ? order_.size() / 2 : order_.size();
-    std::thread helper;
-    if (half < order_.size()) {
-      try {
-        helper = std::thread([this, half] { StatRange(half, order_.size()); });
-      } catch (const std::system_error&) {
-        StatRange(half, order_.size());  // no thread to spare: this one does it all
-      }
-    }
-    StatRange(0, half);
-    if (helper.joinable()) helper.join();
-    return !batch_.empty();
-  }
-
-  void StatRange(size_t first, size_t end) {
     const int folder = ::dirfd(folder_);
-    for (size_t at = first; at < end; ++at) {
-      Entry& entry = batch_[order_[at]];
+    for (const uint32_t i : order_) {
+      Entry& entry = batch_[i];
       entry.found = StatEntry(folder, names_.data() + entry.name_at, writes_, &entry.facts);
     }
+    return !batch_.empty();
   }
 
   std::mutex lock_;
