@@ -56,6 +56,25 @@ class Listing(unittest.TestCase):
             self.assertEqual(eval(out), ([], [u"Invalid File Handle. GetLastError reports %d\n" % error, u"\n"]))
         self.assertRaises(TypeError, _Device.ListFile, b"bytes")
 
+    def test_a_large_folder_keeps_each_name_with_its_own_kind(self):
+        # More entries than one batch of the search, each stat'ed apart from
+        # the order it is listed in.
+        big = os.path.join(self.folder, u"big")
+        os.mkdir(big)
+        files, folders = [], [u".", u".."]
+        for i in range(10000):
+            name = (u".h%05d" if i % 11 == 0 else u"e%05d") % i
+            if i % 7 == 0:
+                os.mkdir(os.path.join(big, name))
+                listed = folders
+            else:
+                open(os.path.join(big, name), "w").close()
+                listed = files
+            if not name.startswith(u"."):
+                listed.append(name)
+        self.assertEqual(sorted(_Device.ListFile(big + u"/*")), sorted(files))
+        self.assertEqual(sorted(_Device.ListFolder(big + u"/*")), sorted(folders))
+
     def test_other_threads_run_while_a_listing_runs(self):
         import threading
         seen = []
