@@ -51,7 +51,7 @@ import _Device, _w32
 for module in (_Device, _w32):
     assert os.path.dirname(module.__file__) == target, module.__file__
 _w32.PumpMessages(0)
-assert _Device.GetMyComputerName()
+assert _Device.GetUserLang()
 detector = _Device.new_Detector()
 assert _Device.Detector_GetDriveType(detector, 25)
 maps = open("/proc/self/maps").read()
