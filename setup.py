@@ -3,9 +3,10 @@ project's CMake build and its install rules, which lay out the modules, their
 type stubs and DllPath.ini, and the support libraries (libw32.so, the detector
 component) in a folder of their own beside them.
 
-The build runs make's jobs in parallel: CMAKE_BUILD_PARALLEL_LEVEL sets how
-many (default: every processor this process may use). `pip install -v` shows
-the build's steps as they run."""
+CMAKE_BUILD_TYPE sets the build type (default Release). The build runs make's
+jobs in parallel: CMAKE_BUILD_PARALLEL_LEVEL sets how many (default: every
+processor this process may use). `pip install -v` shows the build's steps as
+they run."""
 import os
 import subprocess
 import sys
@@ -22,13 +23,15 @@ class CMakeBuild(build_ext):
             raise SystemExit(1)
         # The build targets the interpreter that runs pip, in a folder of its own.
         major = sys.version_info[0]
-        build_dir = os.path.join(SOURCE, "build", "pip%d" % major)
+        build_dir = os.path.join(SOURCE, "build-pip%d" % major)
         build = ["cmake", "--build", build_dir]
         if not os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL"):
             build += ["-j", str(_jobs())]
         prefix = os.path.abspath(self.build_lib)
+        # Release unless CMAKE_BUILD_TYPE names another, as CMake itself reads it.
+        build_type = os.environ.get("CMAKE_BUILD_TYPE") or "Release"
         for command in (
-                ["cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DDEVICE_TESTS=OFF",
+                ["cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=" + build_type, "-DDEVICE_TESTS=OFF",
                  "-DDEVICE_PYTHON=%d" % major, "-DPYTHON=" + sys.executable],
                 build,
                 ["cmake", "--install", build_dir, "--prefix", prefix]):

@@ -7,8 +7,10 @@ packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-d
 # What the tests run against: the trash's and the link format's own readers,
 # a FUSE mount, disc images (ISO 9660 alone, and with UDF), the system bus's
 # policy for the login manager, the type checker of the stubs. An install
-# (--check) needs none of them.
-test_packages=(trash-cli liblnk-utils bindfs xorriso genisoimage systemd mypy)
+# (--check) needs none of them, nor the compiler cache, which the build uses
+# when present so that the second interpreter's build, rebuilds and the
+# installed-copy test's pip builds reuse what was compiled once.
+test_packages=(ccache trash-cli liblnk-utils bindfs xorriso genisoimage systemd mypy)
 check_only=false
 case "${1:-}" in
   bench) packages+=(libbenchmark-dev inotify-tools) ;;
