@@ -21,7 +21,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Between two rounds: at least this, and ten times as long as the last round took.
+// Between two rounds: at least this, and ten times as long as the last round
+// took, so that neither a core nor the share is kept busy.
 constexpr std::chrono::milliseconds kShortestPause{1000};
 constexpr int kPausePerScan = 10;
 
@@ -99,7 +100,6 @@ void ScanFolder(int root, FolderScan& folder) {
   folder.listed = folder.error == 0;
   ::closedir(listing);
 }
-
 
 void ChangeService::RunScans() {
   Clock::duration pause = kShortestPause;

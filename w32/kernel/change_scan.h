@@ -45,7 +45,11 @@ struct FolderScan {
 };
 
 // Reads the folder below `root`: when its last-write time moved (or the file
-// system keeps none), its listing; else the state of each kept entry.
+// system keeps none), its listing; else the state of each kept entry. The
+// folder's own time is asked of the server; its entries' states come from the
+// client's attribute cache, which a network file system renews after its own
+// timeout (FUSE: 1 s by default; NFS: up to a minute), so a write to a file
+// shows once that has passed.
 void ScanFolder(int root, FolderScan& folder);
 
 }  // namespace w32

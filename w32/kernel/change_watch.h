@@ -1,7 +1,8 @@
 #pragma once
 // The watch tree of one directory handle: the inotify watches of its folder
 // and of every folder below, each folder's path relative to the handle's
-// folder, and the per-entry state that tells what an IN_ATTRIB changed.
+// folder, and the per-entry state that tells what an IN_ATTRIB changed and
+// what a scan compares.
 #include <windows.h>
 
 #include <cstdint>
