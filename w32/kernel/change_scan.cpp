@@ -7,6 +7,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,10 +22,17 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Between two rounds: at least this, and ten times as long as the last round
-// took, so that neither a core nor the share is kept busy.
+// Between two rounds: at least this, at least as long as the last round took
+// (so the share is not kept busy), and ten times the processor time it took
+// (so a core is not).
 constexpr std::chrono::milliseconds kShortestPause{1000};
-constexpr int kPausePerScan = 10;
+constexpr int kPausePerProcessorTime = 10;
+
+Clock::duration ThreadTime() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+}
 
 int64_t Nanoseconds(const struct statx_timestamp& time) { return time.tv_sec * 1000000000LL + time.tv_nsec; }
 
@@ -119,10 +127,11 @@ void ChangeService::RunScans() {
       }
     }
     const Clock::time_point start = Clock::now();
+    const Clock::duration processor = ThreadTime();
     for (WatchScan& scan : round) {
       for (FolderScan& folder : scan.folders) ScanFolder(scan.root, folder);
     }
-    pause = std::max<Clock::duration>(kShortestPause, kPausePerScan * (Clock::now() - start));
+    const Clock::duration took = Clock::now() - start;
     std::unique_lock<std::mutex> guard(lock_);
     // Events of changes made before the listing are handled first, so the
     // kept state holds every change that they report.
@@ -138,6 +147,7 @@ void ChangeService::RunScans() {
       watch->ForgetScans();
       watch->records().Deliver();
     }
+    pause = std::max({Clock::duration(kShortestPause), took, kPausePerProcessorTime * (ThreadTime() - processor)});
   }
 }
 
