@@ -9,7 +9,8 @@ write looks like from here. Each watcher in turn watches the mount:
 - idle: nothing changes for IDLE seconds; the watcher's CPU time per second,
   and the bindfs daemon's (the file-system requests the watcher makes).
 - active: a separate process creates a file behind the mount, then removes
-  it, in folder after folder, every STEP seconds for ACTIVE seconds. Reported:
+  it, in folder after folder, every STEP seconds for ACTIVE seconds; measured
+  until every change was seen (at most GIVE_UP seconds). Reported:
   changes seen once, missed, seen more than once; the time from each change to
   its notice (median and largest); the rounds (each round's notices come
   together: arrivals more than half a second apart start a new one); the
@@ -37,6 +38,7 @@ from device_proxies import MonitorFolder  # noqa: E402
 SIZES = [int(n) for n in os.environ.get("SCAN_SIZES", "10000 100000").split()]
 IDLE = 20.0
 ACTIVE = 30.0
+GIVE_UP = 300.0
 STEP = 0.25
 PYTHON3 = "/usr/bin/python3"
 TICK = float(os.sysconf("SC_CLK_TCK"))
@@ -128,7 +130,10 @@ def start_changer(back, folders):
                             stdout=subprocess.PIPE, universal_newlines=True)
 
 
-def changes_of(changer):
+def changes_of(changer, wait):
+    """The changer's changes, once it ended; `wait(ms)` meanwhile."""
+    while changer.poll() is None:
+        wait(100)
     out = changer.communicate()[0]
     return [(float(t), kind, name) for t, kind, name in (line.split(" ", 2) for line in out.splitlines())]
 
@@ -153,15 +158,12 @@ def measure_ours(mount, back, folders, daemon):
     del seen[:]
     cpu, fs = sum(os.times()[:2]), daemon_cpu(daemon.pid)
     changer = start_changer(back, folders)
-    active_end = time.time() + ACTIVE
-    while time.time() < active_end:
+    changes = changes_of(changer, _w32.PumpMessages)
+    give_up = time.time() + GIVE_UP
+    while judge(changes, seen)[1] and time.time() < give_up:
         _w32.PumpMessages(100)
     spent = (sum(os.times()[:2]) - cpu, daemon_cpu(daemon.pid) - fs)
-    rounds = rounds_of([t for t, _, _ in seen], active_end)
-    changes = changes_of(changer)
-    end = time.time() + 2 * ACTIVE / max(1, rounds)
-    while time.time() < end:  # the last changes' rounds
-        _w32.PumpMessages(100)
+    rounds = rounds_of([t for t, _, _ in seen], time.time())
     monitor.Close()
     return watched, idle, spent, changes, seen, rounds
 
@@ -200,11 +202,11 @@ def measure_watchdog(mount, back, folders, daemon):
     idle = ((after[1] - before[1]) / IDLE, (after[2] - before[2]) / IDLE)
     del seen[:]
     before = mark()
-    changer = start_changer(back, folders)
-    time.sleep(ACTIVE)
+    changes = changes_of(start_changer(back, folders), lambda ms: time.sleep(ms / 1000.0))
+    give_up = time.time() + GIVE_UP
+    while judge(changes, seen)[1] and time.time() < give_up:
+        time.sleep(0.1)
     after = mark()
-    changes = changes_of(changer)
-    time.sleep(3)
     watcher.stdin.close()
     watcher.wait()
     reader.join()
@@ -214,11 +216,12 @@ def measure_watchdog(mount, back, folders, daemon):
 def report(name, result):
     watched, idle, spent, changes, seen, rounds = result
     delays, missed, twice = judge(changes, seen)
+    span = max(t for t, _, _ in seen) - min(t for t, _, _ in changes) if seen else ACTIVE
     median = delays[len(delays) // 2] if delays else float("nan")
     print("  %-22s watch %5.1f s | idle: %5.1f ms/s CPU, fs %5.1f ms/s | %d changes: %d once, %d missed, %d twice;"
           " delay median %.2f s, max %.2f s; %d rounds, every %.2f s; per round: %6.1f ms CPU, fs %6.1f ms" % (
               name, watched, idle[0] * 1000, idle[1] * 1000, len(changes), len(changes) - missed - twice, missed,
-              twice, median, delays[-1] if delays else float("nan"), rounds, ACTIVE / max(1, rounds),
+              twice, median, delays[-1] if delays else float("nan"), rounds, span / max(1, rounds),
               spent[0] * 1000 / max(1, rounds), spent[1] * 1000 / max(1, rounds)))
     return spent[0] / max(1, rounds)
 
