@@ -13,7 +13,7 @@ packages=(cmake g++ make pkg-config python3-dev libgtest-dev libssl-dev libicu-d
 test_packages=(ccache trash-cli liblnk-utils bindfs xorriso genisoimage systemd mypy)
 check_only=false
 case "${1:-}" in
-  bench) packages+=(libbenchmark-dev inotify-tools) ;;
+  bench) packages+=(libbenchmark-dev inotify-tools python3-watchdog) ;;
   fuzz) packages+=(clang libclang-rt-14-dev) ;;
   --check) check_only=true ;;
 esac

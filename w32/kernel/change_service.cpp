@@ -19,10 +19,12 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <chrono>
 #include <thread>
 
+#include "kernel/change_scan.h"
 #include "kernel/file.h"
+#include "kernel/mount_table.h"
 
 namespace w32 {
 namespace {
@@ -114,11 +116,8 @@ void ChangeService::Run() {
       move_from_.reset();
       DispatchMove(from, nullptr);
     }
-    ReadOutcome outcome;
-    while ((outcome = ReadEvents()) == ReadOutcome::kRead) {
-      for (ChangeWatch* watch : watches_) watch->records().Deliver();
-    }
-    if (outcome == ReadOutcome::kFailed) Recover(read_error_ == EBADF);
+    Drain();
+    if (read_error_ != 0) Recover(read_error_ == EBADF);
     for (ChangeWatch* watch : watches_) {
       watch->ForgetScans();
       watch->records().Deliver();
@@ -126,18 +125,31 @@ void ChangeService::Run() {
   }
 }
 
-void ChangeService::CheckMounts() {
-  const std::string table = mounts_.Read();
-  // Each line starts with the mount's id.
+std::unordered_set<uint64_t> ChangeService::ReadMountTable() {
   std::unordered_set<uint64_t> mounts;
-  for (size_t line = 0; line < table.size();) {
-    mounts.insert(std::strtoull(table.c_str() + line, nullptr, 10));
-    const size_t end = table.find('\n', line);
-    if (end == std::string::npos) break;
-    line = end + 1;
+  for (const Mount& mount : ParseMountInfo(mounts_.Read())) {
+    mounts.insert(static_cast<uint64_t>(mount.id));
+    mount_unseen_[static_cast<uint64_t>(mount.id)] = ChangesUnseenOn(mount.fstype);
   }
+  return mounts;
+}
+
+void ChangeService::CheckMounts() {
+  const std::unordered_set<uint64_t> mounts = ReadMountTable();
   if (mounts.empty()) return;  // the table could not be read: nothing is known
   for (ChangeWatch* watch : watches_) watch->CheckMount(mounts);
+}
+
+bool ChangeService::ChangesUnseen(uint64_t mount) {
+  if (mount_unseen_.count(mount) == 0) ReadMountTable();
+  auto it = mount_unseen_.find(mount);
+  if (it == mount_unseen_.end() || !it->second) return false;
+  if (!scanning_) {
+    scanning_ = true;
+    std::thread([this] { RunScans(); }).detach();
+  }
+  scans_wanted_.notify_one();
+  return true;
 }
 
 void ChangeService::Recover(bool closed) {
@@ -150,6 +162,28 @@ void ChangeService::Recover(bool closed) {
   for (ChangeWatch* watch : watches_) {
     watch->Restart(fd_ >= 0);
     watch->records().Deliver();
+  }
+}
+
+void ChangeService::Drain() {
+  read_error_ = 0;
+  while (ReadEvents() == ReadOutcome::kRead) {
+    for (ChangeWatch* watch : watches_) watch->records().Deliver();
+  }
+}
+
+void ChangeService::DrainAll(std::unique_lock<std::mutex>& guard) {
+  Drain();
+  if (!move_from_) return;
+  // The service thread's poll does not know of this half: its partner is waited for here.
+  guard.unlock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(kMovePairMilliseconds));
+  guard.lock();
+  Drain();
+  if (move_from_) {
+    const Change from = std::move(*move_from_);
+    move_from_.reset();
+    DispatchMove(from, nullptr);
   }
 }
 

@@ -4,6 +4,7 @@
 // hold its watch.
 #include <sys/inotify.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -38,6 +39,7 @@ class ChangeService final : public InotifyWatches {
   void DropGuard(int wd, ChangeWatch* guarded) override { Unlist(guards_, wd, guarded); }
   void AddUser(ChangeWatch* watch) override { watches_.insert(watch); }
   void RemoveUser(ChangeWatch* watch) override { watches_.erase(watch); }
+  bool ChangesUnseen(uint64_t mount) override;
 
  private:
   // An inotify event with its name.
@@ -54,8 +56,20 @@ class ChangeService final : public InotifyWatches {
   void Run();
   // Tells every tree which mounts the process still sees.
   void CheckMounts();
+  // Reads the mount table: the ids of the mounts, and which of them are scanned.
+  std::unordered_set<uint64_t> ReadMountTable();
+  // The scan thread (change_scan.cpp): scans the folders whose changes
+  // inotify cannot see, one round after another; the pause between two is
+  // at least a second, as long as the last round took, and ten times the
+  // processor time it took.
+  void RunScans();
   // Reads and handles one batch of queued events.
   ReadOutcome ReadEvents();
+  // Reads and handles every queued event.
+  void Drain();
+  // The same, off the service thread: an old-name event left waiting is
+  // paired or handled as a move out before this returns.
+  void DrainAll(std::unique_lock<std::mutex>& guard);
   // The inotify instance failed (poll or read): a new one replaces it.
   void Recover(bool closed);
   void Dispatch(const Change& change);
@@ -75,6 +89,9 @@ class ChangeService final : public InotifyWatches {
   Lists users_;   // watch descriptor -> trees using it
   Lists guards_;  // watch descriptor -> trees of its subfolders
   std::unordered_set<ChangeWatch*> watches_;
+  std::unordered_map<uint64_t, bool> mount_unseen_;  // by mount id, from the last reading of the table
+  bool scanning_ = false;  // the scan thread runs
+  std::condition_variable scans_wanted_;
   // An old-name event waiting for its new-name partner.
   std::optional<Change> move_from_;
 };

@@ -12,7 +12,15 @@
 // of its end (IN_DELETE_SELF) only when the handle closes: the folder's parent
 // is watched as well, and a folder leaving it is checked for a link count of
 // zero. A folder whose file system is unmounted, also lazily while the handle
-// keeps it alive, is found through the mount table (CheckMount).
+// keeps it alive, is found through the mount table (CheckMount); so is a
+// folder of the tree on which a file system is mounted or unmounted, which is
+// watched again as the folder it is now.
+//
+// Folders on file systems whose changes inotify cannot see are also scanned
+// (ChangeService::RunScans): what a scan finds that no event told becomes the
+// same records. Entries that events change while a scan runs are left to
+// those events, and a change already reported by an event is in the kept
+// state, so no change is reported twice.
 #include "kernel/change_watch.h"
 
 #include <dirent.h>
@@ -21,6 +29,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <vector>
 
@@ -55,7 +65,7 @@ bool IsWithin(const std::string& path, const std::string& folder) {
 
 std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-int64_t Nanoseconds(const struct statx_timestamp& time) { return time.tv_sec * 1000000000LL + time.tv_nsec; }
+std::atomic<uint64_t> watches_made{0};
 
 }  // namespace
 
@@ -64,16 +74,8 @@ ChangeWatch::ChangeWatch(InotifyWatches& service, File& file, DWORD filter)
       file_(file),
       filter_(filter),
       compares_((filter & (FILE_NOTIFY_CHANGE_ATTRIBUTES | FILE_NOTIFY_CHANGE_LAST_WRITE)) != 0),
+      serial_(++watches_made),
       records_(file, filter) {}
-
-std::optional<ChangeWatch::EntryState> ChangeWatch::ReadState(int at, const std::string& name) {
-  struct statx status;
-  if (::statx(at, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MODE | STATX_MTIME | STATX_CTIME, &status) != 0) {
-    return std::nullopt;
-  }
-  return EntryState{(status.stx_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0, Nanoseconds(status.stx_mtime),
-                    Nanoseconds(status.stx_ctime), false};
-}
 
 ChangeWatch::~ChangeWatch() {
   std::lock_guard<std::mutex> guard(service_.Lock());
@@ -93,7 +95,17 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
     errno = error;
     return -1;
   }
-  folders_.emplace(wd, Folder{path, parent, name, {}});
+  Folder folder;
+  folder.path = path;
+  folder.parent = parent;
+  folder.name = name;
+  struct statx status;
+  if (::statx(*fd, "", AT_EMPTY_PATH, STATX_MNT_ID | STATX_INO, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
+    folder.mount = status.stx_mnt_id;
+    folder.inode = status.stx_ino;
+    folder.unseen = service_.ChangesUnseen(folder.mount);
+  }
+  folders_[wd] = std::move(folder);
   return wd;
 }
 
@@ -164,9 +176,7 @@ void ChangeWatch::AddTree(const std::string& top, int parent, const std::string&
         struct stat status;
         folder = ::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
       }
-      if (compares_) {
-        if (const std::optional<EntryState> state = ReadState(fd, name)) folders_[wd].entries[name] = *state;
-      }
+      if (const std::optional<EntryState> state = ReadEntryState(fd, name, false)) folders_[wd].entries[name] = *state;
       const std::string child = Join(next.path, name);
       if (report) {
         Queue(FILE_ACTION_ADDED, child, NameFilter(folder));
@@ -197,6 +207,7 @@ void ChangeWatch::Queue(DWORD action, const std::string& path, DWORD filter) {
 
 void ChangeWatch::OnCreated(int wd, const std::string& name, bool folder) {
   auto scanned = scanned_.find(wd);
+  Busy(wd, name);
   if (scanned != scanned_.end() && scanned->second.erase(name) != 0) return;  // reported by the scan
   const std::string path = Join(folders_[wd].path, name);
   Queue(FILE_ACTION_ADDED, path, NameFilter(folder));
@@ -208,6 +219,7 @@ void ChangeWatch::OnCreated(int wd, const std::string& name, bool folder) {
 void ChangeWatch::OnRemoved(int wd, const std::string& name, bool folder, bool moved) {
   auto scanned = scanned_.find(wd);
   if (scanned != scanned_.end()) scanned->second.erase(name);
+  Busy(wd, name);
   const std::string path = Join(folders_[wd].path, name);
   Queue(FILE_ACTION_REMOVED, path, NameFilter(folder));
   folders_[wd].entries.erase(name);
@@ -221,6 +233,8 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
     auto scanned = scanned_.find(wd);
     if (scanned != scanned_.end()) scanned->second.erase(wd == from_wd ? from : to);
   }
+  Busy(from_wd, from);
+  Busy(to_wd, to);
   const std::string old_path = Join(folders_[from_wd].path, from);
   const std::string new_path = Join(folders_[to_wd].path, to);
   Queue(FILE_ACTION_RENAMED_OLD_NAME, old_path, NameFilter(folder));
@@ -247,11 +261,13 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
 }
 
 void ChangeWatch::OnWritten(int wd, const std::string& name) {
+  Busy(wd, name);
   Queue(FILE_ACTION_MODIFIED, Join(folders_[wd].path, name), kModifyFilter);
   Refresh(wd, name);  // a later change of owner must not count as a write
 }
 
 void ChangeWatch::OnAttributes(int wd, const std::string& name) {
+  Busy(wd, name);
   Queue(FILE_ACTION_MODIFIED, Join(folders_[wd].path, name), compares_ ? CompareState(wd, name) : kAttribFilter);
 }
 
@@ -268,8 +284,8 @@ void ChangeWatch::Touched(int wd) {
 
 void ChangeWatch::Refresh(int wd, const std::string& name) {
   auto folder = folders_.find(wd);
-  if (!compares_ || folder == folders_.end()) return;
-  const std::optional<EntryState> state = ReadState(file_.fd(), Join(folder->second.path, name));
+  if (folder == folders_.end()) return;
+  const std::optional<EntryState> state = ReadEntryState(file_.fd(), Join(folder->second.path, name), false);
   if (state) {
     folder->second.entries[name] = *state;
   } else {
@@ -284,7 +300,7 @@ void ChangeWatch::Refresh(int wd, const std::string& name) {
 DWORD ChangeWatch::CompareState(int wd, const std::string& name) {
   constexpr DWORD kOthers = FILE_NOTIFY_CHANGE_SECURITY | FILE_NOTIFY_CHANGE_LAST_ACCESS;
   Folder& folder = folders_[wd];
-  const std::optional<EntryState> now = ReadState(file_.fd(), Join(folder.path, name));
+  const std::optional<EntryState> now = ReadEntryState(file_.fd(), Join(folder.path, name), false);
   auto before = folder.entries.find(name);
   DWORD changed = kAttribFilter;
   if (now && before != folder.entries.end()) {
@@ -295,7 +311,8 @@ DWORD ChangeWatch::CompareState(int wd, const std::string& name) {
     if (changed == kOthers && old.change_time == now->change_time && !old.judged) changed = kAttribFilter;
   }
   if (now) {
-    folder.entries[name] = EntryState{now->read_only, now->write_time, now->change_time, true};
+    folder.entries[name] = *now;
+    folder.entries[name].judged = true;
   } else {
     folder.entries.erase(name);
   }
@@ -303,7 +320,16 @@ DWORD ChangeWatch::CompareState(int wd, const std::string& name) {
 }
 
 void ChangeWatch::OnFolderGone(int wd, DWORD error) {
-  if (wd == root_wd_) records_.Break(error);
+  if (wd == root_wd_) {
+    records_.Break(error);
+  } else if (error == ERROR_NETNAME_DELETED && Has(wd)) {
+    // Unmounted: the folder below the mount's top shows.
+    int top = wd;
+    while (folders_[top].parent != -1 && folders_[folders_[top].parent].mount == folders_[wd].mount) {
+      top = folders_[top].parent;
+    }
+    if (top != root_wd_) Replace(top);
+  }
 }
 
 void ChangeWatch::OnWatchRemoved(int wd) {
@@ -316,7 +342,139 @@ void ChangeWatch::OnWatchRemoved(int wd) {
 }
 
 void ChangeWatch::CheckMount(const std::unordered_set<uint64_t>& mounts) {
-  if (mount_id_ != 0 && mounts.count(mount_id_) == 0) records_.Break(ERROR_NETNAME_DELETED);
+  if (mount_id_ != 0 && mounts.count(mount_id_) == 0) {
+    records_.Break(ERROR_NETNAME_DELETED);
+    return;
+  }
+  std::vector<int> replaced;
+  for (const auto& entry : folders_) {
+    const Folder& folder = entry.second;
+    struct statx status;
+    if (entry.first == root_wd_ || folder.mount == 0 ||
+        ::statx(file_.fd(), folder.path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_MNT_ID | STATX_INO | STATX_TYPE,
+                &status) != 0) {
+      continue;
+    }
+    if (S_ISDIR(status.stx_mode) && (status.stx_mnt_id != folder.mount || status.stx_ino != folder.inode)) {
+      replaced.push_back(entry.first);
+    }
+  }
+  // Outer folders first: replacing one replaces what is below it.
+  std::sort(replaced.begin(), replaced.end(),
+            [this](int a, int b) { return folders_[a].path.size() < folders_[b].path.size(); });
+  for (int wd : replaced) {
+    if (Has(wd)) Replace(wd);
+  }
+}
+
+void ChangeWatch::Replace(int wd) {
+  const Folder old = folders_[wd];
+  for (const auto& entry : old.entries) {
+    Queue(FILE_ACTION_REMOVED, Join(old.path, entry.first), NameFilter(entry.second.folder));
+  }
+  DropTree(old.path);
+  AddTree(old.path, old.parent, old.name, true);
+}
+
+void ChangeWatch::Busy(int wd, const std::string& name) {
+  if (busy_) (*busy_)[wd].insert(name);
+}
+
+bool ChangeWatch::BeginScan(int* root, std::vector<FolderScan>* folders) {
+  for (const auto& entry : folders_) {
+    const Folder& folder = entry.second;
+    if (!folder.unseen) continue;
+    FolderScan scan;
+    scan.wd = entry.first;
+    scan.path = folder.path;
+    scan.folder_time = folder.listed_time;
+    scan.names.reserve(folder.entries.size());
+    for (const auto& kept : folder.entries) scan.names.push_back(kept.first);
+    folders->push_back(std::move(scan));
+  }
+  if (folders->empty()) return false;
+  *root = ::fcntl(file_.fd(), F_DUPFD_CLOEXEC, 0);
+  if (*root < 0) return false;
+  busy_.emplace();
+  return true;
+}
+
+// Within one folder an entry whose inode changed was replaced; across the
+// tree, an entry that went and one that came with the same inode were moved.
+void ChangeWatch::ApplyScan(std::vector<FolderScan>& folders) {
+  if (!busy_) return;  // restarted meanwhile: what was kept is new
+  std::unordered_map<int, std::unordered_set<std::string>> busy = std::move(*busy_);
+  busy_.reset();
+  std::vector<Found> gone, came;
+  std::vector<std::pair<Found, DWORD>> modified;
+  for (FolderScan& scan : folders) {
+    auto at = folders_.find(scan.wd);
+    if (at == folders_.end() || at->second.path != scan.path) continue;  // moved or gone meanwhile
+    Folder& folder = at->second;
+    if (scan.error != 0) {
+      // A share that went away: its server is unreachable or its daemon ended.
+      if (scan.wd == root_wd_ && scan.error != EACCES && scan.error != EPERM) {
+        records_.Break(scan.error == ENOENT || scan.error == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_NETNAME_DELETED);
+      }
+      continue;
+    }
+    folder.listed_time = scan.folder_time;
+    const std::unordered_set<std::string>& skip = busy[scan.wd];
+    std::unordered_set<std::string> seen;
+    for (const auto& entry : scan.entries) {
+      if (skip.count(entry.first) != 0 || !entry.second) continue;  // absent ones: below
+      seen.insert(entry.first);
+      auto kept = folder.entries.find(entry.first);
+      const EntryState& now = *entry.second;
+      if (kept == folder.entries.end()) {
+        came.push_back({scan.wd, entry.first, now});
+        continue;
+      }
+      const EntryState& before = kept->second;
+      if (before.inode != now.inode || before.folder != now.folder) {
+        gone.push_back({scan.wd, entry.first, before});
+        came.push_back({scan.wd, entry.first, now});
+        continue;
+      }
+      DWORD changed = 0;
+      // A folder's own last-write time is reported with the entries that moved it.
+      if (!now.folder && (before.write_time != now.write_time || before.size != now.size)) changed |= kModifyFilter;
+      if (before.read_only != now.read_only) changed |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
+      if (changed != 0) modified.push_back({{scan.wd, entry.first, now}, changed});
+    }
+    if (scan.listed) {
+      for (const auto& kept : folder.entries) {
+        if (skip.count(kept.first) == 0 && seen.count(kept.first) == 0) gone.push_back({scan.wd, kept.first, kept.second});
+      }
+    } else {
+      for (const auto& entry : scan.entries) {
+        auto kept = folder.entries.find(entry.first);
+        if (!entry.second && skip.count(entry.first) == 0 && kept != folder.entries.end()) {
+          gone.push_back({scan.wd, entry.first, kept->second});
+        }
+      }
+    }
+  }
+  for (Found& went : gone) {
+    auto moved = std::find_if(came.begin(), came.end(), [&](const Found& c) {
+      return c.state.inode == went.state.inode && c.state.folder == went.state.folder && c.state.inode != 0;
+    });
+    if (moved != came.end() && Has(went.wd) && Has(moved->wd)) {
+      OnRenamed(went.wd, went.name, moved->wd, moved->name, went.state.folder);
+      came.erase(moved);
+    } else if (Has(went.wd)) {
+      OnRemoved(went.wd, went.name, went.state.folder, true);
+    }
+  }
+  for (const Found& arrived : came) {
+    if (Has(arrived.wd)) OnCreated(arrived.wd, arrived.name, arrived.state.folder);
+  }
+  for (const auto& change : modified) {
+    if (!Has(change.first.wd)) continue;
+    Folder& folder = folders_[change.first.wd];
+    Queue(FILE_ACTION_MODIFIED, Join(folder.path, change.first.name), change.second);
+    folder.entries[change.first.name] = change.first.state;
+  }
 }
 
 void ChangeWatch::OnOverflow() {
@@ -326,6 +484,7 @@ void ChangeWatch::OnOverflow() {
 
 void ChangeWatch::Restart(bool instance) {
   folders_.clear();
+  busy_.reset();
   root_wd_ = -1;
   guard_wd_ = -1;
   OnOverflow();

@@ -1,7 +1,8 @@
 #pragma once
 // The watch tree of one directory handle: the inotify watches of its folder
 // and of every folder below, each folder's path relative to the handle's
-// folder, and the per-entry state that tells what an IN_ATTRIB changed.
+// folder, and the per-entry state that tells what an IN_ATTRIB changed and
+// what a scan compares.
 #include <windows.h>
 
 #include <cstdint>
@@ -10,8 +11,10 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "kernel/change_records.h"
+#include "kernel/change_scan.h"
 #include "kernel/file.h"
 
 namespace w32 {
@@ -34,6 +37,9 @@ class InotifyWatches {
   // The trees to tell of every change, and to restart with a new instance.
   virtual void AddUser(ChangeWatch* watch) = 0;
   virtual void RemoveUser(ChangeWatch* watch) = 0;
+  // Whether changes to the mount `mount` can be missed by inotify; if so,
+  // scans of the folders on it start.
+  virtual bool ChangesUnseen(uint64_t mount) = 0;
 
  protected:
   ~InotifyWatches() = default;
@@ -74,23 +80,37 @@ class ChangeWatch : public FileChangeState {
   // Every change that a scan of a new folder reported has had its own event by now.
   void ForgetScans() { scanned_.clear(); }
 
+  // A scan of the folders whose changes inotify cannot see: false when there
+  // are none. `root` is a descriptor of the watched folder for the scan to
+  // close; from here to ApplyScan, entries that events change are left to them.
+  bool BeginScan(int* root, std::vector<FolderScan>* folders);
+  // What the scan found that no event told: the same records as for events.
+  void ApplyScan(std::vector<FolderScan>& folders);
+  uint64_t serial() const { return serial_; }
+
  private:
-  // What the change filter compares of an entry, to tell what an IN_ATTRIB changed.
-  struct EntryState {
-    bool read_only;
-    int64_t write_time;   // nanoseconds
-    int64_t change_time;  // the inode's change time when this was read
-    bool judged;          // read for an IN_ATTRIB: its change was compared already
-  };
   struct Folder {
     std::string path;  // relative to the watched folder
     int parent = -1;   // the watch of the folder that holds it; -1 for the watched folder
     std::string name;  // its name there
-    std::unordered_map<std::string, EntryState> entries;  // kept when the filter compares them
+    uint64_t mount = 0;  // which folder this is: its mount and inode
+    uint64_t inode = 0;
+    bool unseen = false;  // its file system's changes can be missed by inotify: it is scanned
+    int64_t listed_time = 0;  // its last-write time when the scan last listed it
+    std::unordered_map<std::string, EntryState> entries;
+  };
+  // A change a scan found.
+  struct Found {
+    int wd;
+    std::string name;
+    EntryState state;
   };
 
-  // The state of `name` in the folder `at`; none when it cannot be read.
-  static std::optional<EntryState> ReadState(int at, const std::string& name);
+  // The entry `name` of the folder `wd` changed through an event.
+  void Busy(int wd, const std::string& name);
+  // The folder of `wd` is another one now (a mount came or went there): what
+  // the old one held is removed, what the new one holds is added and watched.
+  void Replace(int wd);
   // Opens `path` (relative to the watched folder), entry `name` of the folder
   // under `parent`, and watches it; -1 with errno on failure.
   int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd);
@@ -120,6 +140,9 @@ class ChangeWatch : public FileChangeState {
   // Names that the scan of a new folder reported, until the events queued
   // before the scan are all read: their own creation events are not repeated.
   std::unordered_map<int, std::unordered_set<std::string>> scanned_;
+  // Entries that events changed since the scan began, by folder.
+  std::optional<std::unordered_map<int, std::unordered_set<std::string>>> busy_;
+  const uint64_t serial_;
   ChangeRecords records_;
 };
 

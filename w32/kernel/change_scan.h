@@ -1,0 +1,55 @@
+#pragma once
+// The scan of folders whose changes inotify cannot see: on network and FUSE
+// file systems inotify reports only what this machine does through the mount,
+// so the entries of such folders are listed again now and then and compared
+// with what the watch keeps of them.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace w32 {
+
+// What a watch keeps of an entry: what the filter compares, and what tells a
+// scan that it changed or moved.
+struct EntryState {
+  bool folder;
+  bool read_only;
+  int64_t write_time;   // nanoseconds
+  int64_t change_time;  // the inode's change time when this was read
+  uint64_t size;
+  uint64_t inode;
+  bool judged;  // read for an IN_ATTRIB: its change was compared already
+};
+
+// The state of `name` in the folder `at`; none when it cannot be read. With
+// `fresh`, a network file system asks its server rather than its cache.
+std::optional<EntryState> ReadEntryState(int at, const std::string& name, bool fresh);
+
+// Changes made to this file system elsewhere (another machine, the folder
+// behind a FUSE mount) give no inotify events.
+bool ChangesUnseenOn(std::string_view fstype);
+
+// One folder of a scan: filled from the watch with its lock held, then read
+// without it.
+struct FolderScan {
+  int wd = -1;
+  std::string path;                // relative to the watched folder
+  int64_t folder_time = 0;             // the folder's last-write time at its last listing; 0 when never listed
+  std::vector<std::string> names;  // the entries the watch keeps
+  // Read by ScanFolder:
+  int error = 0;  // errno when the folder could not be read
+  bool listed = false;  // `entries` is the whole listing; else the kept names, absent ones without state
+  std::vector<std::pair<std::string, std::optional<EntryState>>> entries;
+};
+
+// Reads the folder below `root`: when its last-write time moved (or the file
+// system keeps none), its listing; else the state of each kept entry. The
+// folder's own time is asked of the server; its entries' states come from the
+// client's attribute cache, which a network file system renews after its own
+// timeout (FUSE: 1 s by default; NFS: up to a minute), so a write to a file
+// shows once that has passed.
+void ScanFolder(int root, FolderScan& folder);
+
+}  // namespace w32
