@@ -35,7 +35,8 @@ __attribute__((noinline)) HRESULT FailWithoutCheck(REFCLSID, void** object) {
 void BM_CoCreateInstanceWithoutCom(benchmark::State& state) {
   void* object = nullptr;
   for (auto _ : state) {
-    benchmark::DoNotOptimize(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, &object));
+    benchmark::DoNotOptimize(
+        CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, &object));
   }
 }
 BENCHMARK(BM_CoCreateInstanceWithoutCom);

@@ -77,7 +77,8 @@ BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length,
     return FALSE;
   }
   if ((file->access() & FILE_LIST_DIRECTORY) == 0) {
-    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: opened without FILE_LIST_DIRECTORY", w32::PathOf(*file).c_str());
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: opened without FILE_LIST_DIRECTORY",
+              w32::PathOf(*file).c_str());
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
@@ -97,7 +98,8 @@ BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length,
   }
   w32::ChangeService* service = w32::ChangeService::Get();
   if (service == nullptr) {
-    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: inotify_init1: %s", w32::PathOf(*file).c_str(), std::strerror(errno));
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: inotify_init1: %s",
+              w32::PathOf(*file).c_str(), std::strerror(errno));
     return FALSE;
   }
   std::shared_ptr<w32::ChangeWatch> failed;  // ends after the lock is let go, as its end takes the lock

@@ -46,7 +46,8 @@ bool ShowItemsInFileManager(const std::vector<std::string>& uris) {
     api->dbus_error_init(&error);
     Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
                   MessageUnref{api});
-    if (reply == nullptr) W32_DEBUG(kDebugBus, "org.freedesktop.FileManager1.ShowItems: %s: %s", error.name, error.message);
+    if (reply == nullptr) W32_DEBUG(kDebugBus, "org.freedesktop.FileManager1.ShowItems: %s: %s",
+                                    error.name, error.message);
     api->dbus_error_free(&error);
     shown = reply != nullptr;
   }

@@ -49,7 +49,8 @@ bool OpenWithDesktop(const std::string& folder) {
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     if (status != 0) W32_DEBUG(kDebugShell, "SHOpenFolderAndSelectItems: xdg-open %s: %s %d", folder.c_str(),
-                               WIFEXITED(status) ? "exit status" : "signal", WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+                               WIFEXITED(status) ? "exit status" : "signal",
+                               WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
   }).detach();
   return true;
 }

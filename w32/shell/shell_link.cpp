@@ -203,7 +203,8 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     std::lock_guard<std::mutex> guard(lock_);
     const std::string target = TargetNow();
     if (target.empty()) {
-      W32_DEBUG(kDebugLink, "IShellLinkW::Resolve %s: no native path now (volume not present, or unknown drive)", ToUtf8(location_).c_str());
+      W32_DEBUG(kDebugLink, "IShellLinkW::Resolve %s: no native path now (volume not present, or unknown drive)",
+                ToUtf8(location_).c_str());
       return E_FAIL;
     }
     struct stat status;
@@ -253,7 +254,8 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     }
     ::close(fd);
     if (n < 0 || used > kLargestLinkFile) {  // unreadable, or no link is that large
-      W32_DEBUG(kDebugLink, "IPersistFile::Load %s: %s", path.c_str(), n < 0 ? std::strerror(errno) : "larger than 1 MiB");
+      W32_DEBUG(kDebugLink, "IPersistFile::Load %s: %s",
+                path.c_str(), n < 0 ? std::strerror(errno) : "larger than 1 MiB");
       return E_FAIL;
     }
     const std::optional<ShellLinkData> link = ReadShellLink(bytes.data(), used);

@@ -187,7 +187,8 @@ DWORD MoveInto(int trash, const std::string& where, const std::string& path, con
   const UniqueFd files = OwnFolder(trash, "files");
   const UniqueFd info = OwnFolder(trash, "info");
   if (!files || !info) {
-    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: files or info is no folder of the user's own", path.c_str(), where.c_str());
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: files or info is no folder of the user's own",
+              path.c_str(), where.c_str());
     return ERROR_ACCESS_DENIED;
   }
   const long limit = ::fpathconf(info.get(), _PC_NAME_MAX);
@@ -201,7 +202,8 @@ DWORD MoveInto(int trash, const std::string& where, const std::string& path, con
     const int error = WriteInfo(info.get(), info_name, contents);
     if (error == EEXIST) continue;
     if (error != 0) {
-      W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: info file: %s", path.c_str(), where.c_str(), std::strerror(error));
+      W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: info file: %s",
+                path.c_str(), where.c_str(), std::strerror(error));
       return ErrorFromErrno(error);
     }
     struct stat taken;
@@ -211,7 +213,8 @@ DWORD MoveInto(int trash, const std::string& where, const std::string& path, con
     }
     if (::renameat(AT_FDCWD, path.c_str(), files.get(), unique.c_str()) != 0) {
       const int move_error = errno;
-      W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: rename: %s", path.c_str(), where.c_str(), std::strerror(move_error));
+      W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: rename: %s",
+                path.c_str(), where.c_str(), std::strerror(move_error));
       ::unlinkat(info.get(), info_name.c_str(), 0);
       return ErrorFromErrno(move_error);
     }
@@ -270,7 +273,8 @@ DWORD MoveToTrash(const std::string& given) {
     const UniqueFd shared(::openat(top_fd.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const UniqueFd trash = shared ? OwnFolder(shared.get(), uid.c_str()) : UniqueFd();
     const std::string where = Join(top, ".Trash/" + uid);
-    if (!trash) W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: no folder of the user's own", path.c_str(), where.c_str());
+    if (!trash) W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: no folder of the user's own",
+                          path.c_str(), where.c_str());
     if (trash) {
       error = MoveInto(trash.get(), where, path, relative);
       if (error == ERROR_SUCCESS) return error;
