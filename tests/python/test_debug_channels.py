@@ -45,7 +45,7 @@ recorder = Recorder()
 
 class DebugChannels(unittest.TestCase):
     def setUp(self):
-        self.folder = tempfile.mkdtemp(prefix="w32-debug-")
+        self.folder = tempfile.mkdtemp(prefix=u"w32-debug-")
         for name in ("data", "drives", "path"):
             os.mkdir(os.path.join(self.folder, name))
         for name in ("item", "data/Trash"):  # a file where the home trash would be
