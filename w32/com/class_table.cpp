@@ -1,9 +1,11 @@
 #include "com/class_table.h"
 
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
 #include "com/apartment.h"
+#include "support/debug_channel.h"
 
 namespace w32::com {
 namespace {
@@ -26,6 +28,14 @@ ClassTable& Table() {
 
 }  // namespace
 
+std::string ClassText(const CLSID& clsid) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", clsid.Data1, clsid.Data2,
+                clsid.Data3, clsid.Data4[0], clsid.Data4[1], clsid.Data4[2], clsid.Data4[3], clsid.Data4[4],
+                clsid.Data4[5], clsid.Data4[6], clsid.Data4[7]);
+  return text;
+}
+
 ClassRegistration::ClassRegistration(const CLSID& clsid, CreateObject create) {
   ClassTable& table = Table();
   std::lock_guard<std::mutex> guard(table.lock);
@@ -47,9 +57,17 @@ CreateObject FindClass(const CLSID& clsid) {
 HRESULT WINAPI CoCreateInstance(REFCLSID clsid, LPUNKNOWN outer, DWORD context, REFIID iid, LPVOID* object) {
   if (object == nullptr) return E_POINTER;
   *object = nullptr;
-  if (!w32::com::ThreadHasCom()) return CO_E_NOTINITIALIZED;
+  if (!w32::com::ThreadHasCom()) {
+    W32_DEBUG(w32::kDebugCom, "CoCreateInstance %s: CO_E_NOTINITIALIZED: no CoInitialize on this thread",
+              w32::com::ClassText(clsid).c_str());
+    return CO_E_NOTINITIALIZED;
+  }
   const w32::com::CreateObject create = w32::com::FindClass(clsid);
-  if (create == nullptr || (context & CLSCTX_INPROC_SERVER) == 0) return REGDB_E_CLASSNOTREG;
+  if (create == nullptr || (context & CLSCTX_INPROC_SERVER) == 0) {
+    W32_DEBUG(w32::kDebugCom, "CoCreateInstance %s: REGDB_E_CLASSNOTREG: no in-process class of that id",
+              w32::com::ClassText(clsid).c_str());
+    return REGDB_E_CLASSNOTREG;
+  }
   if (outer != nullptr) return CLASS_E_NOAGGREGATION;
   return create(iid, object);
 }

@@ -6,6 +6,7 @@
 #include <objbase.h>
 
 #include <new>
+#include <string>
 
 namespace w32::com {
 
@@ -21,6 +22,9 @@ class ClassRegistration {
 
 // The creation function of a registered class, or null.
 CreateObject FindClass(const CLSID& clsid);
+
+// A class id in its registry form, "{00021401-0000-0000-C000-000000000046}".
+std::string ClassText(const CLSID& clsid);
 
 // A CreateObject for a class whose new objects start with one reference.
 template <class T>

@@ -4,14 +4,20 @@
 // and the overlapped result), GetOverlappedResult and CancelIo.
 #include <windows.h>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "kernel/change_records.h"
 #include "kernel/change_service.h"
 #include "kernel/change_watch.h"
 #include "kernel/event.h"
 #include "kernel/file.h"
+#include "support/debug_channel.h"
 
 namespace w32 {
 namespace {
@@ -23,6 +29,24 @@ constexpr DWORD kKnownFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE
 
 // The handle's watch tree; made by its first read, so null before.
 ChangeWatch* WatchOf(const File& file) { return static_cast<ChangeWatch*>(file.change_watch.get()); }
+
+// The path the handle's descriptor names now, for failure lines.
+std::string PathOf(const File& file) {
+  char path[4096];
+  const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(file.fd())).c_str(), path, sizeof path);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : "fd " + std::to_string(file.fd());
+}
+
+// Why arming a read failed: the reasons ChangeRecords::Arm and ChangeWatch::Start give.
+const char* ArmFailure(DWORD error) {
+  switch (error) {
+    case ERROR_PATH_NOT_FOUND: return "the folder was deleted";
+    case ERROR_NETNAME_DELETED: return "its file system was unmounted, or the inotify instance is lost";
+    case ERROR_INVALID_PARAMETER: return "a read is already pending";
+    case ERROR_NOT_ENOUGH_QUOTA: return "no inotify watch left (fs.inotify.max_user_watches)";
+    default: return std::strerror(errno);
+  }
+}
 
 }  // namespace
 }  // namespace w32
@@ -37,22 +61,29 @@ BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length,
                                   LPOVERLAPPED_COMPLETION_ROUTINE completion_routine) {
   std::shared_ptr<w32::File> file = w32::LookupHandleAs<w32::File>(directory);
   if (!file) {
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %p: no file handle", directory);
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (completion_routine != nullptr || !watch_subtree || !file->overlapped()) {
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: only overlapped subtree reads", w32::PathOf(*file).c_str());
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
   }
   if (!file->directory() || filter == 0 || (filter & ~w32::kKnownFilter) != 0 || overlapped == nullptr) {
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: %s", w32::PathOf(*file).c_str(),
+              !file->directory() ? "not a folder" : overlapped == nullptr ? "no OVERLAPPED" : "unknown filter bits");
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
   if ((file->access() & FILE_LIST_DIRECTORY) == 0) {
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: opened without FILE_LIST_DIRECTORY",
+              w32::PathOf(*file).c_str());
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
   if ((buffer == nullptr && length != 0) || (reinterpret_cast<ULONG_PTR>(buffer) & 3) != 0) {
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: buffer not DWORD-aligned", w32::PathOf(*file).c_str());
     SetLastError(ERROR_NOACCESS);
     return FALSE;
   }
@@ -60,18 +91,24 @@ BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length,
   if (overlapped->hEvent != nullptr) {
     event = w32::LookupHandleAs<w32::Event>(overlapped->hEvent);
     if (!event) {
+      W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: hEvent is no event", w32::PathOf(*file).c_str());
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
   }
   w32::ChangeService* service = w32::ChangeService::Get();
-  if (service == nullptr) return FALSE;
+  if (service == nullptr) {
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: inotify_init1: %s",
+              w32::PathOf(*file).c_str(), std::strerror(errno));
+    return FALSE;
+  }
   std::shared_ptr<w32::ChangeWatch> failed;  // ends after the lock is let go, as its end takes the lock
   std::lock_guard<std::mutex> guard(service->Lock());
   if (!file->change_watch) {
     auto watch = std::make_shared<w32::ChangeWatch>(*service, *file, filter);
     const DWORD error = watch->Start();
     if (error != ERROR_SUCCESS) {
+      W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: %s", w32::PathOf(*file).c_str(), w32::ArmFailure(error));
       failed = std::move(watch);
       SetLastError(error);
       return FALSE;
@@ -81,6 +118,7 @@ BOOL WINAPI ReadDirectoryChangesW(HANDLE directory, LPVOID buffer, DWORD length,
   const DWORD error = w32::WatchOf(*file)->records().Arm(
       w32::PendingRead{static_cast<BYTE*>(buffer), length, overlapped, std::move(event), GetCurrentThreadId()});
   if (error != ERROR_SUCCESS) {
+    W32_DEBUG(w32::kDebugWatch, "ReadDirectoryChangesW %s: %s", w32::PathOf(*file).c_str(), w32::ArmFailure(error));
     SetLastError(error);
     return FALSE;
   }

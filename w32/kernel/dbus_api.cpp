@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "support/debug_channel.h"
 #include "support/delay_load.h"
 
 namespace w32 {
@@ -47,11 +48,13 @@ DBusConnection* OpenBus(const BusApi& api, const char* address) {
   api.dbus_error_init(&error);
   DBusConnection* connection = api.dbus_connection_open_private(address, &error);
   if (connection == nullptr) {
+    W32_DEBUG(kDebugBus, "dbus_connection_open_private %s: %s: %s", address, error.name, error.message);
     api.dbus_error_free(&error);
     return nullptr;
   }
   api.dbus_connection_set_exit_on_disconnect(connection, FALSE);
   if (!api.dbus_bus_register(connection, &error)) {
+    W32_DEBUG(kDebugBus, "dbus_bus_register %s: %s: %s", address, error.name, error.message);
     api.dbus_error_free(&error);
     api.dbus_connection_close(connection);
     api.dbus_connection_unref(connection);

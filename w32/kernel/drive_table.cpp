@@ -18,6 +18,7 @@
 #include "kernel/mount_table.h"
 #include "kernel/volume_identity.h"
 #include "kernel/volume_letters.h"
+#include "support/debug_channel.h"
 #include "support/file_name.h"
 #include "support/sysroot.h"
 #include "support/text.h"
@@ -359,16 +360,20 @@ std::vector<DriveVolume> RefreshDrives() { return Table().Refresh(); }
 bool ToNativePath(std::u16string_view path, std::string* native) {
   if (path.size() < 2 || path[1] != u':' || !IsAsciiLetter(path[0])) {
     if (FileNameToBytes(path, native)) return true;
+    W32_DEBUG(kDebugDrive, "%s: escaped bytes that would read back as other characters", ToUtf8(path).c_str());
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
   std::string root = DriveRoot(path[0]);
   if (root.empty()) {
+    W32_DEBUG(kDebugDrive, "%s: drive %c: has no root now (not in the drive table, or nothing mounted)",
+              ToUtf8(path).c_str(), static_cast<char>(path[0]));
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
   }
   std::string rest;
   if (!FileNameToBytes(path.substr(2), &rest)) {
+    W32_DEBUG(kDebugDrive, "%s: escaped bytes that would read back as other characters", ToUtf8(path).c_str());
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }

@@ -12,6 +12,7 @@
 
 #include "kernel/drive_table.h"
 #include "kernel/library_file.h"
+#include "support/debug_channel.h"
 #include "support/text.h"
 
 namespace w32 {
@@ -182,6 +183,8 @@ HMODULE Load(LPCWSTR name, DWORD flags) {
     std::vector<std::string> needed;
     const DWORD error = InspectLibraryFile(path, &needed);
     if (error != ERROR_SUCCESS) {
+      W32_DEBUG(kDebugModule, "LoadLibraryExW %s: %s", path.c_str(),
+                error == ERROR_BAD_EXE_FORMAT ? "no 64-bit library of this machine" : std::strerror(errno));
       SetLastError(error);
       return nullptr;
     }
@@ -192,6 +195,7 @@ HMODULE Load(LPCWSTR name, DWORD flags) {
     OpenNeededFrom(FolderOf(path), path, &seen, &dependencies);
   }
   void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr) W32_DEBUG(kDebugModule, "LoadLibraryExW %s: %s", path.c_str(), dlerror());
   // The library now holds its dependencies itself.
   for (void* dependency : dependencies) dlclose(dependency);
   if (library == nullptr) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "kernel/dbus_api.h"
+#include "support/debug_channel.h"
 
 namespace w32 {
 namespace {
@@ -17,9 +18,15 @@ constexpr int kReplyTimeoutMs = 1000;
 // nothing else waits behind it.
 bool ShowItemsInFileManager(const std::vector<std::string>& uris) {
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  if (address == nullptr || *address == 0) return false;
+  if (address == nullptr || *address == 0) {
+    W32_DEBUG(kDebugBus, "org.freedesktop.FileManager1.ShowItems: no session bus (DBUS_SESSION_BUS_ADDRESS unset)");
+    return false;
+  }
   const BusApi* api = LoadBusApi();
-  if (api == nullptr) return false;
+  if (api == nullptr) {
+    W32_DEBUG(kDebugBus, "org.freedesktop.FileManager1.ShowItems: libdbus-1 cannot be loaded");
+    return false;
+  }
   DBusConnection* connection = OpenBus(*api, address);
   if (connection == nullptr) return false;
   bool shown = false;
@@ -39,6 +46,8 @@ bool ShowItemsInFileManager(const std::vector<std::string>& uris) {
     api->dbus_error_init(&error);
     Message reply(api->dbus_connection_send_with_reply_and_block(connection, call.get(), kReplyTimeoutMs, &error),
                   MessageUnref{api});
+    if (reply == nullptr) W32_DEBUG(kDebugBus, "org.freedesktop.FileManager1.ShowItems: %s: %s",
+                                    error.name, error.message);
     api->dbus_error_free(&error);
     shown = reply != nullptr;
   }

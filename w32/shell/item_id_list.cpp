@@ -6,6 +6,7 @@
 
 #include "kernel/drive_table.h"
 #include "kernel/file.h"
+#include "support/debug_channel.h"
 
 namespace w32 {
 namespace {
@@ -95,6 +96,7 @@ HRESULT WINAPI SHParseDisplayName(PCWSTR pszName, IBindCtx*, PIDLIST_ABSOLUTE* p
   if (path.empty() || path[0] != '/') return E_INVALIDARG;
   struct stat status;
   if (::lstat(path.c_str(), &status) != 0) {
+    W32_DEBUG(w32::kDebugShell, "SHParseDisplayName %s: %s", path.c_str(), std::strerror(errno));
     return HRESULT_FROM_WIN32(errno == ENOENT ? ERROR_FILE_NOT_FOUND : w32::ErrorFromErrno(errno));
   }
   *ppidl = w32::NewPathList(path);

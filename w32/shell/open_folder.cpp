@@ -2,12 +2,14 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "shell/file_manager.h"
 #include "shell/item_id_list.h"
+#include "support/debug_channel.h"
 
 extern char** environ;
 
@@ -37,11 +39,18 @@ bool OpenWithDesktop(const std::string& folder) {
   std::string program = "xdg-open";
   std::vector<char*> arguments = {program.data(), const_cast<char*>(folder.c_str()), nullptr};
   pid_t child = 0;
-  if (::posix_spawnp(&child, program.c_str(), nullptr, nullptr, arguments.data(), environ) != 0) return false;
-  std::thread([child] {
+  const int error = ::posix_spawnp(&child, program.c_str(), nullptr, nullptr, arguments.data(), environ);
+  if (error != 0) {
+    W32_DEBUG(kDebugShell, "SHOpenFolderAndSelectItems: xdg-open %s: %s", folder.c_str(), std::strerror(error));
+    return false;
+  }
+  std::thread([child, folder] {
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+    if (status != 0) W32_DEBUG(kDebugShell, "SHOpenFolderAndSelectItems: xdg-open %s: %s %d", folder.c_str(),
+                               WIFEXITED(status) ? "exit status" : "signal",
+                               WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
   }).detach();
   return true;
 }

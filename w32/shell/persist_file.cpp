@@ -8,9 +8,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "kernel/drive_table.h"
 #include "kernel/file.h"
+#include "support/debug_channel.h"
 
 namespace w32 {
 namespace {
@@ -32,6 +34,7 @@ bool ReplaceWholeFile(std::string path, std::string_view bytes, DWORD* error) {
     existed = ::stat(path.c_str(), &old) == 0;
   }
   if (existed && !S_ISREG(old.st_mode)) {  // a folder, or a FIFO or device left as it is
+    W32_DEBUG(kDebugLink, "IPersistFile::Save %s: not a regular file", path.c_str());
     *error = ErrorFromErrno(S_ISDIR(old.st_mode) ? EISDIR : EACCES);
     return false;
   }
@@ -44,6 +47,7 @@ bool ReplaceWholeFile(std::string path, std::string_view bytes, DWORD* error) {
     fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   } while (fd < 0 && errno == EEXIST);
   if (fd < 0) {
+    W32_DEBUG(kDebugLink, "IPersistFile::Save %s: %s: %s", path.c_str(), temporary.c_str(), std::strerror(errno));
     *error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
     return false;
   }
@@ -62,6 +66,7 @@ bool ReplaceWholeFile(std::string path, std::string_view bytes, DWORD* error) {
   if (::close(fd) != 0 && failure == 0) failure = errno;
   if (failure == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) failure = errno;
   if (failure != 0) {
+    W32_DEBUG(kDebugLink, "IPersistFile::Save %s: %s: %s", path.c_str(), temporary.c_str(), std::strerror(failure));
     ::unlink(temporary.c_str());
     *error = ErrorFromErrno(failure);
     return false;

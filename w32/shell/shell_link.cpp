@@ -19,6 +19,7 @@
 #include "kernel/volume_identity.h"
 #include "shell/persist_file.h"
 #include "shell/shell_link_format.h"
+#include "support/debug_channel.h"
 #include "support/file_name.h"
 #include "support/text.h"
 
@@ -201,9 +202,15 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
   HRESULT STDMETHODCALLTYPE Resolve(HWND, DWORD) override {
     std::lock_guard<std::mutex> guard(lock_);
     const std::string target = TargetNow();
-    if (target.empty()) return E_FAIL;
+    if (target.empty()) {
+      W32_DEBUG(kDebugLink, "IShellLinkW::Resolve %s: no native path now (volume not present, or unknown drive)",
+                ToUtf8(location_).c_str());
+      return E_FAIL;
+    }
     struct stat status;
-    return ::stat(target.c_str(), &status) == 0 ? S_OK : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    if (::stat(target.c_str(), &status) == 0) return S_OK;
+    W32_DEBUG(kDebugLink, "IShellLinkW::Resolve: target %s: %s", target.c_str(), std::strerror(errno));
+    return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
   }
 
   // The target in drive form (through the drive table); a target holding an
@@ -235,7 +242,10 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
     std::string path;
     if (!ToNativePath(name, &path)) return HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
     const int fd = OpenRegularFile(path, O_RDONLY);
-    if (fd < 0) return HRESULT_FROM_WIN32(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+    if (fd < 0) {
+      W32_DEBUG(kDebugLink, "IPersistFile::Load %s: %s", path.c_str(), std::strerror(errno));
+      return HRESULT_FROM_WIN32(errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno));
+    }
     std::vector<uint8_t> bytes(kLargestLinkFile + 1);
     size_t used = 0;
     ssize_t n = 0;
@@ -243,9 +253,16 @@ class ShellLink final : public com::ComObject<IShellLinkW, IPersistFile> {
       if (n > 0) used += static_cast<size_t>(n);
     }
     ::close(fd);
-    if (n < 0 || used > kLargestLinkFile) return E_FAIL;  // unreadable, or no link is that large
+    if (n < 0 || used > kLargestLinkFile) {  // unreadable, or no link is that large
+      W32_DEBUG(kDebugLink, "IPersistFile::Load %s: %s",
+                path.c_str(), n < 0 ? std::strerror(errno) : "larger than 1 MiB");
+      return E_FAIL;
+    }
     const std::optional<ShellLinkData> link = ReadShellLink(bytes.data(), used);
-    if (!link) return E_FAIL;
+    if (!link) {
+      W32_DEBUG(kDebugLink, "IPersistFile::Load %s: not a shell link", path.c_str());
+      return E_FAIL;
+    }
     std::lock_guard<std::mutex> guard(lock_);
     location_ = link->location;
     raw_target_ = link->raw_target;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -18,6 +19,7 @@
 
 #include "kernel/file.h"
 #include "kernel/mount_table.h"
+#include "support/debug_channel.h"
 #include "support/unique_fd.h"
 
 namespace w32 {
@@ -178,13 +180,17 @@ std::string TrashName(const std::string& name, unsigned copy, size_t longest) {
   return name.substr(0, cut) + extension + suffix;
 }
 
-// Moves `path` into the trash whose folder is open as `trash`; `recorded` is
-// the path the info file names (absolute, or relative to the trash's own
-// folder).
-DWORD MoveInto(int trash, const std::string& path, const std::string& recorded) {
+// Moves `path` into the trash whose folder is open as `trash` (at `where`);
+// `recorded` is the path the info file names (absolute, or relative to the
+// trash's own folder).
+DWORD MoveInto(int trash, const std::string& where, const std::string& path, const std::string& recorded) {
   const UniqueFd files = OwnFolder(trash, "files");
   const UniqueFd info = OwnFolder(trash, "info");
-  if (!files || !info) return ERROR_ACCESS_DENIED;
+  if (!files || !info) {
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: files or info is no folder of the user's own",
+              path.c_str(), where.c_str());
+    return ERROR_ACCESS_DENIED;
+  }
   const long limit = ::fpathconf(info.get(), _PC_NAME_MAX);
   const size_t longest = limit > static_cast<long>(kInfoSuffix.size()) + 32 ? static_cast<size_t>(limit) : NAME_MAX;
   const std::string name = path.substr(path.find_last_of('/') + 1);
@@ -195,7 +201,11 @@ DWORD MoveInto(int trash, const std::string& path, const std::string& recorded) 
     const std::string info_name = unique + std::string(kInfoSuffix);
     const int error = WriteInfo(info.get(), info_name, contents);
     if (error == EEXIST) continue;
-    if (error != 0) return ErrorFromErrno(error);
+    if (error != 0) {
+      W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: info file: %s",
+                path.c_str(), where.c_str(), std::strerror(error));
+      return ErrorFromErrno(error);
+    }
     struct stat taken;
     if (::fstatat(files.get(), unique.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0) {  // a leftover without its info
       ::unlinkat(info.get(), info_name.c_str(), 0);
@@ -203,6 +213,8 @@ DWORD MoveInto(int trash, const std::string& path, const std::string& recorded) 
     }
     if (::renameat(AT_FDCWD, path.c_str(), files.get(), unique.c_str()) != 0) {
       const int move_error = errno;
+      W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: rename: %s",
+                path.c_str(), where.c_str(), std::strerror(move_error));
       ::unlinkat(info.get(), info_name.c_str(), 0);
       return ErrorFromErrno(move_error);
     }
@@ -213,10 +225,16 @@ DWORD MoveInto(int trash, const std::string& path, const std::string& recorded) 
 
 DWORD MoveIntoHomeTrash(const std::string& path) {
   const std::string folder = DataHome() + "/Trash";
-  if (!EnsureFolder(folder)) return ERROR_ACCESS_DENIED;
+  if (!EnsureFolder(folder)) {
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: no folder can be made there", path.c_str(), folder.c_str());
+    return ERROR_ACCESS_DENIED;
+  }
   const UniqueFd trash(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!trash) return ErrorFromErrno(errno);
-  return MoveInto(trash.get(), path, path);
+  if (!trash) {
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: %s", path.c_str(), folder.c_str(), std::strerror(errno));
+    return ErrorFromErrno(errno);
+  }
+  return MoveInto(trash.get(), folder, path, path);
 }
 
 }  // namespace
@@ -224,10 +242,16 @@ DWORD MoveIntoHomeTrash(const std::string& path) {
 DWORD MoveToTrash(const std::string& given) {
   struct stat item;
   if (given.empty() || given[0] != '/') return ERROR_INVALID_PARAMETER;
-  if (::lstat(given.c_str(), &item) != 0) return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+  if (::lstat(given.c_str(), &item) != 0) {
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s", given.c_str(), std::strerror(errno));
+    return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+  }
   // The item as the mount table sees it: through its folder's real path.
   const std::optional<std::string> folder = RealPath(Parent(given));
-  if (!folder) return ErrorFromErrno(errno);
+  if (!folder) {
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: realpath of its folder: %s", given.c_str(), std::strerror(errno));
+    return ErrorFromErrno(errno);
+  }
   const std::string path = Join(*folder, given.substr(given.find_last_of('/') + 1));
 
   DWORD error = ERROR_PATH_NOT_FOUND;
@@ -240,19 +264,29 @@ DWORD MoveToTrash(const std::string& given) {
   const std::string top = TopFolder(*folder);
   const std::string relative = top == "/" ? path.substr(1) : path.substr(top.size() + 1);
   const UniqueFd top_fd(::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!top_fd) return ErrorFromErrno(errno);
+  if (!top_fd) {
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: top folder %s: %s", path.c_str(), top.c_str(), std::strerror(errno));
+    return ErrorFromErrno(errno);
+  }
   const std::string uid = std::to_string(::getuid());
   if (IsSharedTrash(top_fd.get())) {
     const UniqueFd shared(::openat(top_fd.get(), ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     const UniqueFd trash = shared ? OwnFolder(shared.get(), uid.c_str()) : UniqueFd();
+    const std::string where = Join(top, ".Trash/" + uid);
+    if (!trash) W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: no folder of the user's own",
+                          path.c_str(), where.c_str());
     if (trash) {
-      error = MoveInto(trash.get(), path, relative);
+      error = MoveInto(trash.get(), where, path, relative);
       if (error == ERROR_SUCCESS) return error;
     }
   }
+  const std::string where = Join(top, ".Trash-" + uid);
   const UniqueFd trash = OwnFolder(top_fd.get(), (".Trash-" + uid).c_str());
-  if (!trash) return ERROR_ACCESS_DENIED;
-  return MoveInto(trash.get(), path, relative);
+  if (!trash) {
+    W32_DEBUG(kDebugTrash, "SHFileOperationW %s: %s: no folder of the user's own", path.c_str(), where.c_str());
+    return ERROR_ACCESS_DENIED;
+  }
+  return MoveInto(trash.get(), where, path, relative);
 }
 
 }  // namespace w32
