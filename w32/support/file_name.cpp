@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "support/text.h"
+
 namespace w32 {
 namespace {
 
@@ -42,24 +44,6 @@ Piece NextPiece(std::string_view bytes, size_t at) {
   // already stand for single bytes.
   if (whole && c >= min && c <= 0x10FFFF && !IsEscape(c)) return {c, extra + 1, false};
   return {static_cast<char32_t>(0xDC00 + lead), 1, true};
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 }  // namespace

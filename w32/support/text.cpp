@@ -8,7 +8,7 @@ size_t WideLength(const char16_t* text) {
   return n;
 }
 
-static void AppendUtf8(std::string& out, char32_t c) {
+void AppendUtf8(std::string& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
   } else if (c < 0x800) {
