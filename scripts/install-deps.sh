@@ -19,9 +19,12 @@ case "${1:-}" in
 esac
 $check_only || packages+=("${test_packages[@]}")
 
+# One query for them all: a second `make test` starts at once.
+installed=" $( (dpkg-query -W -f='${db:Status-Abbrev} ${Package}\n' "${packages[@]}" 2>/dev/null || true) \
+  | awk '$1 == "ii" { printf "%s ", $2 }') "
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  [[ "$installed" == *" $p "* ]] || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
   if $check_only; then
