@@ -26,13 +26,14 @@ all: build
 deps:
 	@scripts/install-deps.sh
 
-# build-N: the RelWithDebInfo build for Python N, in its own folder. libw32's
-# units do not depend on the interpreter: only the Python 2 build has them; the
-# Python 3 build gets libw32's objects from the compiler cache (ccache).
-W32_TESTS_2 := ON
-W32_TESTS_3 := OFF
+# build-N: the RelWithDebInfo build for Python N, in its own folder. The C++
+# units that do not embed the interpreter (libw32's, the services', the
+# detector component's) do not depend on it: only the Python 2 build has them;
+# the Python 3 build gets libw32's objects from the compiler cache (ccache).
+NATIVE_TESTS_2 := ON
+NATIVE_TESTS_3 := OFF
 build-2 build-3: build-%: deps
-	cmake -S . -B $(BUILD_$*) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEVICE_PYTHON=$* -DDEVICE_W32_TESTS=$(W32_TESTS_$*) $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B $(BUILD_$*) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDEVICE_PYTHON=$* -DDEVICE_NATIVE_TESTS=$(NATIVE_TESTS_$*) $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BUILD_$*) -j $(JOBS)
 
 build: build-$(PYTHON)
@@ -48,9 +49,14 @@ demo: deps
 	cmake --build $(DEMO_$(PYTHON)) -j $(JOBS)
 	PYTHONPATH=$(DEMO_$(PYTHON))/lib $(PYTHON$(PYTHON)) examples/demo.py $(ARGS)
 
+# Both builds' tests in one ctest run (build-test holds only its list and
+# ctest's records): most tests wait on timers, other processes and the
+# kernel, not on a processor, so they run TEST_JOBS at once.
+TEST_JOBS ?= $(shell echo $$(( 2 * $(JOBS) )))
 test: build-2 build-3
-	cd $(BUILD_2) && ctest --output-on-failure -j $(JOBS)
-	cd $(BUILD_3) && ctest --output-on-failure -j $(JOBS)
+	@mkdir -p build-test
+	@echo 'subdirs("$(CURDIR)/$(BUILD_2)" "$(CURDIR)/$(BUILD_3)")' >build-test/CTestTestfile.cmake
+	cd build-test && ctest --output-on-failure -j $(TEST_JOBS)
 
 sanitize-2 sanitize-3: sanitize-%: deps
 	cmake -S . -B build-asan$(if $(filter 3,$*),-py3) -DCMAKE_BUILD_TYPE=Debug -DDEVICE_SANITIZE=ON -DDEVICE_PYTHON=$* >/dev/null
@@ -83,4 +89,4 @@ fuzz:
 	cmake --build build-fuzz --target run-fuzz
 
 clean:
-	rm -rf build build-py3 build-pip2 build-pip3 build-demo build-demo-py3 build-asan build-asan-py3 build-tsan build-bench build-bench-py3 build-fuzz
+	rm -rf build build-py3 build-test build-pip2 build-pip3 build-demo build-demo-py3 build-asan build-asan-py3 build-tsan build-bench build-bench-py3 build-fuzz
