@@ -16,8 +16,10 @@ python="$1" source="$2" state="$3"
 
 work=$(mktemp -d /tmp/device-install-XXXXXX)
 trap 'rm -rf "$work"' EXIT
-tar -C "$source" --exclude='./build*' --exclude=./.git --sort=name --mtime=@0 --owner=0 --group=0 \
-  --numeric-owner -cf "$work/src.tar" .
+# The tests, benchmarks and documents take no part in an install (their CMake
+# files are read only when those are built): a change to them installs nothing anew.
+tar -C "$source" --exclude='./build*' --exclude=./.git --exclude=./tests --exclude=./bench --exclude=./docs \
+  --sort=name --mtime=@0 --owner=0 --group=0 --numeric-owner -cf "$work/src.tar" .
 digest=$( (sha256sum <"$work/src.tar"; "$python" -VV 2>&1; "$python" -m pip --version; c++ --version; cmake --version) \
   | sha256sum | cut -d' ' -f1)
 
