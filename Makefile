@@ -58,8 +58,9 @@ test: build-2 build-3
 	@echo 'subdirs("$(CURDIR)/$(BUILD_2)" "$(CURDIR)/$(BUILD_3)")' >build-test/CTestTestfile.cmake
 	cd build-test && ctest --output-on-failure -j $(TEST_JOBS)
 
+# The sanitizer builds split the C++ units between them as build and build-py3 do.
 sanitize-2 sanitize-3: sanitize-%: deps
-	cmake -S . -B build-asan$(if $(filter 3,$*),-py3) -DCMAKE_BUILD_TYPE=Debug -DDEVICE_SANITIZE=ON -DDEVICE_PYTHON=$* >/dev/null
+	cmake -S . -B build-asan$(if $(filter 3,$*),-py3) -DCMAKE_BUILD_TYPE=Debug -DDEVICE_SANITIZE=ON -DDEVICE_PYTHON=$* -DDEVICE_NATIVE_TESTS=$(NATIVE_TESTS_$*) >/dev/null
 	cmake --build build-asan$(if $(filter 3,$*),-py3) -j $(JOBS)
 	cd build-asan$(if $(filter 3,$*),-py3) && ctest --output-on-failure -j $(JOBS)
 
