@@ -153,9 +153,9 @@ struct Batch {
 // One search: an open folder, the dot entries first. Entries are taken from
 // the folder in batches, as the platform fills its directory buffer. While
 // the caller is handed one batch, a helper thread stats the next, and the
-// caller joins in once it has handed out the last entry; so the stats of a
-// large folder run on two processors (and two disk reads are in flight on a
-// cold cache).
+// caller joins in once it has handed out the last entry and read the names
+// of the batch after; so the stats of a large folder run on two processors
+// (and two disk reads are in flight on a cold cache).
 class FindSearch {
  public:
   FindSearch(DIR* folder, std::u16string_view pattern, bool root)
@@ -210,25 +210,25 @@ class FindSearch {
   // Below this a helper thread costs more than it saves.
   static constexpr size_t kHelpFrom = 512;
 
-  // Makes the next stat'ed batch current; false when none is left.
+  // Makes the next stat'ed batch current; false when none is left. The
+  // caller reads the names after it while the helper stats it.
   bool NextBatch() {
     next_ = 0;
-    if (ahead_read_) {
-      FinishStats(*ahead_);
-      std::swap(current_, ahead_);
-      ahead_read_ = false;
-    } else if (end_error_ == ERROR_SUCCESS) {
-      ReadNames(*current_);
-      StartStats(*current_);
-      FinishStats(*current_);
-    } else {
-      current_->Clear();
-    }
-    if (end_error_ == ERROR_SUCCESS) {
+    if (!ahead_read_) {
+      if (end_error_ != ERROR_SUCCESS) {
+        current_->Clear();
+        return false;
+      }
       ReadNames(*ahead_);
-      ahead_read_ = true;
       StartStats(*ahead_);
     }
+    const bool more = end_error_ == ERROR_SUCCESS;
+    if (more) ReadNames(*spare_);
+    FinishStats(*ahead_);
+    std::swap(current_, ahead_);
+    std::swap(ahead_, spare_);
+    ahead_read_ = more;
+    if (more) StartStats(*ahead_);
     return !current_->entries.empty();
   }
 
@@ -279,8 +279,9 @@ class FindSearch {
   int dots_left_;
   std::unique_ptr<Batch> current_ = std::make_unique<Batch>();
   std::unique_ptr<Batch> ahead_ = std::make_unique<Batch>();  // being stat'ed while current_ is handed out
+  std::unique_ptr<Batch> spare_ = std::make_unique<Batch>();  // the names after ahead_'s, while those are stat'ed
   bool ahead_read_ = false;  // ahead_ holds the names that follow current_'s
-  std::thread helper_;       // stats ahead_ (or current_ while it is being made current)
+  std::thread helper_;       // stats ahead_
   size_t next_ = 0;          // in current_
   DWORD end_error_ = ERROR_SUCCESS;  // set once the folder has been read to its end
 };
