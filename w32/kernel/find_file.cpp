@@ -152,16 +152,16 @@ struct Batch {
 
 // One search: an open folder, the dot entries first. Entries are taken from
 // the folder in batches, as the platform fills its directory buffer. While
-// the caller is handed one batch, a helper thread stats the next, and the
+// the caller is handed one batch, helper threads stat the next, and the
 // caller joins in once it has handed out the last entry and read the names
-// of the batch after; so the stats of a large folder run on two processors
-// (and two disk reads are in flight on a cold cache).
+// of the batch after; so the stats of a large folder run on every processor
+// (and several disk reads are in flight on a cold cache).
 class FindSearch {
  public:
   FindSearch(DIR* folder, std::u16string_view pattern, bool root)
       : folder_(folder), writes_(::dirfd(folder)), pattern_(pattern), dots_left_(root ? 0 : 2) {}
   ~FindSearch() {
-    if (helper_.joinable()) helper_.join();
+    JoinHelpers();
     ::closedir(folder_);
   }
 
@@ -209,9 +209,10 @@ class FindSearch {
   static constexpr size_t kBatch = 8192;
   // Below this a helper thread costs more than it saves.
   static constexpr size_t kHelpFrom = 512;
+  static constexpr unsigned kMostHelpers = 3;
 
   // Makes the next stat'ed batch current; false when none is left. The
-  // caller reads the names after it while the helper stats it.
+  // caller reads the names after it while the helpers stat it.
   bool NextBatch() {
     next_ = 0;
     if (!ahead_read_) {
@@ -256,20 +257,29 @@ class FindSearch {
               [&batch](uint32_t a, uint32_t b) { return batch.entries[a].inode < batch.entries[b].inode; });
   }
 
-  // A helper thread starts on a large batch's stats. Without one (a small
-  // batch, or no thread to be had) the caller does them all in FinishStats.
+  // Helper threads start on a large batch's stats, one per processor beside
+  // the caller's (a few at most). Without them (a small batch, or no thread
+  // to be had) the caller does them all in FinishStats.
   void StartStats(Batch& batch) {
     if (batch.entries.size() < kHelpFrom) return;
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, kMostHelpers + 1) - 1;
     try {
-      helper_ = std::thread([&batch, folder = ::dirfd(folder_), &writes = writes_] { batch.StatChunks(folder, writes); });
+      while (helpers_.size() < count) {
+        helpers_.emplace_back([&batch, folder = ::dirfd(folder_), &writes = writes_] { batch.StatChunks(folder, writes); });
+      }
     } catch (const std::system_error&) {
     }
   }
 
-  // The caller stats what the helper has not claimed, then waits for it.
+  // The caller stats what the helpers have not claimed, then waits for them.
   void FinishStats(Batch& batch) {
     batch.StatChunks(::dirfd(folder_), writes_);
-    if (helper_.joinable()) helper_.join();
+    JoinHelpers();
+  }
+
+  void JoinHelpers() {
+    for (std::thread& helper : helpers_) helper.join();
+    helpers_.clear();
   }
 
   std::mutex lock_;
@@ -281,7 +291,7 @@ class FindSearch {
   std::unique_ptr<Batch> ahead_ = std::make_unique<Batch>();  // being stat'ed while current_ is handed out
   std::unique_ptr<Batch> spare_ = std::make_unique<Batch>();  // the names after ahead_'s, while those are stat'ed
   bool ahead_read_ = false;  // ahead_ holds the names that follow current_'s
-  std::thread helper_;       // stats ahead_
+  std::vector<std::thread> helpers_;  // stat ahead_
   size_t next_ = 0;          // in current_
   DWORD end_error_ = ERROR_SUCCESS;  // set once the folder has been read to its end
 };
