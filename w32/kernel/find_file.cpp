@@ -287,12 +287,12 @@ class FindSearch {
   const WriteCheck writes_;
   const Wildcard pattern_;
   int dots_left_;
-  std::unique_ptr<Batch> current_ = std::make_unique<Batch>();
-  std::unique_ptr<Batch> ahead_ = std::make_unique<Batch>();  // being stat'ed while current_ is handed out
-  std::unique_ptr<Batch> spare_ = std::make_unique<Batch>();  // the names after ahead_'s, while those are stat'ed
-  bool ahead_read_ = false;  // ahead_ holds the names that follow current_'s
-  std::vector<std::thread> helpers_;  // stat ahead_
-  size_t next_ = 0;          // in current_
+  std::unique_ptr<Batch> current_ = std::make_unique<Batch>();  // being handed out
+  std::unique_ptr<Batch> ahead_ = std::make_unique<Batch>();    // the next, stat'ed by the helpers meanwhile
+  std::unique_ptr<Batch> spare_ = std::make_unique<Batch>();    // the one after, while ahead_ is stat'ed
+  bool ahead_read_ = false;                                     // ahead_ holds the names after current_'s
+  std::vector<std::thread> helpers_;
+  size_t next_ = 0;                  // in current_
   DWORD end_error_ = ERROR_SUCCESS;  // set once the folder has been read to its end
 };
 
