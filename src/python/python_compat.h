@@ -169,25 +169,51 @@ inline const char* TextAsUtf8(PyObject* text) {
 
 // Unicode text (Python 2's unicode, Python 3's str) of UTF-16: a surrogate
 // pair becomes one character, a lone surrogate stays as it is, as a 16-bit
-// host's unicode keeps it. Both hosts here hold 32-bit characters.
+// host's unicode keeps it. Both hosts here hold 32-bit characters. The object
+// is made at its final size and filled in place: no buffer between.
 inline PyObject* UnicodeFromUtf16(const char16_t* text, size_t length) {
-  std::vector<Py_UCS4> characters;
-  characters.reserve(length);
-  for (size_t i = 0; i < length; ++i) {
-    const char32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      characters.push_back(0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00));
-    } else {
-      characters.push_back(c);
+  const auto pair_at = [text, length](size_t i) {
+    return text[i] >= 0xD800 && text[i] < 0xDC00 && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000;
+  };
+  size_t count = 0;
+  char32_t widest = 0;
+  for (size_t i = 0; i < length; ++i, ++count) {
+    if (pair_at(i)) {
+      widest = 0x10000;
+      ++i;
+    } else if (text[i] > widest) {
+      widest = text[i];
     }
   }
 #if DEVICE_PYTHON3
-  return PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, characters.data(), static_cast<Py_ssize_t>(characters.size()));
+  PyObject* unicode = PyUnicode_New(static_cast<Py_ssize_t>(count), static_cast<Py_UCS4>(widest));
+  if (unicode == nullptr) return nullptr;
+  const int kind = PyUnicode_KIND(unicode);
+  void* data = PyUnicode_DATA(unicode);
+  if (kind == PyUnicode_1BYTE_KIND) {
+    Py_UCS1* out = static_cast<Py_UCS1*>(data);
+    for (size_t i = 0; i < length; ++i) out[i] = static_cast<Py_UCS1>(text[i]);
+    return unicode;
+  }
 #else
   static_assert(sizeof(Py_UNICODE) == sizeof(Py_UCS4), "a UCS4 build of Python 2");
-  return PyUnicode_FromUnicode(reinterpret_cast<const Py_UNICODE*>(characters.data()),
-                               static_cast<Py_ssize_t>(characters.size()));
+  PyObject* unicode = PyUnicode_FromUnicode(nullptr, static_cast<Py_ssize_t>(count));
+  if (unicode == nullptr) return nullptr;
+  Py_UNICODE* out = PyUnicode_AS_UNICODE(unicode);
 #endif
+  size_t at = 0;
+  for (size_t i = 0; i < length; ++i, ++at) {
+    char32_t c = text[i];
+    if (pair_at(i)) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+#if DEVICE_PYTHON3
+    PyUnicode_WRITE(kind, data, at, c);
+#else
+    out[at] = static_cast<Py_UNICODE>(c);
+#endif
+  }
+  return unicode;
 }
 
 inline PyObject* UnicodeFromUtf16(std::u16string_view text) { return UnicodeFromUtf16(text.data(), text.size()); }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -14,6 +15,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "kernel/drive_table.h"
@@ -107,15 +110,60 @@ void FillFindData(const EntryFacts& facts, std::string_view name, WIN32_FIND_DAT
   data->cAlternateFileName[0] = 0;  // no short names here
 }
 
+// A run of a folder's entries: names in directory order, stat'ed in inode
+// order (on a cold cache that reads the inode table nearly in sequence
+// instead of at random) by whichever threads claim its chunks.
+struct Batch {
+  struct Entry {
+    size_t name_at;  // in names
+    ino_t inode;
+    bool found;
+    EntryFacts facts;
+  };
+
+  static constexpr size_t kChunk = 64;  // entries a thread claims at a time
+
+  void Clear() {
+    entries.clear();
+    names.clear();
+    claimed.store(0, std::memory_order_relaxed);
+  }
+
+  const char* NameOf(const Entry& entry) const { return names.data() + entry.name_at; }
+
+  // Stats chunks not yet claimed by another thread until none is left.
+  void StatChunks(int folder, const WriteCheck& writes) {
+    for (;;) {
+      const size_t first = claimed.fetch_add(kChunk, std::memory_order_relaxed);
+      if (first >= order.size()) return;
+      const size_t last = std::min(first + kChunk, order.size());
+      for (size_t i = first; i < last; ++i) {
+        Entry& entry = entries[order[i]];
+        entry.found = StatEntry(folder, NameOf(entry), writes, &entry.facts);
+      }
+    }
+  }
+
+  std::vector<Entry> entries;
+  std::string names;  // each followed by its NUL
+  std::vector<uint32_t> order;
+  std::atomic<size_t> claimed{0};  // in `order`
+};
+
 // One search: an open folder, the dot entries first. Entries are taken from
-// the folder in batches, as the platform fills its directory buffer, and a
-// batch is stat'ed in inode order: on a cold cache that reads the inode table
-// nearly in sequence instead of at random.
+// the folder in batches, as the platform fills its directory buffer. While
+// the caller is handed one batch, helper threads stat the next, and the
+// caller joins in once it has handed out the last entry and read the names
+// of the batch after; so the stats of a large folder run on every processor
+// (and several disk reads are in flight on a cold cache).
 class FindSearch {
  public:
   FindSearch(DIR* folder, std::u16string_view pattern, bool root)
       : folder_(folder), writes_(::dirfd(folder)), pattern_(pattern), dots_left_(root ? 0 : 2) {}
-  ~FindSearch() { ::closedir(folder_); }
+  ~FindSearch() {
+    JoinHelpers();
+    ::closedir(folder_);
+  }
 
   // The next matching entry into `data`; false with the last error set.
   bool Next(WIN32_FIND_DATAW* data) {
@@ -129,13 +177,13 @@ class FindSearch {
       }
     }
     for (;;) {
-      while (next_ < batch_.size()) {
-        const Entry& entry = batch_[next_++];
+      while (next_ < current_->entries.size()) {
+        const Batch::Entry& entry = current_->entries[next_++];
         if (!entry.found) continue;
-        FillFindData(entry.facts, std::string_view(names_.data() + entry.name_at), data);
+        FillFindData(entry.facts, current_->NameOf(entry), data);
         return true;
       }
-      if (end_error_ != ERROR_SUCCESS || !ReadBatch()) {
+      if (!NextBatch()) {
         SetLastError(end_error_);
         return false;
       }
@@ -159,22 +207,38 @@ class FindSearch {
 
  private:
   static constexpr size_t kBatch = 8192;
+  // Below this a helper thread costs more than it saves.
+  static constexpr size_t kHelpFrom = 512;
+  static constexpr unsigned kMostHelpers = 3;
 
-  struct Entry {
-    size_t name_at;  // in names_
-    ino_t inode;
-    bool found;
-    EntryFacts facts;
-  };
-
-  // The folder's next matching entries, stat'ed; false when none is left.
-  // The end of the folder (or its read error) is kept for when the batch
-  // has been delivered.
-  bool ReadBatch() {
-    batch_.clear();
-    names_.clear();
+  // Makes the next stat'ed batch current; false when none is left. The
+  // caller reads the names after it while the helpers stat it.
+  bool NextBatch() {
     next_ = 0;
-    while (batch_.size() < kBatch) {
+    if (!ahead_read_) {
+      if (end_error_ != ERROR_SUCCESS) {
+        current_->Clear();
+        return false;
+      }
+      ReadNames(*ahead_);
+      StartStats(*ahead_);
+    }
+    const bool more = end_error_ == ERROR_SUCCESS;
+    if (more) ReadNames(*spare_);
+    FinishStats(*ahead_);
+    std::swap(current_, ahead_);
+    std::swap(ahead_, spare_);
+    ahead_read_ = more;
+    if (more) StartStats(*ahead_);
+    return !current_->entries.empty();
+  }
+
+  // The folder's next matching names, up to a batch, sorted for the stats.
+  // The end of the folder (or its read error) is kept for when the batches
+  // read before it have been handed out.
+  void ReadNames(Batch& batch) {
+    batch.Clear();
+    while (batch.entries.size() < kBatch) {
       errno = 0;
       const struct dirent* entry = ::readdir(folder_);
       if (entry == nullptr) {
@@ -184,19 +248,38 @@ class FindSearch {
       const char* name = entry->d_name;
       if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
       if (!pattern_.MatchesEverything() && !pattern_.Matches(FileNameFromBytes(name))) continue;
-      batch_.push_back(Entry{names_.size(), entry->d_ino, false, EntryFacts{}});
-      names_.append(name, std::strlen(name) + 1);
+      batch.entries.push_back(Batch::Entry{batch.names.size(), entry->d_ino, false, EntryFacts{}});
+      batch.names.append(name, std::strlen(name) + 1);
     }
-    order_.resize(batch_.size());
-    for (size_t i = 0; i < order_.size(); ++i) order_[i] = static_cast<uint32_t>(i);
-    std::sort(order_.begin(), order_.end(),
-              [this](uint32_t a, uint32_t b) { return batch_[a].inode < batch_[b].inode; });
-    const int folder = ::dirfd(folder_);
-    for (const uint32_t i : order_) {
-      Entry& entry = batch_[i];
-      entry.found = StatEntry(folder, names_.data() + entry.name_at, writes_, &entry.facts);
+    batch.order.resize(batch.entries.size());
+    for (size_t i = 0; i < batch.order.size(); ++i) batch.order[i] = static_cast<uint32_t>(i);
+    std::sort(batch.order.begin(), batch.order.end(),
+              [&batch](uint32_t a, uint32_t b) { return batch.entries[a].inode < batch.entries[b].inode; });
+  }
+
+  // Helper threads start on a large batch's stats, one per processor beside
+  // the caller's (a few at most). Without them (a small batch, or no thread
+  // to be had) the caller does them all in FinishStats.
+  void StartStats(Batch& batch) {
+    if (batch.entries.size() < kHelpFrom) return;
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, kMostHelpers + 1) - 1;
+    try {
+      while (helpers_.size() < count) {
+        helpers_.emplace_back([&batch, folder = ::dirfd(folder_), &writes = writes_] { batch.StatChunks(folder, writes); });
+      }
+    } catch (const std::system_error&) {
     }
-    return !batch_.empty();
+  }
+
+  // The caller stats what the helpers have not claimed, then waits for them.
+  void FinishStats(Batch& batch) {
+    batch.StatChunks(::dirfd(folder_), writes_);
+    JoinHelpers();
+  }
+
+  void JoinHelpers() {
+    for (std::thread& helper : helpers_) helper.join();
+    helpers_.clear();
   }
 
   std::mutex lock_;
@@ -204,10 +287,12 @@ class FindSearch {
   const WriteCheck writes_;
   const Wildcard pattern_;
   int dots_left_;
-  std::vector<Entry> batch_;
-  std::string names_;  // the batch's names, each followed by its NUL
-  std::vector<uint32_t> order_;
-  size_t next_ = 0;
+  std::unique_ptr<Batch> current_ = std::make_unique<Batch>();  // being handed out
+  std::unique_ptr<Batch> ahead_ = std::make_unique<Batch>();    // the next, stat'ed by the helpers meanwhile
+  std::unique_ptr<Batch> spare_ = std::make_unique<Batch>();    // the one after, while ahead_ is stat'ed
+  bool ahead_read_ = false;                                     // ahead_ holds the names after current_'s
+  std::vector<std::thread> helpers_;
+  size_t next_ = 0;                  // in current_
   DWORD end_error_ = ERROR_SUCCESS;  // set once the folder has been read to its end
 };
 

@@ -1,5 +1,5 @@
-// File attributes and locale fields of w32 against the kernel's own answers
-// and the platform's buffer contract.
+// File attributes, find data and locale fields of w32 against the kernel's
+// own answers and the platform's buffer contract.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 
 #include "../temp_folder.h"
@@ -71,6 +73,90 @@ TEST(FileAttributes, BitsFromTheFileAndItsName) {
   EXPECT_EQ(GetFileAttributesW(w32::ToUtf16(folder.path() + "/.config/").c_str()),
             DWORD{FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN});
   EXPECT_EQ(GetFileAttributesW(u"C:\\"), DWORD{FILE_ATTRIBUTE_DIRECTORY});
+}
+
+ULONGLONG Ticks(const FILETIME& time) { return (ULONGLONG{time.dwHighDateTime} << 32) | time.dwLowDateTime; }
+
+// A folder of several search batches, changed while it is being read: entries
+// removed, and files replaced by folders of the same name. Every other entry
+// comes once with the data of its own stat (size, kind, times, its byte name),
+// whichever thread stat'ed it; a changed one is either absent or shows what
+// it was or what it became, whole; nothing comes twice.
+TEST(FindFile, AFolderChangingWhileItIsReadGivesEachEntryWhole) {
+  TempFolder folder;
+  constexpr int kEntries = 8500;  // a full batch and a small one
+  constexpr time_t kBase = 1500000000;
+  const auto name_of = [](int i) {
+    char name[16];
+    std::snprintf(name, sizeof name, i % 5 == 3 ? "b\xff%05d" : "f%05d", i);
+    return std::string(name);
+  };
+  for (int i = 0; i < kEntries; ++i) {
+    const std::string path = folder / name_of(i);
+    if (i % 5 == 0) {
+      ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+    } else {
+      const int fd = open(path.c_str(), O_CREAT | O_WRONLY, 0644);
+      ASSERT_EQ(ftruncate(fd, i), 0);
+      const struct timespec times[2] = {{kBase, 0}, {kBase + i, 500}};
+      ASSERT_EQ(futimens(fd, times), 0);
+      close(fd);
+    }
+  }
+  const auto wide_name = [&name_of](int i) {
+    const std::string name = name_of(i);
+    return i % 5 == 3 ? u"b\xDCFF" + w32::ToUtf16(name.substr(2)) : w32::ToUtf16(name);  // the byte escaped
+  };
+  std::map<std::u16string, int> index;
+  for (int i = 0; i < kEntries; ++i) index[wide_name(i)] = i;
+
+  WIN32_FIND_DATAW data;
+  const HANDLE search = FindFirstFileExW(w32::ToUtf16(folder.path() + "/*").c_str(), FindExInfoStandard, &data,
+                                         FindExSearchNameMatch, nullptr, 0);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  std::map<std::u16string, WIN32_FIND_DATAW> found;
+  int read = 0;
+  do {
+    EXPECT_TRUE(found.emplace(data.cFileName, data).second) << w32::ToUtf8(data.cFileName);
+    if (++read == 100) {
+      for (int i = 1; i < kEntries; i += 5) unlink((folder / name_of(i)).c_str());
+      for (int i = 2; i < kEntries; i += 5) {
+        unlink((folder / name_of(i)).c_str());
+        mkdir((folder / name_of(i)).c_str(), 0755);
+      }
+    }
+  } while (FindNextFileW(search, &data));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_NO_MORE_FILES});
+  EXPECT_TRUE(FindClose(search));
+
+  EXPECT_EQ(found.count(u"."), 1u);
+  EXPECT_EQ(found.count(u".."), 1u);
+  int whole = 0;
+  for (const auto& [name, entry] : found) {
+    if (name == u"." || name == u"..") continue;
+    const auto it = index.find(name);
+    ASSERT_NE(it, index.end()) << w32::ToUtf8(name);
+    const int i = it->second;
+    const bool as_folder = i % 5 == 0 || (i % 5 == 2 && entry.dwFileAttributes == FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(entry.dwFileAttributes, as_folder ? DWORD{FILE_ATTRIBUTE_DIRECTORY} : DWORD{FILE_ATTRIBUTE_NORMAL}) << i;
+    EXPECT_EQ(entry.nFileSizeLow, as_folder ? 0u : DWORD(i)) << i;
+    EXPECT_EQ(entry.nFileSizeHigh, 0u);
+    EXPECT_EQ(Ticks(entry.ftCreationTime), Ticks(entry.ftLastWriteTime));
+    if (!as_folder) {
+      EXPECT_EQ(Ticks(entry.ftLastWriteTime), (ULONGLONG(kBase + i) + 11644473600ULL) * 10000000ULL + 5) << i;
+      EXPECT_EQ(Ticks(entry.ftLastAccessTime), (ULONGLONG(kBase) + 11644473600ULL) * 10000000ULL) << i;
+    }
+    EXPECT_EQ(entry.cAlternateFileName[0], 0);
+    whole += i % 5 != 1 && i % 5 != 2;
+  }
+  EXPECT_EQ(whole, kEntries / 5 * 3);
+
+  // A search closed part-way, while the next batch is being stat'ed.
+  const HANDLE closed = FindFirstFileExW(w32::ToUtf16(folder.path() + "/*").c_str(), FindExInfoStandard, &data,
+                                         FindExSearchNameMatch, nullptr, 0);
+  ASSERT_NE(closed, INVALID_HANDLE_VALUE);
+  for (int i = 0; i < 10; ++i) EXPECT_TRUE(FindNextFileW(closed, &data));
+  EXPECT_TRUE(FindClose(closed));
 }
 
 // One locale field under the current environment; the error when it fails.
