@@ -122,8 +122,9 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
   *fd = ::openat(file_.fd(), path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (*fd < 0) return -1;
   const int wd = service_.AddWatch(ProcPath(*fd), InotifyMask(filter_), this);
-  if (wd < 0) {
-    const int error = errno;
+  if (wd < 0 || folders_.count(wd) != 0) {
+    // Watched already: also found by another listing, which lists it.
+    const int error = wd < 0 ? errno : EEXIST;
     ::close(*fd);
     errno = error;
     return -1;
@@ -149,9 +150,7 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
 DWORD ChangeWatch::Start() {
   service_.AddUser(this);
   if (!service_.HasInstance()) return ERROR_NETNAME_DELETED;
-  // The file systems take their times from this clock, coarser or as fine:
-  // what changed before has a time no later.
-  walk_start_ = ClockNanoseconds(CLOCK_REALTIME);
+  walk_start_ = INT64_MAX;  // what the first slice finds was there before the read was armed
   int fd = -1;
   int64_t write_time = 0;
   root_wd_ = WatchFolder("", -1, "", &fd, &write_time);
@@ -163,6 +162,10 @@ DWORD ChangeWatch::Start() {
   ::close(fd);
   GuardRoot();
   AddTree("", -1, "", false);
+  // The read is armed now. The file systems stamp changes from this clock or
+  // a finer one, so what changes from here on has a time no earlier; what
+  // changed in the same tick before is taken as changed after.
+  walk_start_ = ClockNanoseconds(CLOCK_REALTIME_COARSE);
   return ERROR_SUCCESS;
 }
 
@@ -225,7 +228,10 @@ void ChangeWatch::OpenListing(const Unwatched& next) {
     // A folder gone already needs nothing, and one the user may not read is
     // seen from its parent only; one that cannot be watched for want of
     // watches or descriptors loses changes.
-    if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && errno != EACCES && errno != EPERM) OnOverflow();
+    if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && errno != EACCES && errno != EPERM &&
+        errno != EEXIST) {
+      OnOverflow();
+    }
     return;
   }
   DIR* listing = ::fdopendir(fd);
@@ -233,8 +239,15 @@ void ChangeWatch::OpenListing(const Unwatched& next) {
     ::close(fd);
     return;
   }
-  const bool catch_up = !next.report && wd < 0 && write_time > walk_start_;
-  listings_.push_back(Listing{std::unique_ptr<DIR, DirCloser>(listing), watched, next.report, catch_up, false, {}});
+  bool report = next.report;
+  bool catch_up = !report && wd < 0 && write_time >= walk_start_;
+  struct statx status;
+  if (catch_up && ::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &status) == 0 && (status.stx_mask & STATX_BTIME) &&
+      Nanoseconds(status.stx_btime) >= walk_start_) {
+    report = true;  // made since: its parent's listing reported it as added, and all it holds is new
+    catch_up = false;
+  }
+  listings_.push_back(Listing{std::unique_ptr<DIR, DirCloser>(listing), watched, report, catch_up, false, {}});
 }
 
 void ChangeWatch::ListSome(int64_t until) {
@@ -280,11 +293,11 @@ void ChangeWatch::Listed(int at, int wd, const std::string& name, unsigned char 
   } else if (listing.catch_up) {
     struct statx status;
     if (::statx(at, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_CTIME | STATX_BTIME, &status) != 0 ||
-        Nanoseconds(status.stx_ctime) <= walk_start_) {
+        Nanoseconds(status.stx_ctime) < walk_start_) {
       return;
     }
     listing.caught = true;
-    const bool born = (status.stx_mask & STATX_BTIME) == 0 || Nanoseconds(status.stx_btime) > walk_start_;
+    const bool born = (status.stx_mask & STATX_BTIME) == 0 || Nanoseconds(status.stx_btime) >= walk_start_;
     action = born ? FILE_ACTION_ADDED : FILE_ACTION_MODIFIED;
   } else {
     return;
