@@ -19,9 +19,10 @@
 // thread, between events. A folder is watched before it is listed, so what
 // changes after that comes as events; one whose last-write time shows that
 // its entries changed since the first read, before its watch, is caught up
-// with: entries whose change time is that recent are reported, and if none
-// is, something went away, which shows as lost changes. A write to a file
-// that already existed, in a folder not yet watched, is not seen.
+// with: entries whose change time is that recent are reported (a folder made
+// since, with all it holds), and if none is, something went away, which
+// shows as lost changes. A write to a file that already existed, in a folder
+// not yet watched, is not seen.
 //
 // The handle's open descriptor keeps a deleted folder alive, so inotify tells
 // of its end (IN_DELETE_SELF) only when the handle closes: the folder's parent
@@ -52,6 +53,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace w32 {
@@ -162,9 +165,14 @@ DWORD ChangeWatch::Start() {
   ::close(fd);
   GuardRoot();
   AddTree("", -1, "", false);
-  // The read is armed now. The file systems stamp changes from this clock or
-  // a finer one, so what changes from here on has a time no earlier; what
-  // changed in the same tick before is taken as changed after.
+  // The read is armed once the clock from which the file systems take their
+  // times has ticked: what changed before has an earlier time (or one of a
+  // finer clock, earlier too), what changes from then on not. Only a walk
+  // that goes on needs that.
+  const int64_t armed = ClockNanoseconds(CLOCK_REALTIME_COARSE);
+  while (walking() && ClockNanoseconds(CLOCK_REALTIME_COARSE) == armed) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
   walk_start_ = ClockNanoseconds(CLOCK_REALTIME_COARSE);
   return ERROR_SUCCESS;
 }

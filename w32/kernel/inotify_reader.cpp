@@ -21,8 +21,6 @@ namespace {
 
 constexpr size_t kChunk = 65536;
 constexpr auto kPause = std::chrono::milliseconds(2);
-// A queue that held a burst gives its memory back once it is taken.
-constexpr size_t kKeptCapacity = size_t{1} << 20;
 
 }  // namespace
 
@@ -35,7 +33,8 @@ void InotifyReader::SetInstance(int fd) {
   std::lock_guard<std::mutex> guard(lock_);
   fd_ = fd;
   error_ = 0;
-  std::vector<char>().swap(queue_);  // events of the old instance: their watches are gone
+  queue_.clear();  // events of the old instance: their watches are gone
+  queued_bytes_ = 0;
   if (!started_) {
     started_ = true;
     std::thread([this] { Run(); }).detach();  // lives as long as the service: the process
@@ -53,20 +52,29 @@ bool InotifyReader::ReadLocked(std::vector<char>* to) {
   return read > 0;
 }
 
+void InotifyReader::ReadAheadLocked() {
+  std::vector<char> chunk;
+  chunk.reserve(kChunk);
+  while (queued_bytes_ < limit_bytes_ && ReadLocked(&chunk)) {
+    queued_bytes_ += chunk.size();
+    queue_.emplace_back(chunk.begin(), chunk.end());  // as large as what it holds
+    chunk.clear();
+  }
+}
+
 int InotifyReader::Take(std::vector<char>* events, size_t most, bool* caught_up) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (events->empty()) {
-    events->swap(queue_);
-  } else {
-    events->insert(events->end(), queue_.begin(), queue_.end());
+  while (!queue_.empty() && events->size() < most) {
+    events->insert(events->end(), queue_.front().begin(), queue_.front().end());
+    queued_bytes_ -= queue_.front().size();
+    queue_.pop_front();
   }
-  queue_.clear();
-  if (queue_.capacity() > kKeptCapacity) std::vector<char>().swap(queue_);
   eventfd_t count = 0;
   ::eventfd_read(ready_fd_, &count);
+  if (!queue_.empty()) ::eventfd_write(ready_fd_, 1);  // the rest, for the next batch
   room_.notify_one();
   *caught_up = false;
-  while (fd_ >= 0 && error_ == 0 && events->size() < most) {
+  while (queue_.empty() && fd_ >= 0 && error_ == 0 && events->size() < most) {
     if (!ReadLocked(events)) {
       *caught_up = true;
       break;
@@ -81,7 +89,7 @@ void InotifyReader::Run() {
     int fd = -1;
     {
       std::unique_lock<std::mutex> guard(lock_);
-      room_.wait(guard, [this] { return fd_ >= 0 && error_ == 0 && queue_.size() < limit_bytes_; });
+      room_.wait(guard, [this] { return fd_ >= 0 && error_ == 0 && queued_bytes_ < limit_bytes_; });
       fd = fd_;
     }
     pollfd ready[2] = {{fd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
@@ -101,8 +109,7 @@ void InotifyReader::Run() {
     } else if (ready[0].revents & POLLERR) {
       error_ = EIO;
     } else if (ready[0].revents & POLLIN) {
-      while (queue_.size() < limit_bytes_ && ReadLocked(&queue_)) {
-      }
+      ReadAheadLocked();
     }
     if (!queue_.empty() || error_ != 0) ::eventfd_write(ready_fd_, 1);
   }

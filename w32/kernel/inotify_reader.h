@@ -6,6 +6,7 @@
 // and reads the rest itself, in the kernel's order.
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -23,10 +24,10 @@ class InotifyReader {
   void SetInstance(int fd);
   // A descriptor that is readable while events wait here.
   int ready_fd() const { return ready_fd_; }
-  // Appends the events read so far, then up to about `most` bytes more read
-  // from the kernel at once, to `events`; `*caught_up` tells whether the
-  // kernel had no more. The errno of a failed wait or read (EBADF when the
-  // descriptor was closed under us), else 0.
+  // Appends about `most` bytes of events to `events`: the oldest read so far,
+  // then what the kernel holds now; `*caught_up` tells whether nothing more
+  // waits here or in the kernel. The errno of a failed wait or read (EBADF
+  // when the descriptor was closed under us), else 0.
   int Take(std::vector<char>* events, size_t most, bool* caught_up);
 
  private:
@@ -34,6 +35,8 @@ class InotifyReader {
   // Reads once from the kernel to the end of `to`; false when nothing more
   // is there now or the read failed (then kept in error_).
   bool ReadLocked(std::vector<char>* to);
+  // Reads what the kernel holds into the queue, in chunks as read.
+  void ReadAheadLocked();
 
   const size_t limit_bytes_;
   const int ready_fd_;  // an eventfd, counting nothing: readable while queue_ holds events
@@ -42,7 +45,8 @@ class InotifyReader {
   std::condition_variable room_;  // for the thread: an instance to read, and room for what it reads
   int fd_ = -1;
   int error_ = 0;  // of the last failed wait or read of fd_
-  std::vector<char> queue_;  // whole inotify events, as the kernel gave them
+  std::deque<std::vector<char>> queue_;  // whole inotify events, as each read gave them
+  size_t queued_bytes_ = 0;
   bool started_ = false;
 };
 
