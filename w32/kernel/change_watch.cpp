@@ -196,14 +196,15 @@ void ChangeWatch::CheckRoot() {
   GuardRoot();  // it may have moved to another parent
 }
 
+// A tree that came (reported) is walked at once, so its records keep their
+// place among the events' ones; the first read's, as far as a slice takes.
 void ChangeWatch::AddTree(const std::string& top, int parent, const std::string& top_name, bool report) {
-  // Its folders go above every other of the walk, so this tree's are walked first, as far as a slice takes.
+  // Its folders go above every other of the walk, so this tree's are walked first.
   const size_t folders = unwatched_.size();
   const size_t listings = listings_.size();
   unwatched_.push_back({top, parent, top_name, report});
-  if (WalkAbove(ClockNanoseconds(CLOCK_MONOTONIC) + kWalkSlice, folders, listings) || walking()) {
-    service_.WalkLater();
-  }
+  const int64_t until = report ? INT64_MAX : ClockNanoseconds(CLOCK_MONOTONIC) + kWalkSlice;
+  if (WalkAbove(until, folders, listings) || walking()) service_.WalkLater();
 }
 
 bool ChangeWatch::Walk(int64_t until) { return WalkAbove(until, 0, 0); }

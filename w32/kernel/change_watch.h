@@ -148,9 +148,9 @@ class ChangeWatch : public FileChangeState {
   // under `parent`, and watches it; -1 with errno on failure.
   // Its last-write time goes to `*write_time`.
   int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd, int64_t* write_time);
-  // Watches `path` and every folder below it, as far as a few milliseconds
-  // take, the rest in the background (Walk); with `report`, each entry found
-  // is reported as added.
+  // Watches `path` and every folder below it; with `report`, each entry found
+  // is reported as added. Without, it walks as far as a few milliseconds
+  // take, the rest in the background (Walk).
   void AddTree(const std::string& path, int parent, const std::string& name, bool report);
   // Walks until `until` or until only the first `folders` unwatched folders
   // and `listings` listings are left; false when none of those above is left.
