@@ -7,7 +7,8 @@ watched (for MonitorFolder: from AddFolder until the process's inotify
 instance holds a watch for every folder, as /proc/self/fdinfo lists them;
 for inotifywait: from its start to "Watches established."; for watchdog:
 the making of its recursive Inotify), and the memory it keeps per watched
-file (resident memory after the set-up minus before, over the files).
+file (resident memory after the set-up minus before, over the files; for
+MonitorFolder its first set-up's); times are medians of 5 rounds in turns.
 
 Then: notices of a folder watched already, while the tree is added. Another
 process writes a file there every 5 ms, named after the time it wrote it;
@@ -29,6 +30,7 @@ import _w32
 
 FILES = int(os.environ.get("SETUP_FILES", 100000))
 PER_FOLDER = 100
+ROUNDS = 5
 PYTHON3 = "/usr/bin/python3"
 
 # A watchdog Inotify made on the tree: its time and the memory it keeps.
@@ -187,23 +189,31 @@ def median(values):
     return values[len(values) // 2] if values else float("nan")
 
 
+def medians(pairs):
+    return median([p[0] for p in pairs]), median([p[1] for p in pairs])
+
+
 def main():
     root, folders = make_tree(FILES)
     small = tempfile.mkdtemp(prefix="monitor-small-")
     empty = tempfile.mkdtemp(prefix="monitor-empty-")
     try:
         have_watchdog = subprocess.call([PYTHON3, "-c", "import watchdog"]) == 0
-        # Each once to warm the caches, then measured.
-        ours_setup(root, folders, small)
-        ours = ours_setup(root, folders, small)
+        # Each once to warm the caches, then the median of ROUNDS, taken in turns.
+        # Memory from the first: later ones find the memory the first gave back.
+        first = ours_setup(root, folders, small)
         inotifywait_setup(root)
-        reference = inotifywait_setup(root)
+        rounds = {"ours": [], "inotifywait": [], "watchdog": []}
+        for _ in range(ROUNDS):
+            rounds["ours"].append(ours_setup(root, folders, small))
+            rounds["inotifywait"].append(inotifywait_setup(root))
+            if have_watchdog:
+                output = subprocess.check_output([PYTHON3, "-c", WATCHDOG_SETUP, root]).split()
+                rounds["watchdog"].append((float(output[0]), int(output[1])))
+        ours, reference = (medians(rounds["ours"])[0], first[1]), medians(rounds["inotifywait"])
+        watchdog = medians(rounds["watchdog"]) if have_watchdog else None
         reference_base = inotifywait_setup(empty)[1]
-        watchdog = None
-        if have_watchdog:
-            output = subprocess.check_output([PYTHON3, "-c", WATCHDOG_SETUP, root]).split()
-            watchdog = (float(output[0]), int(output[1]))
-        print("Watch set-up of a tree of %d files in %d folders" % (FILES, folders))
+        print("Watch set-up of a tree of %d files in %d folders (medians of %d)" % (FILES, folders, ROUNDS))
         print("  %-26s %12s %22s" % ("", "set-up", "memory per file"))
         print("  %-26s %9.0f ms %16.1f bytes" % ("_Device MonitorFolder", ours[0] * 1000, ours[1] / float(FILES)))
         print("  %-26s %9.0f ms %16.1f bytes" % ("inotifywait -r", reference[0] * 1000,

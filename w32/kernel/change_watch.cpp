@@ -293,8 +293,8 @@ void ChangeWatch::Listed(int at, int wd, const std::string& name, unsigned char 
   if (folder.unseen) {
     if (const std::optional<EntryState> state = ReadEntryState(at, name, false)) folder.entries[name] = *state;
   }
-  const std::string child = Join(folder.path, name);
-  if (is_folder) unwatched_.push_back({child, wd, name, listing.report});
+  if (is_folder) unwatched_.push_back({Join(folder.path, name), wd, name, listing.report});
+  if (!listing.report && !listing.catch_up) return;  // most of a walk: nothing to report
   if (listing.told.count(name) != 0) return;  // its event reported it
   DWORD action = 0;
   if (listing.report) {
@@ -311,7 +311,7 @@ void ChangeWatch::Listed(int at, int wd, const std::string& name, unsigned char 
   } else {
     return;
   }
-  Queue(action, child, action == FILE_ACTION_ADDED ? NameFilter(is_folder) : kAttribFilter);
+  Queue(action, Join(folder.path, name), action == FILE_ACTION_ADDED ? NameFilter(is_folder) : kAttribFilter);
   if (action == FILE_ACTION_ADDED) {
     scanned_[wd].insert(name);
     Touched(wd);
