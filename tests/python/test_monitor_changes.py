@@ -205,6 +205,22 @@ class Notices(unittest.TestCase):
                              [(w, u"Add", u"before", u""), (w, u"Modify", u"", u""), (w, u"Add", END, u"")], what)
 
 
+    def test_a_burst_beyond_the_kernels_queue_is_kept_while_nobody_pumps(self):
+        # More events than the kernel keeps, while a busy process competes for
+        # the processors and this thread dispatches nothing: none is lost.
+        w = self.watch(self.temp.path)
+        spinner = subprocess.Popen([sys.executable, "-c", "while True: pass"])
+        try:
+            for i in range(20000):
+                touch(os.path.join(w, "b%05d" % i))
+            time.sleep(1)
+        finally:
+            spinner.kill()
+            spinner.wait()
+        self.assertEqual(len([n for n in self.notices_until_end(w) if n[1] == u"Add"]), 20001)
+        self.assertNotIn((w, u"Modify", u"", u""), self.recorder.notices)
+
+
 class Delivery(unittest.TestCase):
     """Each test watches the temporary folder with a callable that hands every
     notice to self.recorder first, then does what the test needs."""

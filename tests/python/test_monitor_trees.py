@@ -5,12 +5,15 @@ import os
 import shutil
 import socket
 import tempfile
+import threading
 import unittest
+
+import _Device
 
 DRIVES = tempfile.mkdtemp(prefix="monitor-drives-")
 os.environ["W32_DRIVES"] = DRIVES  # read once per process, at the first drive form
 
-from device_support import run_python
+from device_support import HANG_GUARD_SECONDS, run_python
 from monitor_harness import MonitorFolder, Recorder, TemporaryFolder, drain, make_folder, pump_until, settle, touch
 
 END = u"zz-end"
@@ -117,6 +120,41 @@ result = [monitor.AddFolder(W + "/file"), monitor.AddFolder(W), settle(W, record
         self.assertTrue(pump_until(lambda: len(self.recorder.notices) == len(spellings)))
         self.assertEqual(sorted(self.recorder.notices), sorted((w, u"Add", END, u"") for w in spellings))
         self.assertIs(self.monitor.AddFolder(u"P:\\sub"), False)  # no such letter
+
+    def test_changes_while_a_big_tree_is_being_watched_each_arrive_once(self):
+        # The first read is armed before the walk of the tree ends: what is
+        # made meanwhile, in folders watched already or still to come, is
+        # reported once, and nothing is lost.
+        folders = [make_folder(self.temp("t", "g%d" % (i % 20), "f%04d" % i)) for i in range(2000)]
+        w = self.temp("t")
+        self.assertIs(self.monitor.AddFolder(w), True)
+        self.assertTrue(settle(w, self.recorder))
+        made = []
+        for folder in folders[::50]:
+            touch(os.path.join(folder, "new"))
+            made.append(os.path.relpath(os.path.join(folder, "new"), w))
+        adds = lambda: sorted(name for _, kind, name, _ in self.recorder.notices if kind == u"Add")
+        self.assertTrue(pump_until(lambda: set(made) <= set(adds())))
+        touch(self.temp("t", END))  # a repeat would come before it
+        self.assertTrue(pump_until(lambda: (w, u"Add", END, u"") in self.recorder.notices))
+        self.assertEqual(adds(), sorted(made + [END]))
+        self.assertNotIn((w, u"Modify", u"", u""), self.recorder.notices)
+
+    def test_an_object_deleted_from_another_thread_while_it_walks_a_tree(self):
+        for i in range(1000):
+            make_folder(self.temp("t", "f%04d" % i, "s"))
+        for how in [lambda monitor: _Device.delete_MonitorFolder(monitor), lambda monitor: monitor.Close()]:
+            monitor = MonitorFolder(Recorder())
+            monitor.Start()
+            self.assertIs(monitor.AddFolder(self.temp("t")), True)
+            ender = threading.Thread(target=how, args=(monitor,))
+            ender.start()
+            ender.join(HANG_GUARD_SECONDS)
+            self.assertFalse(ender.is_alive())
+        # The service goes on for the others.
+        w = self.temp.path
+        self.assertIs(self.monitor.AddFolder(w), True)
+        self.assertTrue(settle(w, self.recorder))
 
     def test_only_changes_the_filter_asks_for_are_reported(self):
         for name in ["owner", "mode", "read-only"]:

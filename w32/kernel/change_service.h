@@ -1,7 +1,8 @@
 #pragma once
 // The directory change service: one inotify instance for the whole process,
-// read by one service thread that hands each event to the watch trees that
-// hold its watch.
+// drained by its reader (InotifyReader) and by one service thread, which
+// hands each event to the watch trees that hold its watch and walks the
+// trees being set up.
 #include <sys/inotify.h>
 
 #include <condition_variable>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "kernel/change_watch.h"
+#include "kernel/inotify_reader.h"
 #include "kernel/mount_watch.h"
 
 namespace w32 {
@@ -40,6 +42,7 @@ class ChangeService final : public InotifyWatches {
   void AddUser(ChangeWatch* watch) override { watches_.insert(watch); }
   void RemoveUser(ChangeWatch* watch) override { watches_.erase(watch); }
   bool ChangesUnseen(uint64_t mount) override;
+  void WalkLater() override;
 
  private:
   // An inotify event with its name.
@@ -49,10 +52,9 @@ class ChangeService final : public InotifyWatches {
     uint32_t cookie;
     std::string name;
   };
-  enum class ReadOutcome { kRead, kNone, kFailed };
   using Lists = std::unordered_map<int, std::vector<ChangeWatch*>>;
 
-  explicit ChangeService(int fd) : fd_(fd) {}
+  explicit ChangeService(int fd);
   void Run();
   // Tells every tree which mounts the process still sees.
   void CheckMounts();
@@ -63,10 +65,13 @@ class ChangeService final : public InotifyWatches {
   // at least a second, as long as the last round took, and ten times the
   // processor time it took.
   void RunScans();
-  // Reads and handles one batch of queued events.
-  ReadOutcome ReadEvents();
-  // Reads and handles every queued event.
+  // Takes and handles one batch of queued events: false when there was none.
+  bool HandleBatch();
+  void HandleEvents(const std::vector<char>& events);
+  // Takes and handles every queued event.
   void Drain();
+  // Walks the trees being set up for a slice; true while any is left.
+  bool Walk();
   // The same, off the service thread: an old-name event left waiting is
   // paired or handled as a move out before this returns.
   void DrainAll(std::unique_lock<std::mutex>& guard);
@@ -84,7 +89,11 @@ class ChangeService final : public InotifyWatches {
 
   std::mutex lock_;
   int fd_;  // written only by the service thread, with the lock held; -1 once no instance could be had
-  int read_error_ = 0;  // of the last failed read
+  int read_error_ = 0;  // of the last failed wait or read
+  InotifyReader reader_;
+  std::vector<char> events_;  // the batch being handled
+  const int walk_fd_;  // an eventfd: a tree has folders left to watch
+  bool walking_ = false;
   MountTableWatch mounts_{"/proc/self/mountinfo"};  // the service thread's
   Lists users_;   // watch descriptor -> trees using it
   Lists guards_;  // watch descriptor -> trees of its subfolders
@@ -92,8 +101,9 @@ class ChangeService final : public InotifyWatches {
   std::unordered_map<uint64_t, bool> mount_unseen_;  // by mount id, from the last reading of the table
   bool scanning_ = false;  // the scan thread runs
   std::condition_variable scans_wanted_;
-  // An old-name event waiting for its new-name partner.
+  // An old-name event waiting for its new-name partner, until its deadline (CLOCK_MONOTONIC, nanoseconds).
   std::optional<Change> move_from_;
+  int64_t move_deadline_ = 0;
 };
 
 }  // namespace w32

@@ -4,9 +4,25 @@
 // so an entry that comes, goes or is renamed also gives a record for its
 // folder (not for the watched folder itself, which is not in its own tree). A
 // subfolder the user may not read is not watched: its own changes still come
-// from its parent. IN_ATTRIB says only that something of an inode changed; the
-// read-only attribute and the last-write time of every entry are kept, so that
-// a change of owner or permissions alone is told from one the filter asks for.
+// from its parent. IN_ATTRIB says only that something of an inode changed: the
+// entry's read-only attribute and last-write time, kept from its last
+// IN_ATTRIB, tell a change of owner or permissions alone from one the filter
+// asks for. Only those states are kept (no state per entry up front), so an
+// entry's first IN_ATTRIB, and one after a write, is judged by the entry
+// alone: read-only now counts as an attribute change (entries are writable
+// unless made otherwise), a last-write time equal to the change time as a
+// last-write change (a write or a set time moves both; an owner or mode alone
+// only the change time).
+//
+// The first read returns at once: the walk of the tree (a watch per folder,
+// no stat per entry) goes on in slices of a few milliseconds on the service
+// thread, between events. A folder is watched before it is listed, so what
+// changes after that comes as events; one whose last-write time shows that
+// its entries changed since the first read, before its watch, is caught up
+// with: entries whose change time is that recent are reported (a folder made
+// since, with all it holds), and if none is, something went away, which
+// shows as lost changes. A write to a file that already existed, in a folder
+// not yet watched, is not seen.
 //
 // The handle's open descriptor keeps a deleted folder alive, so inotify tells
 // of its end (IN_DELETE_SELF) only when the handle closes: the folder's parent
@@ -32,9 +48,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 namespace w32 {
@@ -70,6 +90,17 @@ std::string ProcPath(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 std::atomic<uint64_t> watches_made{0};
 
+// The walk holds the service's lock for at most about this at a time.
+constexpr int64_t kWalkSlice = 2000000;  // nanoseconds
+
+int64_t ClockNanoseconds(clockid_t clock) {
+  timespec now{};
+  ::clock_gettime(clock, &now);
+  return now.tv_sec * 1000000000LL + now.tv_nsec;
+}
+
+int64_t Nanoseconds(const struct statx_timestamp& time) { return time.tv_sec * 1000000000LL + time.tv_nsec; }
+
 }  // namespace
 
 ChangeWatch::ChangeWatch(InotifyWatches& service, File& file, DWORD filter)
@@ -86,14 +117,17 @@ ChangeWatch::~ChangeWatch() {
   for (const auto& folder : folders_) service_.DropWatch(folder.first, this);
   if (guard_wd_ >= 0) service_.DropGuard(guard_wd_, this);
   service_.RemoveUser(this);
+  listings_.clear();
 }
 
-int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::string& name, int* fd) {
+int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::string& name, int* fd,
+                             int64_t* write_time) {
   *fd = ::openat(file_.fd(), path.empty() ? "." : path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (*fd < 0) return -1;
   const int wd = service_.AddWatch(ProcPath(*fd), InotifyMask(filter_), this);
-  if (wd < 0) {
-    const int error = errno;
+  if (wd < 0 || folders_.count(wd) != 0) {
+    // Watched already: also found by another listing, which lists it.
+    const int error = wd < 0 ? errno : EEXIST;
     ::close(*fd);
     errno = error;
     return -1;
@@ -103,10 +137,14 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
   folder.parent = parent;
   folder.name = name;
   struct statx status;
-  if (::statx(*fd, "", AT_EMPTY_PATH, STATX_MNT_ID | STATX_INO, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
-    folder.mount = status.stx_mnt_id;
-    folder.inode = status.stx_ino;
-    folder.unseen = service_.ChangesUnseen(folder.mount);
+  *write_time = 0;
+  if (::statx(*fd, "", AT_EMPTY_PATH, STATX_MNT_ID | STATX_INO | STATX_MTIME, &status) == 0) {
+    *write_time = Nanoseconds(status.stx_mtime);
+    if (status.stx_mask & STATX_MNT_ID) {
+      folder.mount = status.stx_mnt_id;
+      folder.inode = status.stx_ino;
+      folder.unseen = service_.ChangesUnseen(folder.mount);
+    }
   }
   folders_[wd] = std::move(folder);
   return wd;
@@ -115,8 +153,10 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
 DWORD ChangeWatch::Start() {
   service_.AddUser(this);
   if (!service_.HasInstance()) return ERROR_NETNAME_DELETED;
+  walk_start_ = INT64_MAX;  // what the first slice finds was there before the read was armed
   int fd = -1;
-  root_wd_ = WatchFolder("", -1, "", &fd);
+  int64_t write_time = 0;
+  root_wd_ = WatchFolder("", -1, "", &fd, &write_time);
   if (root_wd_ < 0) return errno == ENOSPC ? ERROR_NOT_ENOUGH_QUOTA : ErrorFromErrno(errno);
   struct statx status;
   if (::statx(fd, "", AT_EMPTY_PATH, STATX_MNT_ID, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
@@ -125,6 +165,15 @@ DWORD ChangeWatch::Start() {
   ::close(fd);
   GuardRoot();
   AddTree("", -1, "", false);
+  // The read is armed once the clock from which the file systems take their
+  // times has ticked: what changed before has an earlier time (or one of a
+  // finer clock, earlier too), what changes from then on not. Only a walk
+  // that goes on needs that.
+  const int64_t armed = ClockNanoseconds(CLOCK_REALTIME_COARSE);
+  while (walking() && ClockNanoseconds(CLOCK_REALTIME_COARSE) == armed) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  walk_start_ = ClockNanoseconds(CLOCK_REALTIME_COARSE);
   return ERROR_SUCCESS;
 }
 
@@ -147,49 +196,146 @@ void ChangeWatch::CheckRoot() {
   GuardRoot();  // it may have moved to another parent
 }
 
+// A tree that came (reported) is walked at once, so its records keep their
+// place among the events' ones; the first read's, as far as a slice takes.
 void ChangeWatch::AddTree(const std::string& top, int parent, const std::string& top_name, bool report) {
-  struct Unwatched {
-    std::string path;
-    int parent;
-    std::string name;
-  };
-  std::vector<Unwatched> folders{{top, parent, top_name}};
-  while (!folders.empty()) {
-    const Unwatched next = std::move(folders.back());
-    folders.pop_back();
-    int fd = -1;
-    const int wd = WatchFolder(next.path, next.parent, next.name, &fd);
-    if (wd < 0) {
-      // A folder gone already needs nothing, and one the user may not read is
-      // seen from its parent only; one that cannot be watched for want of
-      // watches or descriptors loses changes.
-      if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && errno != EACCES && errno != EPERM) OnOverflow();
+  // Its folders go above every other of the walk, so this tree's are walked first.
+  const size_t folders = unwatched_.size();
+  const size_t listings = listings_.size();
+  unwatched_.push_back({top, parent, top_name, report});
+  const int64_t until = report ? INT64_MAX : ClockNanoseconds(CLOCK_MONOTONIC) + kWalkSlice;
+  if (WalkAbove(until, folders, listings) || walking()) service_.WalkLater();
+}
+
+bool ChangeWatch::Walk(int64_t until) { return WalkAbove(until, 0, 0); }
+
+bool ChangeWatch::WalkAbove(int64_t until, size_t folders, size_t listings) {
+  while (listings_.size() > listings || unwatched_.size() > folders) {
+    if (ClockNanoseconds(CLOCK_MONOTONIC) >= until) return true;
+    if (listings_.size() > listings) {
+      ListSome(until);
       continue;
     }
-    DIR* listing = ::fdopendir(fd);
-    if (listing == nullptr) {
-      ::close(fd);
-      continue;
-    }
-    while (const dirent* entry = ::readdir(listing)) {
-      const std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      bool folder = entry->d_type == DT_DIR;
-      if (entry->d_type == DT_UNKNOWN) {
-        struct stat status;
-        folder = ::fstatat(fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
-      }
-      if (const std::optional<EntryState> state = ReadEntryState(fd, name, false)) folders_[wd].entries[name] = *state;
-      const std::string child = Join(next.path, name);
-      if (report) {
-        Queue(FILE_ACTION_ADDED, child, NameFilter(folder));
-        scanned_[wd].insert(name);
-        Touched(wd);
-      }
-      if (folder) folders.push_back({child, wd, name});
-    }
-    ::closedir(listing);
+    const Unwatched next = std::move(unwatched_.back());
+    unwatched_.pop_back();
+    OpenListing(next);
   }
+  return false;
+}
+
+void ChangeWatch::OpenListing(const Unwatched& next) {
+  int fd = -1;
+  int64_t write_time = 0;
+  // The root's watch is made already, by Start.
+  const int wd = next.path.empty() && root_wd_ >= 0 && next.parent == -1 ? root_wd_ : -1;
+  if (wd >= 0) {
+    fd = ::openat(file_.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+  }
+  const int watched = wd >= 0 ? wd : WatchFolder(next.path, next.parent, next.name, &fd, &write_time);
+  if (watched < 0) {
+    // A folder gone already needs nothing, and one the user may not read is
+    // seen from its parent only; one that cannot be watched for want of
+    // watches or descriptors loses changes.
+    if (errno != ENOENT && errno != ENOTDIR && errno != ELOOP && errno != EACCES && errno != EPERM &&
+        errno != EEXIST) {
+      OnOverflow();
+    }
+    return;
+  }
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    ::close(fd);
+    return;
+  }
+  bool report = next.report;
+  bool catch_up = !report && wd < 0 && write_time >= walk_start_;
+  struct statx status;
+  if (catch_up && ::statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &status) == 0 && (status.stx_mask & STATX_BTIME) &&
+      Nanoseconds(status.stx_btime) >= walk_start_) {
+    report = true;  // made since: its parent's listing reported it as added, and all it holds is new
+    catch_up = false;
+  }
+  listings_.push_back(Listing{std::unique_ptr<DIR, DirCloser>(listing), watched, report, catch_up, false, {}});
+}
+
+void ChangeWatch::ListSome(int64_t until) {
+  Listing& listing = listings_.back();
+  if (!Has(listing.wd)) {  // gone or replaced meanwhile
+    listings_.pop_back();
+    return;
+  }
+  const int at = ::dirfd(listing.dir.get());
+  for (int count = 0;; ++count) {
+    if ((count & 63) == 63 && ClockNanoseconds(CLOCK_MONOTONIC) >= until) return;
+    const dirent* entry = ::readdir(listing.dir.get());
+    if (entry == nullptr) break;
+    if (entry->d_name[0] == '.' && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0))) {
+      continue;
+    }
+    Listed(at, listing.wd, entry->d_name, entry->d_type);
+  }
+  // A folder whose entries changed, none of which is here now: one went away.
+  if (listing.catch_up && !listing.caught) OnOverflow();
+  listings_.pop_back();
+}
+
+// `listings_.back()` is the listing of `wd`.
+void ChangeWatch::Listed(int at, int wd, const std::string& name, unsigned char type) {
+  Listing& listing = listings_.back();
+  Folder& folder = folders_[wd];
+  bool is_folder = type == DT_DIR;
+  if (type == DT_UNKNOWN) {
+    struct stat status;
+    is_folder = ::fstatat(at, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(status.st_mode);
+  }
+  ++folder.held;
+  if (folder.unseen) {
+    if (const std::optional<EntryState> state = ReadEntryState(at, name, false)) folder.entries[name] = *state;
+  }
+  if (is_folder) unwatched_.push_back({Join(folder.path, name), wd, name, listing.report});
+  if (!listing.report && !listing.catch_up) return;  // most of a walk: nothing to report
+  if (listing.told.count(name) != 0) return;  // its event reported it
+  DWORD action = 0;
+  if (listing.report) {
+    action = FILE_ACTION_ADDED;
+  } else if (listing.catch_up) {
+    struct statx status;
+    if (::statx(at, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_CTIME | STATX_BTIME, &status) != 0 ||
+        Nanoseconds(status.stx_ctime) < walk_start_) {
+      return;
+    }
+    listing.caught = true;
+    const bool born = (status.stx_mask & STATX_BTIME) == 0 || Nanoseconds(status.stx_btime) >= walk_start_;
+    action = born ? FILE_ACTION_ADDED : FILE_ACTION_MODIFIED;
+  } else {
+    return;
+  }
+  Queue(action, Join(folder.path, name), action == FILE_ACTION_ADDED ? NameFilter(is_folder) : kAttribFilter);
+  if (action == FILE_ACTION_ADDED) {
+    scanned_[wd].insert(name);
+    Touched(wd);
+  }
+}
+
+void ChangeWatch::Told(int wd, const std::string& name) {
+  for (Listing& listing : listings_) {
+    if (listing.wd == wd) listing.told.insert(name);
+  }
+}
+
+bool ChangeWatch::Unscan(int wd, const std::string& name) {
+  bool found = false;
+  for (auto* names : {&scanned_, &sealed_}) {
+    auto it = names->find(wd);
+    if (it != names->end() && it->second.erase(name) != 0) found = true;
+  }
+  return found;
+}
+
+void ChangeWatch::SealScans() {
+  for (auto& entry : scanned_) sealed_[entry.first].insert(entry.second.begin(), entry.second.end());
+  scanned_.clear();
 }
 
 void ChangeWatch::DropTree(const std::string& path) {
@@ -197,22 +343,31 @@ void ChangeWatch::DropTree(const std::string& path) {
     if (IsWithin(it->second.path, path)) {
       service_.DropWatch(it->first, this);
       scanned_.erase(it->first);
+      sealed_.erase(it->first);
       it = folders_.erase(it);
     } else {
       ++it;
     }
   }
+  unwatched_.erase(std::remove_if(unwatched_.begin(), unwatched_.end(),
+                                  [&](const Unwatched& folder) { return IsWithin(folder.path, path); }),
+                   unwatched_.end());
 }
 
 void ChangeWatch::Queue(DWORD action, const std::string& path, DWORD filter) {
-  if (!records_.Queue(action, path, filter)) scanned_.clear();  // the records were lost
+  if (!records_.Queue(action, path, filter)) {  // the records were lost
+    scanned_.clear();
+    sealed_.clear();
+  }
 }
 
 void ChangeWatch::OnCreated(int wd, const std::string& name, bool folder) {
-  auto scanned = scanned_.find(wd);
   Busy(wd, name);
-  if (scanned != scanned_.end() && scanned->second.erase(name) != 0) return;  // reported by the scan
-  const std::string path = Join(folders_[wd].path, name);
+  if (Unscan(wd, name)) return;  // reported by a listing
+  Told(wd, name);
+  Folder& at = folders_[wd];
+  ++at.held;
+  const std::string path = Join(at.path, name);
   Queue(FILE_ACTION_ADDED, path, NameFilter(folder));
   Refresh(wd, name);
   Touched(wd);
@@ -220,24 +375,29 @@ void ChangeWatch::OnCreated(int wd, const std::string& name, bool folder) {
 }
 
 void ChangeWatch::OnRemoved(int wd, const std::string& name, bool folder, bool moved) {
-  auto scanned = scanned_.find(wd);
-  if (scanned != scanned_.end()) scanned->second.erase(name);
+  Unscan(wd, name);
   Busy(wd, name);
-  const std::string path = Join(folders_[wd].path, name);
+  Told(wd, name);
+  Folder& at = folders_[wd];
+  if (at.held > 0) --at.held;
+  const std::string path = Join(at.path, name);
   Queue(FILE_ACTION_REMOVED, path, NameFilter(folder));
-  folders_[wd].entries.erase(name);
+  at.entries.erase(name);
   Touched(wd);
   // A deleted folder's watches end by themselves; a moved one is still watched elsewhere.
   if (folder && moved) DropTree(path);
 }
 
 void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, const std::string& to, bool folder) {
-  for (int wd : {from_wd, to_wd}) {
-    auto scanned = scanned_.find(wd);
-    if (scanned != scanned_.end()) scanned->second.erase(wd == from_wd ? from : to);
-  }
+  Unscan(from_wd, from);
+  Unscan(to_wd, to);
   Busy(from_wd, from);
   Busy(to_wd, to);
+  Told(from_wd, from);
+  Told(to_wd, to);
+  Folder& source = folders_[from_wd];
+  if (source.held > 0) --source.held;
+  ++folders_[to_wd].held;
   const std::string old_path = Join(folders_[from_wd].path, from);
   const std::string new_path = Join(folders_[to_wd].path, to);
   Queue(FILE_ACTION_RENAMED_OLD_NAME, old_path, NameFilter(folder));
@@ -250,6 +410,16 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
   bool moved_watches = false;
   for (auto& entry : folders_) {
     Folder& moved = entry.second;
+    if (moved.path == old_path) {
+      moved.parent = to_wd;
+      moved.name = to;
+    }
+    if (IsWithin(moved.path, old_path)) {
+      moved.path = new_path + moved.path.substr(old_path.size());
+      moved_watches = true;
+    }
+  }
+  for (Unwatched& moved : unwatched_) {  // the walk has yet to come to it
     if (moved.path == old_path) {
       moved.parent = to_wd;
       moved.name = to;
@@ -288,11 +458,14 @@ void ChangeWatch::Touched(int wd) {
 void ChangeWatch::Refresh(int wd, const std::string& name) {
   auto folder = folders_.find(wd);
   if (folder == folders_.end()) return;
-  const std::optional<EntryState> state = ReadEntryState(file_.fd(), Join(folder->second.path, name), false);
+  std::unordered_map<std::string, EntryState>& entries = folder->second.entries;
+  // Only the scan needs every state now; an IN_ATTRIB reads its own.
+  const std::optional<EntryState> state =
+      folder->second.unseen ? ReadEntryState(file_.fd(), Join(folder->second.path, name), false) : std::nullopt;
   if (state) {
-    folder->second.entries[name] = *state;
-  } else {
-    folder->second.entries.erase(name);
+    entries[name] = *state;
+  } else if (!entries.empty()) {
+    entries.erase(name);
   }
 }
 
@@ -300,6 +473,7 @@ void ChangeWatch::Refresh(int wd, const std::string& name) {
 // change of the read-only attribute or of the last-write time shows in the
 // entry's state; a state read after the change already (for an event handled
 // before this one) leaves unknown what changed, and then every kind counts.
+// Without a kept state, the entry alone tells (the opening comment).
 DWORD ChangeWatch::CompareState(int wd, const std::string& name) {
   constexpr DWORD kOthers = FILE_NOTIFY_CHANGE_SECURITY | FILE_NOTIFY_CHANGE_LAST_ACCESS;
   Folder& folder = folders_[wd];
@@ -312,6 +486,10 @@ DWORD ChangeWatch::CompareState(int wd, const std::string& name) {
     if (old.read_only != now->read_only) changed |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
     if (old.write_time != now->write_time) changed |= FILE_NOTIFY_CHANGE_LAST_WRITE;
     if (changed == kOthers && old.change_time == now->change_time && !old.judged) changed = kAttribFilter;
+  } else if (now) {
+    changed = kOthers;
+    if (now->read_only) changed |= FILE_NOTIFY_CHANGE_ATTRIBUTES;
+    if (now->write_time == now->change_time) changed |= FILE_NOTIFY_CHANGE_LAST_WRITE;
   }
   if (now) {
     folder.entries[name] = *now;
@@ -338,6 +516,7 @@ void ChangeWatch::OnFolderGone(int wd, DWORD error) {
 void ChangeWatch::OnWatchRemoved(int wd) {
   folders_.erase(wd);
   scanned_.erase(wd);
+  sealed_.erase(wd);
   if (wd == root_wd_) {
     root_wd_ = -1;
     records_.Break(ERROR_PATH_NOT_FOUND);
@@ -370,10 +549,21 @@ void ChangeWatch::CheckMount(const std::unordered_set<uint64_t>& mounts) {
   }
 }
 
+// What the old folder held is reported as removed where it is known (every
+// entry of a scanned folder; elsewhere its subfolders and the entries with a
+// kept state); else the folder itself is reported as removed and added again.
 void ChangeWatch::Replace(int wd) {
   const Folder old = folders_[wd];
-  for (const auto& entry : old.entries) {
-    Queue(FILE_ACTION_REMOVED, Join(old.path, entry.first), NameFilter(entry.second.folder));
+  std::vector<std::pair<std::string, bool>> held;
+  for (const auto& entry : old.entries) held.emplace_back(entry.first, entry.second.folder);
+  for (const auto& entry : folders_) {
+    if (entry.second.parent == wd && old.entries.count(entry.second.name) == 0) held.emplace_back(entry.second.name, true);
+  }
+  if (held.size() < old.held) {
+    Queue(FILE_ACTION_REMOVED, old.path, FILE_NOTIFY_CHANGE_DIR_NAME);
+    Queue(FILE_ACTION_ADDED, old.path, FILE_NOTIFY_CHANGE_DIR_NAME);
+  } else {
+    for (const auto& entry : held) Queue(FILE_ACTION_REMOVED, Join(old.path, entry.first), NameFilter(entry.second));
   }
   DropTree(old.path);
   AddTree(old.path, old.parent, old.name, true);
@@ -483,10 +673,13 @@ void ChangeWatch::ApplyScan(std::vector<FolderScan>& folders) {
 void ChangeWatch::OnOverflow() {
   records_.Lose();
   scanned_.clear();
+  sealed_.clear();
 }
 
 void ChangeWatch::Restart(bool instance) {
   folders_.clear();
+  unwatched_.clear();
+  listings_.clear();
   busy_.reset();
   root_wd_ = -1;
   guard_wd_ = -1;

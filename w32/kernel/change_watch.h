@@ -5,7 +5,10 @@
 // what a scan compares.
 #include <windows.h>
 
+#include <dirent.h>
+
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -40,6 +43,8 @@ class InotifyWatches {
   // Whether changes to the mount `mount` can be missed by inotify; if so,
   // scans of the folders on it start.
   virtual bool ChangesUnseen(uint64_t mount) = 0;
+  // A tree has folders left to watch: the service goes on with them (Walk).
+  virtual void WalkLater() = 0;
 
  protected:
   ~InotifyWatches() = default;
@@ -77,8 +82,13 @@ class ChangeWatch : public FileChangeState {
   void CheckRoot();
   // With the ids of the mounts that the process still sees.
   void CheckMount(const std::unordered_set<uint64_t>& mounts);
-  // Every change that a scan of a new folder reported has had its own event by now.
-  void ForgetScans() { scanned_.clear(); }
+  // Every event queued so far has been read: once they are handled, each
+  // name that a listing of a new folder reported has had its own event.
+  void SealScans();
+  void ForgetScans() { sealed_.clear(); }
+  // Watches and lists more of the tree, until `until`; false once all is watched.
+  bool Walk(int64_t until);
+  bool walking() const { return !listings_.empty() || !unwatched_.empty(); }
 
   // A scan of the folders whose changes inotify cannot see: false when there
   // are none. `root` is a descriptor of the watched folder for the scan to
@@ -97,7 +107,30 @@ class ChangeWatch : public FileChangeState {
     uint64_t inode = 0;
     bool unseen = false;  // its file system's changes can be missed by inotify: it is scanned
     int64_t listed_time = 0;  // its last-write time when the scan last listed it
+    // Of a scanned folder every entry's state; of another only the states
+    // that an IN_ATTRIB needed, until the entry changes again.
     std::unordered_map<std::string, EntryState> entries;
+    size_t held = 0;  // how many entries it has, as far as the walk and events tell
+  };
+  // A folder to watch and list, below the one of `parent`.
+  struct Unwatched {
+    std::string path;
+    int parent;
+    std::string name;
+    bool report;  // its entries are new: each is reported as added
+  };
+  struct DirCloser {
+    void operator()(DIR* listing) const { ::closedir(listing); }
+  };
+  struct Listing {
+    std::unique_ptr<DIR, DirCloser> dir;
+    int wd;
+    bool report;
+    // The folder changed after the first read was armed, before its watch
+    // was made: entries changed since then are reported.
+    bool catch_up;
+    bool caught = false;  // such an entry was found
+    std::unordered_set<std::string> told;  // names events told of while it is listed
   };
   // A change a scan found.
   struct Found {
@@ -113,10 +146,25 @@ class ChangeWatch : public FileChangeState {
   void Replace(int wd);
   // Opens `path` (relative to the watched folder), entry `name` of the folder
   // under `parent`, and watches it; -1 with errno on failure.
-  int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd);
-  // Watches `path` and every folder below it; with
-  // `report`, each entry found is reported as added.
+  // Its last-write time goes to `*write_time`.
+  int WatchFolder(const std::string& path, int parent, const std::string& name, int* fd, int64_t* write_time);
+  // Watches `path` and every folder below it; with `report`, each entry found
+  // is reported as added. Without, it walks as far as a few milliseconds
+  // take, the rest in the background (Walk).
   void AddTree(const std::string& path, int parent, const std::string& name, bool report);
+  // Walks until `until` or until only the first `folders` unwatched folders
+  // and `listings` listings are left; false when none of those above is left.
+  bool WalkAbove(int64_t until, size_t folders, size_t listings);
+  // Watches an unwatched folder and opens its listing.
+  void OpenListing(const Unwatched& next);
+  // Lists the next entries of the innermost listing, closing it at its end.
+  void ListSome(int64_t until);
+  // The walk found the entry `name` of the folder under `wd`, listed from `at`.
+  void Listed(int at, int wd, const std::string& name, unsigned char type);
+  // An event told of `name` in the folder under `wd`: a listing of it leaves it to the event.
+  void Told(int wd, const std::string& name);
+  // The name was reported by a listing and waits for its own event: true, and it waits no more.
+  bool Unscan(int wd, const std::string& name);
   // An entry of the folder under `wd` came, went or was renamed: the folder's
   // last-write time moved.
   void Touched(int wd);
@@ -137,9 +185,15 @@ class ChangeWatch : public FileChangeState {
   int guard_wd_ = -1;  // the watch on the parent folder
   uint64_t mount_id_ = 0;  // the folder's mount, 0 when unknown
   std::unordered_map<int, Folder> folders_;  // by watch descriptor
-  // Names that the scan of a new folder reported, until the events queued
-  // before the scan are all read: their own creation events are not repeated.
+  // Names that the listing of a new folder reported, until the events queued
+  // before the listing are all read: their own creation events are not
+  // repeated. Sealed once every event queued so far was read.
   std::unordered_map<int, std::unordered_set<std::string>> scanned_;
+  std::unordered_map<int, std::unordered_set<std::string>> sealed_;
+  // The walk: folders still to watch, last first, and the one being listed.
+  std::vector<Unwatched> unwatched_;
+  std::vector<Listing> listings_;  // innermost last
+  int64_t walk_start_ = 0;  // when the first read was armed: the file systems' clock, nanoseconds
   // Entries that events changed since the scan began, by folder.
   std::optional<std::unordered_map<int, std::unordered_set<std::string>>> busy_;
   const uint64_t serial_;
