@@ -391,8 +391,7 @@ bool ChangeWatch::BeginScan(int* root, std::vector<FolderScan>* folders) {
     scan.wd = entry.first;
     scan.path = folder.path;
     scan.folder_time = folder.listed_time;
-    scan.names.reserve(folder.entries.size());
-    for (const auto& kept : folder.entries) scan.names.push_back(kept.first);
+    scan.kept = folder.entries.size();
     folders->push_back(std::move(scan));
   }
   if (folders->empty()) return false;
@@ -400,6 +399,18 @@ bool ChangeWatch::BeginScan(int* root, std::vector<FolderScan>* folders) {
   if (*root < 0) return false;
   busy_.emplace();
   return true;
+}
+
+void ChangeWatch::SweepNames(std::vector<FolderScan>& folders) const {
+  for (FolderScan& scan : folders) {
+    auto at = folders_.find(scan.wd);
+    if (scan.sweep_count == 0 || at == folders_.end()) continue;
+    const auto& entries = at->second.entries;
+    auto entry = entries.begin();
+    std::advance(entry, std::min(scan.sweep_from, entries.size()));
+    scan.names.reserve(scan.sweep_count);
+    for (; entry != entries.end() && scan.names.size() < scan.sweep_count; ++entry) scan.names.push_back(entry->first);
+  }
 }
 
 // Within one folder an entry whose inode changed was replaced; across the
@@ -426,7 +437,7 @@ void ChangeWatch::ApplyScan(std::vector<FolderScan>& folders) {
     std::unordered_set<std::string> seen;
     for (const auto& entry : scan.entries) {
       if (skip.count(entry.first) != 0 || !entry.second) continue;  // absent ones: below
-      seen.insert(entry.first);
+      if (scan.listed) seen.insert(entry.first);
       auto kept = folder.entries.find(entry.first);
       const EntryState& now = *entry.second;
       if (kept == folder.entries.end()) {

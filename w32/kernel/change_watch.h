@@ -84,6 +84,8 @@ class ChangeWatch : public FileChangeState {
   // are none. `root` is a descriptor of the watched folder for the scan to
   // close; from here to ApplyScan, entries that events change are left to them.
   bool BeginScan(int* root, std::vector<FolderScan>* folders);
+  // The names of each folder's share of entries that the scan reads (FolderScan::sweep_count).
+  void SweepNames(std::vector<FolderScan>& folders) const;
   // What the scan found that no event told: the same records as for events.
   void ApplyScan(std::vector<FolderScan>& folders);
   uint64_t serial() const { return serial_; }
