@@ -184,7 +184,7 @@ def measure_watchdog(mount, back, folders, daemon):
     seen, totals = [], []
 
     def read():
-        for line in watcher.stdout:
+        for line in iter(watcher.stdout.readline, ""):  # Python 2 reads a file ahead otherwise
             parts = line.split()
             if parts[0] == "E":
                 seen.append((float(parts[1]), parts[2], parts[3]))
