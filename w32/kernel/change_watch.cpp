@@ -103,10 +103,13 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
   folder.parent = parent;
   folder.name = name;
   struct statx status;
-  if (::statx(*fd, "", AT_EMPTY_PATH, STATX_MNT_ID | STATX_INO, &status) == 0 && (status.stx_mask & STATX_MNT_ID)) {
+  if (::statx(*fd, "", AT_EMPTY_PATH, STATX_MNT_ID | STATX_INO | STATX_MTIME, &status) == 0 &&
+      (status.stx_mask & STATX_MNT_ID)) {
     folder.mount = status.stx_mnt_id;
     folder.inode = status.stx_ino;
     folder.unseen = service_.ChangesUnseen(folder.mount);
+    // Read before the caller lists it: the scan lists it again only once this moved.
+    folder.listed_time = status.stx_mtime.tv_sec * 1000000000LL + status.stx_mtime.tv_nsec;
   }
   folders_[wd] = std::move(folder);
   return wd;

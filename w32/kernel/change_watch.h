@@ -98,7 +98,7 @@ class ChangeWatch : public FileChangeState {
     uint64_t mount = 0;  // which folder this is: its mount and inode
     uint64_t inode = 0;
     bool unseen = false;  // its file system's changes can be missed by inotify: it is scanned
-    int64_t listed_time = 0;  // its last-write time when the scan last listed it
+    int64_t listed_time = 0;  // its last-write time when it was last listed (watched or scanned)
     std::unordered_map<std::string, EntryState> entries;
   };
   // A change a scan found.
