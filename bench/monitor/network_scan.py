@@ -9,8 +9,8 @@ write looks like from here. Each watcher in turn watches the mount:
 - idle: nothing changes for IDLE seconds; the watcher's CPU time per second,
   and the bindfs daemon's (the file-system requests the watcher makes).
 - active: a separate process creates a file behind the mount in folder after
-  folder, then writes to a file that was there before in each, then removes
-  the new files, every STEP seconds for ACTIVE seconds; measured until every
+  folder, then writes to a file that was there before in as many other
+  folders, then removes the new files, every STEP seconds for ACTIVE seconds; measured until every
   change was seen (at most GIVE_UP seconds). Reported: changes seen once,
   missed, seen more than once; the time from each change to its notice
   (median and largest), for new and removed files and for writes apart; the rounds (each round's notices come
@@ -42,21 +42,22 @@ from device_proxies import MonitorFolder  # noqa: E402
 SIZES = [int(n) for n in os.environ.get("SCAN_SIZES", "10000 100000").split()]
 IDLE = 20.0
 ACTIVE = 30.0
-GIVE_UP = 300.0
+GIVE_UP = 900.0
 STEP = 0.25
 PYTHON3 = "/usr/bin/python3"
 TICK = float(os.sysconf("SC_CLK_TCK"))
 
 # Creates a file behind the mount in folder after folder, then writes to a
-# file that was there before in each of them, then removes the new files in
-# the same order: a third of the window each.
+# file that was there before in as many other folders (whose time does not
+# move), then removes the new files in the same order: a third of the window
+# each.
 CHANGER = r"""
 import os, sys, time
 back, folders, seconds, step = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4])
 count = int(seconds / step / 3)
 for i in range(3 * count):
-    folder = os.path.join(back, "d%04d" % (i % count % folders))
     kind = ("Add", "Modify", "Remove")[i // count]
+    folder = os.path.join(back, "d%04d" % ((i % count + (folders // 2 if kind == "Modify" else 0)) % folders))
     path = os.path.join(folder, "f050" if kind == "Modify" else "zz-%d" % (i % count))
     if kind == "Add":
         open(path, "w").close()
