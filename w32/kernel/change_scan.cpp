@@ -13,7 +13,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <iterator>
+#include <map>
 
 #include "kernel/change_service.h"
 
@@ -123,6 +125,7 @@ void ScanFolder(int root, FolderScan& folder) {
     ::close(fd);
     return;
   }
+  std::vector<std::pair<size_t, uint64_t>> listed;
   for (;;) {
     errno = 0;
     const dirent* entry = ::readdir(listing);
@@ -132,10 +135,20 @@ void ScanFolder(int root, FolderScan& folder) {
     }
     std::string name = entry->d_name;
     if (name == "." || name == "..") continue;
+    const std::pair<size_t, uint64_t> mark{std::hash<std::string>{}(name), entry->d_ino};
+    listed.push_back(mark);
+    if (before != 0 && std::binary_search(folder.known.begin(), folder.known.end(), mark)) {
+      folder.unchanged.push_back(std::move(name));
+      continue;
+    }
     std::optional<EntryState> state = ReadEntryState(fd, name, false);
     if (state) folder.entries.emplace_back(std::move(name), std::move(state));
   }
   folder.listed = folder.error == 0;
+  if (folder.listed) {
+    std::sort(listed.begin(), listed.end());
+    folder.known = std::move(listed);
+  }
   ::closedir(listing);
 }
 
@@ -173,6 +186,8 @@ void ChangeService::RunScans() {
   Clock::duration pause = kShortestPause;
   Clock::duration read_cost = kFirstReadCost;
   Sweep sweep;
+  // What each folder's last listing held (FolderScan::known), by watch serial and folder.
+  std::map<std::pair<uint64_t, int>, std::vector<std::pair<size_t, uint64_t>>> known;
   for (;;) {
     std::vector<WatchScan> round;
     {
@@ -196,12 +211,18 @@ void ChangeService::RunScans() {
     const Clock::time_point start = Clock::now();
     const Clock::duration processor = ThreadTime();
     size_t reads = 0;
+    std::map<std::pair<uint64_t, int>, std::vector<std::pair<size_t, uint64_t>>> still_known;
     for (WatchScan& scan : round) {
       for (FolderScan& folder : scan.folders) {
+        const std::pair<uint64_t, int> key{scan.serial, folder.wd};
+        auto memory = known.find(key);
+        if (memory != known.end()) folder.known = std::move(memory->second);
         ScanFolder(scan.root, folder);
         reads += 1 + folder.entries.size();
+        still_known[key] = std::move(folder.known);
       }
     }
+    known = std::move(still_known);  // of the folders still scanned
     const Clock::duration took = Clock::now() - start;
     std::unique_lock<std::mutex> guard(lock_);
     // Events of changes made before the listing are handled first, so the

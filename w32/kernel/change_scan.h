@@ -44,17 +44,24 @@ struct FolderScan {
   size_t sweep_from = 0;
   size_t sweep_count = 0;
   std::vector<std::string> names;
+  // The scan thread's own memory of the folder's last listing: each entry's
+  // name hash and inode as listed, sorted.
+  std::vector<std::pair<size_t, uint64_t>> known;
   // Read by ScanFolder:
   int error = 0;  // errno when the folder could not be read
-  bool listed = false;  // `entries` is the whole listing; else the names read, absent ones without state
+  // `entries` and `unchanged` are the whole listing; else `entries` are the
+  // names read, absent ones without state.
+  bool listed = false;
   std::vector<std::pair<std::string, std::optional<EntryState>>> entries;
+  std::vector<std::string> unchanged;  // listed as in `known`: their states are left to the sweep
 };
 
 // Reads the folder below `root`: its own last-write time, asked of the
-// server; when that moved (or the file system keeps none), its listing with
-// every entry's state; else the states of `names`. Entries' states come from
-// the client's attribute cache, which a network file system renews after its
-// own timeout (FUSE: 1 s by default; NFS: up to a minute).
+// server; when that moved (or the file system keeps none), its listing, with
+// the states of the entries that came or changed inode since the last one
+// (of every entry at the first); else the states of `names`. Entries' states
+// come from the client's attribute cache, which a network file system renews
+// after its own timeout (FUSE: 1 s by default; NFS: up to a minute).
 void ScanFolder(int root, FolderScan& folder);
 
 }  // namespace w32

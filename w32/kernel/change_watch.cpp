@@ -460,6 +460,13 @@ void ChangeWatch::ApplyScan(std::vector<FolderScan>& folders) {
       if (changed != 0) modified.push_back({{scan.wd, entry.first, now}, changed});
     }
     if (scan.listed) {
+      for (const std::string& name : scan.unchanged) {
+        if (folder.entries.count(name) != 0) {
+          seen.insert(name);
+        } else if (skip.count(name) == 0) {
+          folder.listed_time = 0;  // listed as before but not kept: the next round reads it
+        }
+      }
       for (const auto& kept : folder.entries) {
         if (skip.count(kept.first) == 0 && seen.count(kept.first) == 0) gone.push_back({scan.wd, kept.first, kept.second});
       }
