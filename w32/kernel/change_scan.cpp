@@ -56,8 +56,8 @@ struct WatchScan {
 // Which kept entries the rounds read, share after share in the order of the
 // watches and their folders, so that each is read again once every
 // tree-size-over-share rounds. A folder's entries are taken in the watch's
-// order, which changes only where entries come or go: the folder's time moves
-// then and its next round lists it whole.
+// order, which changes only where entries come or go; an entry that this
+// moves past the end of a share is read in the next sweep.
 class Sweep {
  public:
   // Gives the folders of `round` their shares, `entries` in all, from where
