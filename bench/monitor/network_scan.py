@@ -8,14 +8,18 @@ write looks like from here. Each watcher in turn watches the mount:
 
 - idle: nothing changes for IDLE seconds; the watcher's CPU time per second,
   and the bindfs daemon's (the file-system requests the watcher makes).
-- active: a separate process creates a file behind the mount, then removes
-  it, in folder after folder, every STEP seconds for ACTIVE seconds; measured
-  until every change was seen (at most GIVE_UP seconds). Reported:
-  changes seen once, missed, seen more than once; the time from each change to
-  its notice (median and largest); the rounds (each round's notices come
+- active: a separate process creates a file behind the mount in folder after
+  folder, then writes to a file that was there before in as many other
+  folders, then removes the new files, every STEP seconds for ACTIVE seconds; measured until every
+  change was seen (at most GIVE_UP seconds). Reported: changes seen once,
+  missed, seen more than once; the time from each change to its notice
+  (median and largest), for new and removed files and for writes apart; the rounds (each round's notices come
   together: arrivals more than half a second apart start a new one); the
-  watcher's and the daemon's CPU time per round, and the mean time between
-  rounds, which the largest delay is compared with.
+  watcher's CPU time per second of the whole active window, its and the
+  daemon's CPU time per round, and the mean time between rounds, which the
+  largest delay is compared with. A round of the polling observer reads every
+  entry; one of MonitorFolder reads every folder's time and a share of the
+  entries, so the CPU per second is the figure to compare.
 
 Runs in a private mount namespace (the bench target starts it under unshare).
 """
@@ -38,24 +42,31 @@ from device_proxies import MonitorFolder  # noqa: E402
 SIZES = [int(n) for n in os.environ.get("SCAN_SIZES", "10000 100000").split()]
 IDLE = 20.0
 ACTIVE = 30.0
-GIVE_UP = 300.0
+GIVE_UP = 900.0
 STEP = 0.25
 PYTHON3 = "/usr/bin/python3"
 TICK = float(os.sysconf("SC_CLK_TCK"))
 
-# Creates a file behind the mount in folder after folder, then removes them
-# in the same order, so that every file lives for half the window.
+# Creates a file behind the mount in folder after folder, then writes to a
+# file that was there before in as many other folders (whose time does not
+# move), then removes the new files in the same order: a third of the window
+# each.
 CHANGER = r"""
 import os, sys, time
 back, folders, seconds, step = sys.argv[1], int(sys.argv[2]), float(sys.argv[3]), float(sys.argv[4])
-count = int(seconds / step / 2)
-for i in range(2 * count):
-    path = os.path.join(back, "d%04d" % (i % count % folders), "zz-%d" % (i % count))
-    if i < count:
+count = int(seconds / step / 3)
+for i in range(3 * count):
+    kind = ("Add", "Modify", "Remove")[i // count]
+    folder = os.path.join(back, "d%04d" % ((i % count + (folders // 2 if kind == "Modify" else 0)) % folders))
+    path = os.path.join(folder, "f050" if kind == "Modify" else "zz-%d" % (i % count))
+    if kind == "Add":
         open(path, "w").close()
+    elif kind == "Modify":
+        with open(path, "a") as f:
+            f.write("x")
     else:
         os.remove(path)
-    print("%r %s %s" % (time.time(), "Add" if i < count else "Remove", os.path.relpath(path, back)))
+    print("%r %s %s" % (time.time(), kind, os.path.relpath(path, back)))
     sys.stdout.flush()
     time.sleep(step)
 """
@@ -79,7 +90,7 @@ def say(text):
         sys.stdout.flush()
 class Handler(FileSystemEventHandler):
     def on_any_event(self, event):
-        kind = {"created": "Add", "deleted": "Remove"}.get(event.event_type, event.event_type)
+        kind = {"created": "Add", "deleted": "Remove", "modified": "Modify"}.get(event.event_type, event.event_type)
         say("E %r %s %s" % (time.time(), kind, os.path.relpath(event.src_path, sys.argv[1])))
 observer = PollingObserver(timeout=1)
 observer.schedule(Handler(), sys.argv[1], recursive=True)
@@ -143,7 +154,7 @@ def measure_ours(mount, back, folders, daemon):
     monitor = MonitorFolder(lambda folder, kind, name, old: seen.append((time.time(), kind, name)))
     monitor.Start()
     started = time.time()
-    monitor.AddFolder(mount)
+    monitor.AddFolder(u"%s" % mount)
     while not seen:  # the first read is armed a moment after AddFolder
         with open(os.path.join(mount, "ready"), "a") as ready:
             ready.write("x")
@@ -156,7 +167,7 @@ def measure_ours(mount, back, folders, daemon):
         _w32.PumpMessages(int((end - time.time()) * 1000) + 1)
     idle = ((sum(os.times()[:2]) - cpu) / IDLE, (daemon_cpu(daemon.pid) - fs) / IDLE)
     del seen[:]
-    cpu, fs = sum(os.times()[:2]), daemon_cpu(daemon.pid)
+    cpu, fs, active = sum(os.times()[:2]), daemon_cpu(daemon.pid), time.time()
     changer = start_changer(back, folders)
     changes = changes_of(changer, _w32.PumpMessages)
     give_up = time.time() + GIVE_UP
@@ -164,8 +175,9 @@ def measure_ours(mount, back, folders, daemon):
         _w32.PumpMessages(100)
     spent = (sum(os.times()[:2]) - cpu, daemon_cpu(daemon.pid) - fs)
     rounds = rounds_of([t for t, _, _ in seen], time.time())
+    active = time.time() - active
     monitor.Close()
-    return watched, idle, spent, changes, seen, rounds
+    return watched, idle, spent, active, changes, seen, rounds
 
 
 def measure_watchdog(mount, back, folders, daemon):
@@ -177,7 +189,7 @@ def measure_watchdog(mount, back, folders, daemon):
     seen, totals = [], []
 
     def read():
-        for line in watcher.stdout:
+        for line in iter(watcher.stdout.readline, ""):  # Python 2 reads a file ahead otherwise
             parts = line.split()
             if parts[0] == "E":
                 seen.append((float(parts[1]), parts[2], parts[3]))
@@ -201,29 +213,34 @@ def measure_watchdog(mount, back, folders, daemon):
     after = mark()
     idle = ((after[1] - before[1]) / IDLE, (after[2] - before[2]) / IDLE)
     del seen[:]
-    before = mark()
+    before, active = mark(), time.time()
     changes = changes_of(start_changer(back, folders), lambda ms: time.sleep(ms / 1000.0))
     give_up = time.time() + GIVE_UP
     while judge(changes, seen)[1] and time.time() < give_up:
         time.sleep(0.1)
-    after = mark()
+    after, active = mark(), time.time() - active
     watcher.stdin.close()
     watcher.wait()
     reader.join()
-    return watched, idle, (after[1] - before[1], after[2] - before[2]), changes, seen, after[0] - before[0]
+    return watched, idle, (after[1] - before[1], after[2] - before[2]), active, changes, seen, after[0] - before[0]
 
 
 def report(name, result):
-    watched, idle, spent, changes, seen, rounds = result
+    watched, idle, spent, active, changes, seen, rounds = result
     delays, missed, twice = judge(changes, seen)
     span = max(t for t, _, _ in seen) - min(t for t, _, _ in changes) if seen else ACTIVE
-    median = delays[len(delays) // 2] if delays else float("nan")
+
+    def spread(kinds):
+        part = judge([c for c in changes if c[1] in kinds], seen)[0]
+        return "%.2f s, max %.2f s" % (part[len(part) // 2], part[-1]) if part else "none"
+
     print("  %-22s watch %5.1f s | idle: %5.1f ms/s CPU, fs %5.1f ms/s | %d changes: %d once, %d missed, %d twice;"
-          " delay median %.2f s, max %.2f s; %d rounds, every %.2f s; per round: %6.1f ms CPU, fs %6.1f ms" % (
+          " delay median (Add, Remove) %s, (Modify) %s; %d rounds, every %.2f s; active %.0f s: %5.1f ms/s CPU,"
+          " per round %6.1f ms CPU, fs %6.1f ms" % (
               name, watched, idle[0] * 1000, idle[1] * 1000, len(changes), len(changes) - missed - twice, missed,
-              twice, median, delays[-1] if delays else float("nan"), rounds, span / max(1, rounds),
-              spent[0] * 1000 / max(1, rounds), spent[1] * 1000 / max(1, rounds)))
-    return spent[0] / max(1, rounds)
+              twice, spread(("Add", "Remove")), spread(("Modify",)), rounds, span / max(1, rounds), active,
+              spent[0] * 1000 / active, spent[0] * 1000 / max(1, rounds), spent[1] * 1000 / max(1, rounds)))
+    return idle[0], spent[0] / active, spent[0] / max(1, rounds)
 
 
 def main():
@@ -240,7 +257,8 @@ def main():
             print("%d entries (%d folders of 100 files) behind a bindfs mount:" % (files + folders, folders))
             ours = report("MonitorFolder", measure_ours(mount, back, folders, daemon))
             theirs = report("watchdog PollingObserver", measure_watchdog(mount, back, folders, daemon))
-            print("  CPU per round: MonitorFolder %.3f of the polling observer's" % (ours / theirs))
+            print("  MonitorFolder's CPU beside the polling observer's: idle %.3f, active %.3f, per round %.3f"
+                  % tuple(a / b for a, b in zip(ours, theirs)))
         finally:
             daemon.kill()
             daemon.wait()

@@ -35,21 +35,33 @@ bool ChangesUnseenOn(std::string_view fstype);
 // without it.
 struct FolderScan {
   int wd = -1;
-  std::string path;                // relative to the watched folder
-  int64_t folder_time = 0;             // the folder's last-write time at its last listing; 0 when never listed
-  std::vector<std::string> names;  // the entries the watch keeps
+  std::string path;         // relative to the watched folder
+  int64_t folder_time = 0;  // the folder's last-write time at its last listing; 0 when never listed
+  size_t kept = 0;          // how many entries the watch keeps
+  // The share of the kept entries whose states this round reads (when the
+  // folder is not listed): `sweep_count` from the `sweep_from`th on, in the
+  // watch's order, and their names.
+  size_t sweep_from = 0;
+  size_t sweep_count = 0;
+  std::vector<std::string> names;
+  // The scan thread's own memory of the folder's last listing: each entry's
+  // name hash and inode as listed, sorted.
+  std::vector<std::pair<size_t, uint64_t>> known;
   // Read by ScanFolder:
   int error = 0;  // errno when the folder could not be read
-  bool listed = false;  // `entries` is the whole listing; else the kept names, absent ones without state
+  // `entries` and `unchanged` are the whole listing; else `entries` are the
+  // names read, absent ones without state.
+  bool listed = false;
   std::vector<std::pair<std::string, std::optional<EntryState>>> entries;
+  std::vector<std::string> unchanged;  // listed as in `known`: their states are left to the sweep
 };
 
-// Reads the folder below `root`: when its last-write time moved (or the file
-// system keeps none), its listing; else the state of each kept entry. The
-// folder's own time is asked of the server; its entries' states come from the
-// client's attribute cache, which a network file system renews after its own
-// timeout (FUSE: 1 s by default; NFS: up to a minute), so a write to a file
-// shows once that has passed.
+// Reads the folder below `root`: its own last-write time, asked of the
+// server; when that moved (or the file system keeps none), its listing, with
+// the states of the entries that came or changed inode since the last one
+// (of every entry at the first); else the states of `names`. Entries' states
+// come from the client's attribute cache, which a network file system renews
+// after its own timeout (FUSE: 1 s by default; NFS: up to a minute).
 void ScanFolder(int root, FolderScan& folder);
 
 }  // namespace w32

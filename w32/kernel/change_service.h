@@ -61,9 +61,9 @@ class ChangeService final : public InotifyWatches {
   // Reads the mount table: the ids of the mounts, and which of them are scanned.
   std::unordered_set<uint64_t> ReadMountTable();
   // The scan thread (change_scan.cpp): scans the folders whose changes
-  // inotify cannot see, one round after another; the pause between two is
-  // at least a second, as long as the last round took, and ten times the
-  // processor time it took.
+  // inotify cannot see, one round after another, each reading a share of the
+  // entries; the pause between two is at least a second, as long as the last
+  // round took, and a hundred times the processor time it took.
   void RunScans();
   // Takes and handles one batch of queued events: false when there was none.
   bool HandleBatch();

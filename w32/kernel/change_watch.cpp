@@ -140,6 +140,8 @@ int ChangeWatch::WatchFolder(const std::string& path, int parent, const std::str
   *write_time = 0;
   if (::statx(*fd, "", AT_EMPTY_PATH, STATX_MNT_ID | STATX_INO | STATX_MTIME, &status) == 0) {
     *write_time = Nanoseconds(status.stx_mtime);
+    // Read before the caller lists it: the scan lists it again only once this moved.
+    folder.listed_time = *write_time;
     if (status.stx_mask & STATX_MNT_ID) {
       folder.mount = status.stx_mnt_id;
       folder.inode = status.stx_ino;
@@ -581,8 +583,7 @@ bool ChangeWatch::BeginScan(int* root, std::vector<FolderScan>* folders) {
     scan.wd = entry.first;
     scan.path = folder.path;
     scan.folder_time = folder.listed_time;
-    scan.names.reserve(folder.entries.size());
-    for (const auto& kept : folder.entries) scan.names.push_back(kept.first);
+    scan.kept = folder.entries.size();
     folders->push_back(std::move(scan));
   }
   if (folders->empty()) return false;
@@ -590,6 +591,18 @@ bool ChangeWatch::BeginScan(int* root, std::vector<FolderScan>* folders) {
   if (*root < 0) return false;
   busy_.emplace();
   return true;
+}
+
+void ChangeWatch::SweepNames(std::vector<FolderScan>& folders) const {
+  for (FolderScan& scan : folders) {
+    auto at = folders_.find(scan.wd);
+    if (scan.sweep_count == 0 || at == folders_.end()) continue;
+    const auto& entries = at->second.entries;
+    auto entry = entries.begin();
+    std::advance(entry, std::min(scan.sweep_from, entries.size()));
+    scan.names.reserve(scan.sweep_count);
+    for (; entry != entries.end() && scan.names.size() < scan.sweep_count; ++entry) scan.names.push_back(entry->first);
+  }
 }
 
 // Within one folder an entry whose inode changed was replaced; across the
@@ -616,7 +629,7 @@ void ChangeWatch::ApplyScan(std::vector<FolderScan>& folders) {
     std::unordered_set<std::string> seen;
     for (const auto& entry : scan.entries) {
       if (skip.count(entry.first) != 0 || !entry.second) continue;  // absent ones: below
-      seen.insert(entry.first);
+      if (scan.listed) seen.insert(entry.first);
       auto kept = folder.entries.find(entry.first);
       const EntryState& now = *entry.second;
       if (kept == folder.entries.end()) {
@@ -636,6 +649,13 @@ void ChangeWatch::ApplyScan(std::vector<FolderScan>& folders) {
       if (changed != 0) modified.push_back({{scan.wd, entry.first, now}, changed});
     }
     if (scan.listed) {
+      for (const std::string& name : scan.unchanged) {
+        if (folder.entries.count(name) != 0) {
+          seen.insert(name);
+        } else if (skip.count(name) == 0) {
+          folder.listed_time = 0;  // listed as before but not kept: the next round reads it
+        }
+      }
       for (const auto& kept : folder.entries) {
         if (skip.count(kept.first) == 0 && seen.count(kept.first) == 0) gone.push_back({scan.wd, kept.first, kept.second});
       }

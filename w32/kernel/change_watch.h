@@ -94,6 +94,8 @@ class ChangeWatch : public FileChangeState {
   // are none. `root` is a descriptor of the watched folder for the scan to
   // close; from here to ApplyScan, entries that events change are left to them.
   bool BeginScan(int* root, std::vector<FolderScan>* folders);
+  // The names of each folder's share of entries that the scan reads (FolderScan::sweep_count).
+  void SweepNames(std::vector<FolderScan>& folders) const;
   // What the scan found that no event told: the same records as for events.
   void ApplyScan(std::vector<FolderScan>& folders);
   uint64_t serial() const { return serial_; }
@@ -106,7 +108,7 @@ class ChangeWatch : public FileChangeState {
     uint64_t mount = 0;  // which folder this is: its mount and inode
     uint64_t inode = 0;
     bool unseen = false;  // its file system's changes can be missed by inotify: it is scanned
-    int64_t listed_time = 0;  // its last-write time when the scan last listed it
+    int64_t listed_time = 0;  // its last-write time when it was last listed (watched or scanned)
     // Of a scanned folder every entry's state; of another only the states
     // that an IN_ATTRIB needed, until the entry changes again.
     std::unordered_map<std::string, EntryState> entries;
