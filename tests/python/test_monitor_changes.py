@@ -152,10 +152,11 @@ class Notices(unittest.TestCase):
                 continue  # mounting needs the superuser
             self.watch(w)
             end(w)
-            self.assertTrue(pump_until(lambda: (w, u"MonitorBreak", w, u"") in self.recorder.notices), what)
+            self.assertTrue(pump_until(lambda: (w, u"MonitorBreak", w, u"") in self.recorder.notices),
+                            "%s: %r" % (what, self.recorder.notices))
             mine = [notice for notice in self.recorder.notices if notice[0] == w]
             expected = [(w, kind, u"last", u"") for kind in kinds] + [(w, u"MonitorBreak", w, u"")]
-            self.assertEqual(mine[:len(expected)], expected, what)
+            self.assertEqual(mine[:len(expected)], expected, "%s: %r" % (what, mine))
         # No thread spins on a descriptor closed under it: an idle second costs next to no processor time.
         before = sum(os.times()[:2])
         time.sleep(1)

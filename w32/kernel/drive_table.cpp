@@ -3,9 +3,7 @@
 #include <windows.h>
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/magic.h>
 #include <poll.h>
-#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +14,7 @@
 #include <tuple>
 
 #include "kernel/mount_table.h"
+#include "kernel/mount_watch.h"
 #include "kernel/volume_identity.h"
 #include "kernel/volume_letters.h"
 #include "support/debug_channel.h"
@@ -105,9 +104,6 @@ class DriveTable {
   DriveTable() {
     slots_[LetterIndex(u'c')] = FixedSlot("/");
     ReadTableFolder();
-    mountinfo_fd_ = ::open(SysPath("/proc/self/mountinfo").c_str(), O_RDONLY | O_CLOEXEC);
-    struct statfs fs {};
-    live_mountinfo_ = mountinfo_fd_ >= 0 && ::fstatfs(mountinfo_fd_, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
     ReadVolumes();
   }
 
@@ -215,10 +211,9 @@ class DriveTable {
   // The live mount table tells, by POLLPRI, that it changed since it was last
   // polled; a mount table that is a plain file (a test's machine) is read each time.
   void RefreshIfChangedLocked() {
-    if (live_mountinfo_) {
-      pollfd changed{mountinfo_fd_, POLLPRI, 0};
-      if (::poll(&changed, 1, 0) <= 0 || (changed.revents & (POLLPRI | POLLERR)) == 0) return;
-    }
+    pollfd changed = mount_table_.PollEntry();
+    if (changed.fd >= 0 && ::poll(&changed, 1, 0) < 0) changed.revents = 0;
+    if (!mount_table_.Changed(changed.revents) && mount_table_.PollEntry().fd >= 0) return;
     ReadVolumes();
   }
 
@@ -340,8 +335,7 @@ class DriveTable {
   std::array<Slot, 26> slots_;
   std::vector<Mount> mounts_;
   std::map<MountKey, VolumeIdentity> identities_;
-  int mountinfo_fd_ = -1;
-  bool live_mountinfo_ = false;
+  MountTableWatch mount_table_{SysPath("/proc/self/mountinfo")};
 };
 
 DriveTable& Table() {

@@ -1,11 +1,14 @@
 #include "kernel/mount_watch.h"
 
 #include <fcntl.h>
+#include <linux/kcmp.h>
 #include <linux/magic.h>
-#include <sys/stat.h>
+#include <sys/epoll.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <utility>
 
 namespace w32 {
@@ -14,26 +17,29 @@ MountTableWatch::MountTableWatch(std::string path) : path_(std::move(path)) { Op
 
 MountTableWatch::~MountTableWatch() {
   if (fd_ >= 0 && Ours()) ::close(fd_);
+  if (epoll_ >= 0) ::close(epoll_);
 }
 
 bool MountTableWatch::Open() {
+  if (epoll_ < 0) epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
   fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return false;
   struct statfs fs {};
-  struct stat status {};
-  if (::fstatfs(fd_, &fs) != 0 || fs.f_type != PROC_SUPER_MAGIC || ::fstat(fd_, &status) != 0) {
+  epoll_event interest{};
+  interest.events = EPOLLPRI;
+  if (::fstatfs(fd_, &fs) != 0 || fs.f_type != PROC_SUPER_MAGIC || epoll_ < 0 ||
+      ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &interest) != 0) {
     ::close(fd_);
     fd_ = -1;
     return false;
   }
-  device_ = status.st_dev;
-  inode_ = status.st_ino;
   return true;
 }
 
 bool MountTableWatch::Ours() const {
-  struct stat status {};
-  return ::fstat(fd_, &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
+  // Asks without polling the description, which would take its signal.
+  kcmp_epoll_slot slot{static_cast<uint32_t>(epoll_), static_cast<uint32_t>(fd_), 0};
+  return ::syscall(SYS_kcmp, ::getpid(), ::getpid(), KCMP_EPOLL_TFD, fd_, &slot) == 0;
 }
 
 bool MountTableWatch::Changed(short revents) {

@@ -2,9 +2,11 @@
 // A watch on the kernel's mount table: a descriptor of a mountinfo file, which
 // poll(2) reports with POLLPRI when a mount comes or goes. A descriptor that
 // fails (closed by someone else, its number perhaps reused) is opened again
-// instead of being polled for ever.
+// instead of being polled for ever. Every descriptor of the table has the same
+// inode, so the description is also entered in a private epoll instance, and
+// kcmp tells whether the number still names it: polling another watcher's
+// description would take its signals.
 #include <poll.h>
-#include <sys/types.h>
 
 #include <string>
 
@@ -36,8 +38,7 @@ class MountTableWatch {
 
   const std::string path_;
   int fd_ = -1;
-  dev_t device_ = 0;
-  ino_t inode_ = 0;
+  int epoll_ = -1;  // holds fd_'s description while it is ours
 };
 
 }  // namespace w32
