@@ -202,8 +202,9 @@ class Notices(unittest.TestCase):
             lose(w)
             self.assertTrue(pump_until(lambda: (w, u"Modify", u"", u"") in self.recorder.notices), what)
             # The buffer of the read before is not decoded again.
-            self.assertEqual([notice for notice in self.notices_until_end(w) if notice[0] == w],
-                             [(w, u"Add", u"before", u""), (w, u"Modify", u"", u""), (w, u"Add", END, u"")], what)
+            mine = [notice for notice in self.notices_until_end(w) if notice[0] == w]
+            self.assertEqual(mine, [(w, u"Add", u"before", u""), (w, u"Modify", u"", u""), (w, u"Add", END, u"")],
+                             "%s: %r" % (what, mine))
 
 
     def test_a_burst_beyond_the_kernels_queue_is_kept_while_nobody_pumps(self):
