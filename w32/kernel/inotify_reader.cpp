@@ -32,6 +32,7 @@ InotifyReader::InotifyReader(size_t limit_bytes)
 void InotifyReader::SetInstance(int fd) {
   std::lock_guard<std::mutex> guard(lock_);
   fd_ = fd;
+  ++instance_;
   error_ = 0;
   queue_.clear();  // events of the old instance: their watches are gone
   queued_bytes_ = 0;
@@ -87,10 +88,12 @@ int InotifyReader::Take(std::vector<char>* events, size_t most, bool* caught_up)
 void InotifyReader::Run() {
   for (;;) {
     int fd = -1;
+    uint64_t instance = 0;
     {
       std::unique_lock<std::mutex> guard(lock_);
       room_.wait(guard, [this] { return fd_ >= 0 && error_ == 0 && queued_bytes_ < limit_bytes_; });
       fd = fd_;
+      instance = instance_;
     }
     pollfd ready[2] = {{fd, POLLIN, 0}, {wake_fd_, POLLIN, 0}};
     const int count = ::poll(ready, 2, -1);
@@ -101,7 +104,8 @@ void InotifyReader::Run() {
     }
     if (count > 0 && (ready[0].revents & POLLIN)) std::this_thread::sleep_for(kPause);
     std::lock_guard<std::mutex> guard(lock_);
-    if (fd != fd_ || error_ != 0) continue;  // a new instance came meanwhile, or the service saw a failure
+    // A new instance came meanwhile (perhaps under the same number), or the service saw a failure.
+    if (instance != instance_ || error_ != 0) continue;
     if (poll_error != 0) {
       if (poll_error != EINTR) error_ = poll_error;
     } else if (ready[0].revents & POLLNVAL) {

@@ -6,6 +6,7 @@
 // and reads the rest itself, in the kernel's order.
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -44,6 +45,7 @@ class InotifyReader {
   std::mutex lock_;
   std::condition_variable room_;  // for the thread: an instance to read, and room for what it reads
   int fd_ = -1;
+  uint64_t instance_ = 0;  // counts the instances given: a new one may have the old one's number
   int error_ = 0;  // of the last failed wait or read of fd_
   std::deque<std::vector<char>> queue_;  // whole inotify events, as each read gave them
   size_t queued_bytes_ = 0;
