@@ -410,8 +410,8 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
   if (to_wd != from_wd) Touched(to_wd);
   if (!folder) return;
   bool moved_watches = false;
-  for (auto& entry : folders_) {
-    Folder& moved = entry.second;
+  // A watched folder, or one the walk has yet to come to, at or below the old name.
+  const auto move = [&](auto& moved) {
     if (moved.path == old_path) {
       moved.parent = to_wd;
       moved.name = to;
@@ -420,17 +420,9 @@ void ChangeWatch::OnRenamed(int from_wd, const std::string& from, int to_wd, con
       moved.path = new_path + moved.path.substr(old_path.size());
       moved_watches = true;
     }
-  }
-  for (Unwatched& moved : unwatched_) {  // the walk has yet to come to it
-    if (moved.path == old_path) {
-      moved.parent = to_wd;
-      moved.name = to;
-    }
-    if (IsWithin(moved.path, old_path)) {
-      moved.path = new_path + moved.path.substr(old_path.size());
-      moved_watches = true;
-    }
-  }
+  };
+  for (auto& entry : folders_) move(entry.second);
+  for (Unwatched& moved : unwatched_) move(moved);
   // Renamed before its watch was made: watch it now, with what it holds.
   if (!moved_watches) AddTree(new_path, to_wd, to, true);
 }

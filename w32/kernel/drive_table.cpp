@@ -213,7 +213,7 @@ class DriveTable {
   void RefreshIfChangedLocked() {
     pollfd changed = mount_table_.PollEntry();
     if (changed.fd >= 0 && ::poll(&changed, 1, 0) < 0) changed.revents = 0;
-    if (!mount_table_.Changed(changed.revents) && mount_table_.PollEntry().fd >= 0) return;
+    if (changed.fd >= 0 && !mount_table_.Changed(changed.revents)) return;
     ReadVolumes();
   }
 

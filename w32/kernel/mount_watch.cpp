@@ -42,10 +42,16 @@ bool MountTableWatch::Ours() const {
   return ::syscall(SYS_kcmp, ::getpid(), ::getpid(), KCMP_EPOLL_TFD, fd_, &slot) == 0;
 }
 
-bool MountTableWatch::Changed(short revents) {
-  if (fd_ >= 0 && Ours()) return (revents & (POLLPRI | POLLERR)) != 0;
+pollfd MountTableWatch::PollEntry() {
   // Closed under us, its number perhaps another file's now: not ours to close.
-  return Open();
+  if (fd_ < 0 || !Ours()) reopened_ = Open() || reopened_;
+  return {fd_, POLLPRI, 0};
+}
+
+bool MountTableWatch::Changed(short revents) {
+  const bool reopened = std::exchange(reopened_, false);
+  if (fd_ >= 0 && Ours()) return reopened || (revents & (POLLPRI | POLLERR)) != 0;
+  return Open() || reopened;
 }
 
 std::string MountTableWatch::Read() const {

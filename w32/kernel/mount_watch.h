@@ -20,8 +20,10 @@ class MountTableWatch {
   MountTableWatch(const MountTableWatch&) = delete;
   MountTableWatch& operator=(const MountTableWatch&) = delete;
 
-  // What to poll: the descriptor with POLLPRI, or -1 (which poll skips) while there is none.
-  pollfd PollEntry() const { return {fd_, POLLPRI, 0}; }
+  // What to poll: the descriptor with POLLPRI, or -1 (which poll skips) while
+  // there is none. A number that is not ours any more is dropped first, never
+  // polled: polling another's description takes its signal.
+  pollfd PollEntry();
   // At each wake, with what poll reported for PollEntry() (0 when nothing):
   // whether the table may have changed since the last call. It did when it
   // signalled, or when its descriptor had failed and a new one replaced it,
@@ -39,6 +41,7 @@ class MountTableWatch {
   const std::string path_;
   int fd_ = -1;
   int epoll_ = -1;  // holds fd_'s description while it is ours
+  bool reopened_ = false;  // by PollEntry: what changed meanwhile is not known
 };
 
 }  // namespace w32
