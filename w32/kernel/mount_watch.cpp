@@ -45,12 +45,12 @@ bool MountTableWatch::Ours() const {
 pollfd MountTableWatch::PollEntry() {
   // Closed under us, its number perhaps another file's now: not ours to close.
   if (fd_ < 0 || !Ours()) reopened_ = Open() || reopened_;
-  return {fd_, POLLPRI, 0};
+  return {fd_ >= 0 ? epoll_ : -1, POLLIN, 0};
 }
 
 bool MountTableWatch::Changed(short revents) {
   const bool reopened = std::exchange(reopened_, false);
-  if (fd_ >= 0 && Ours()) return reopened || (revents & (POLLPRI | POLLERR)) != 0;
+  if (fd_ >= 0 && Ours()) return reopened || (revents & (POLLIN | POLLERR)) != 0;
   return Open() || reopened;
 }
 

@@ -1,11 +1,12 @@
 #pragma once
 // A watch on the kernel's mount table: a descriptor of a mountinfo file, which
-// poll(2) reports with POLLPRI when a mount comes or goes. A descriptor that
-// fails (closed by someone else, its number perhaps reused) is opened again
-// instead of being polled for ever. Every descriptor of the table has the same
-// inode, so the description is also entered in a private epoll instance, and
-// kcmp tells whether the number still names it: polling another watcher's
-// description would take its signals.
+// signals POLLPRI when a mount comes or goes. A descriptor that fails (closed
+// by someone else, its number perhaps reused) is opened again instead of being
+// polled for ever. Every descriptor of the table has the same inode, and a
+// poll looks its numbers up again at each wake, so a number is never polled
+// itself: its description is entered in a private epoll instance, which is
+// polled, and kcmp tells whether the number still names it. Polling another
+// watcher's description would take its signal.
 #include <poll.h>
 
 #include <string>
@@ -20,9 +21,8 @@ class MountTableWatch {
   MountTableWatch(const MountTableWatch&) = delete;
   MountTableWatch& operator=(const MountTableWatch&) = delete;
 
-  // What to poll: the descriptor with POLLPRI, or -1 (which poll skips) while
-  // there is none. A number that is not ours any more is dropped first, never
-  // polled: polling another's description takes its signal.
+  // What to poll: the epoll instance, or -1 (which poll skips) while there is
+  // no descriptor. A number that is not ours any more is dropped first.
   pollfd PollEntry();
   // At each wake, with what poll reported for PollEntry() (0 when nothing):
   // whether the table may have changed since the last call. It did when it
