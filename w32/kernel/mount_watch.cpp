@@ -1,9 +1,11 @@
 #include "kernel/mount_watch.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <linux/kcmp.h>
 #include <linux/magic.h>
 #include <sys/epoll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -25,21 +27,29 @@ bool MountTableWatch::Open() {
   fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) return false;
   struct statfs fs {};
+  struct stat status {};
   epoll_event interest{};
   interest.events = EPOLLPRI;
-  if (::fstatfs(fd_, &fs) != 0 || fs.f_type != PROC_SUPER_MAGIC || epoll_ < 0 ||
+  if (::fstatfs(fd_, &fs) != 0 || fs.f_type != PROC_SUPER_MAGIC || ::fstat(fd_, &status) != 0 || epoll_ < 0 ||
       ::epoll_ctl(epoll_, EPOLL_CTL_ADD, fd_, &interest) != 0) {
     ::close(fd_);
     fd_ = -1;
     return false;
   }
+  device_ = status.st_dev;
+  inode_ = status.st_ino;
   return true;
 }
 
 bool MountTableWatch::Ours() const {
   // Asks without polling the description, which would take its signal.
   kcmp_epoll_slot slot{static_cast<uint32_t>(epoll_), static_cast<uint32_t>(fd_), 0};
-  return ::syscall(SYS_kcmp, ::getpid(), ::getpid(), KCMP_EPOLL_TFD, fd_, &slot) == 0;
+  if (::syscall(SYS_kcmp, ::getpid(), ::getpid(), KCMP_EPOLL_TFD, fd_, &slot) == 0) return true;
+  if (errno != ENOSYS && errno != EPERM) return false;
+  // Without kcmp (a kernel built without it, a seccomp filter): the number
+  // names the table still, which is what can be told.
+  struct stat status {};
+  return ::fstat(fd_, &status) == 0 && status.st_dev == device_ && status.st_ino == inode_;
 }
 
 pollfd MountTableWatch::PollEntry() {

@@ -8,6 +8,7 @@
 // polled, and kcmp tells whether the number still names it. Polling another
 // watcher's description would take its signal.
 #include <poll.h>
+#include <sys/types.h>
 
 #include <string>
 
@@ -41,6 +42,8 @@ class MountTableWatch {
   const std::string path_;
   int fd_ = -1;
   int epoll_ = -1;  // holds fd_'s description while it is ours
+  dev_t device_ = 0;  // fd_'s file, for a kernel without kcmp
+  ino_t inode_ = 0;
   bool reopened_ = false;  // by PollEntry: what changed meanwhile is not known
 };
 
