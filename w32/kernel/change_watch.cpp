@@ -92,6 +92,8 @@ std::atomic<uint64_t> watches_made{0};
 
 // The walk holds the service's lock for at most about this at a time.
 constexpr int64_t kWalkSlice = 2000000;  // nanoseconds
+// The longest wait for the coarse clock to reach the time a read was armed at.
+constexpr int64_t kTickWait = 50000000;  // nanoseconds
 
 int64_t ClockNanoseconds(clockid_t clock) {
   timespec now{};
@@ -167,15 +169,19 @@ DWORD ChangeWatch::Start() {
   ::close(fd);
   GuardRoot();
   AddTree("", -1, "", false);
-  // The read is armed once the clock from which the file systems take their
-  // times has ticked: what changed before has an earlier time (or one of a
-  // finer clock, earlier too), what changes from then on not. Only a walk
-  // that goes on needs that.
-  const int64_t armed = ClockNanoseconds(CLOCK_REALTIME_COARSE);
-  while (walking() && ClockNanoseconds(CLOCK_REALTIME_COARSE) == armed) {
+  // The read is armed at the fine clock's time: what changed before has an
+  // earlier time. The file systems stamp from the coarse clock (or a finer
+  // one, never earlier), so once it has reached that time, what changes from
+  // then on has a later one. The coarse clock's tick may be late by more than
+  // its period (a virtual processor held up while it ticks). Only a walk that
+  // goes on needs that; a clock set back is waited for no longer than kTickWait.
+  const int64_t armed = ClockNanoseconds(CLOCK_REALTIME);
+  const int64_t give_up = ClockNanoseconds(CLOCK_MONOTONIC) + kTickWait;
+  while (walking() && ClockNanoseconds(CLOCK_REALTIME_COARSE) < armed &&
+         ClockNanoseconds(CLOCK_MONOTONIC) < give_up) {
     std::this_thread::sleep_for(std::chrono::microseconds(100));
   }
-  walk_start_ = ClockNanoseconds(CLOCK_REALTIME_COARSE);
+  walk_start_ = std::min(armed, ClockNanoseconds(CLOCK_REALTIME_COARSE));
   return ERROR_SUCCESS;
 }
 
