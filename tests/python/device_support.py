@@ -91,6 +91,10 @@ else:
 
     unittest.TestCase.assertRaisesRegex = unittest.TestCase.assertRaisesRegexp  # Python 3's name
 
+    if "libasan" in os.environ.get("LD_PRELOAD", ""):
+        import spawn_children
+        spawn_children.install()
+
 get_ident = thread.get_ident
 
 # Where bytes are wanted, Python 2 takes unicode in its default (ASCII)
