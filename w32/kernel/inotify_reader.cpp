@@ -8,8 +8,10 @@
 // is read in chunks of 64 KiB, which the kernel fills with whole events.
 #include "kernel/inotify_reader.h"
 
+#include <limits.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,6 +22,7 @@ namespace w32 {
 namespace {
 
 constexpr size_t kChunk = 65536;
+constexpr size_t kLargestEvent = sizeof(inotify_event) + NAME_MAX + 1;
 constexpr auto kPause = std::chrono::milliseconds(2);
 
 }  // namespace
@@ -27,7 +30,8 @@ constexpr auto kPause = std::chrono::milliseconds(2);
 InotifyReader::InotifyReader(size_t limit_bytes)
     : limit_bytes_(limit_bytes),
       ready_fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      wake_fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+      wake_fd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      chunk_(std::make_unique<char[]>(kChunk)) {}
 
 void InotifyReader::SetInstance(int fd) {
   std::lock_guard<std::mutex> guard(lock_);
@@ -44,23 +48,31 @@ void InotifyReader::SetInstance(int fd) {
   ::eventfd_write(wake_fd_, 1);  // out of a wait on the old instance
 }
 
+// inotify gives whole events, as many as fit: one that leaves room for the
+// largest took all there was.
 bool InotifyReader::ReadLocked(std::vector<char>* to) {
-  const size_t size = to->size();
-  to->resize(size + kChunk);
-  const ssize_t read = ::read(fd_, to->data() + size, kChunk);
-  to->resize(size + (read > 0 ? static_cast<size_t>(read) : 0));
+  const ssize_t read = ::read(fd_, chunk_.get(), kChunk);
   if (read < 0 && errno != EAGAIN && errno != EINTR) error_ = errno;
-  return read > 0;
+  if (read <= 0) return false;
+  to->insert(to->end(), chunk_.get(), chunk_.get() + read);
+  return static_cast<size_t>(read) + kLargestEvent > kChunk;
 }
 
 void InotifyReader::ReadAheadLocked() {
-  std::vector<char> chunk;
-  chunk.reserve(kChunk);
-  while (queued_bytes_ < limit_bytes_ && ReadLocked(&chunk)) {
+  for (bool more = true; more && queued_bytes_ < limit_bytes_;) {
+    std::vector<char> chunk;
+    more = ReadLocked(&chunk);
+    if (chunk.empty()) break;
     queued_bytes_ += chunk.size();
-    queue_.emplace_back(chunk.begin(), chunk.end());  // as large as what it holds
-    chunk.clear();
+    queue_.push_back(std::move(chunk));
   }
+}
+
+void InotifyReader::ClearReadyLocked() {
+  if (!ready_) return;
+  eventfd_t count = 0;
+  ::eventfd_read(ready_fd_, &count);
+  ready_ = false;
 }
 
 int InotifyReader::Take(std::vector<char>* events, size_t most, bool* caught_up) {
@@ -70,9 +82,7 @@ int InotifyReader::Take(std::vector<char>* events, size_t most, bool* caught_up)
     queued_bytes_ -= queue_.front().size();
     queue_.pop_front();
   }
-  eventfd_t count = 0;
-  ::eventfd_read(ready_fd_, &count);
-  if (!queue_.empty()) ::eventfd_write(ready_fd_, 1);  // the rest, for the next batch
+  if (queue_.empty()) ClearReadyLocked();  // else it stays readable, for the next batch
   room_.notify_one();
   *caught_up = false;
   while (queue_.empty() && fd_ >= 0 && error_ == 0 && events->size() < most) {
@@ -115,7 +125,10 @@ void InotifyReader::Run() {
     } else if (ready[0].revents & POLLIN) {
       ReadAheadLocked();
     }
-    if (!queue_.empty() || error_ != 0) ::eventfd_write(ready_fd_, 1);
+    if ((!queue_.empty() || error_ != 0) && !ready_) {
+      ::eventfd_write(ready_fd_, 1);
+      ready_ = true;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -33,9 +34,12 @@ class InotifyReader {
 
  private:
   void Run();
-  // Reads once from the kernel to the end of `to`; false when nothing more
-  // is there now or the read failed (then kept in error_).
+  // Reads once from the kernel to the end of `to`; false when the kernel
+  // held nothing more (a read that left room for the largest event took all
+  // there was) or the read failed (then kept in error_).
   bool ReadLocked(std::vector<char>* to);
+  // Takes the signal of ready_fd_, when it has one.
+  void ClearReadyLocked();
   // Reads what the kernel holds into the queue, in chunks as read.
   void ReadAheadLocked();
 
@@ -49,6 +53,8 @@ class InotifyReader {
   int error_ = 0;  // of the last failed wait or read of fd_
   std::deque<std::vector<char>> queue_;  // whole inotify events, as each read gave them
   size_t queued_bytes_ = 0;
+  bool ready_ = false;  // ready_fd_ was written and not read since
+  std::unique_ptr<char[]> chunk_;  // what a read gives, before it is appended
   bool started_ = false;
 };
 

@@ -44,7 +44,8 @@ bool MountTableWatch::Open() {
 bool MountTableWatch::Ours() const {
   // Asks without polling the description, which would take its signal.
   kcmp_epoll_slot slot{static_cast<uint32_t>(epoll_), static_cast<uint32_t>(fd_), 0};
-  if (::syscall(SYS_kcmp, ::getpid(), ::getpid(), KCMP_EPOLL_TFD, fd_, &slot) == 0) return true;
+  const pid_t self = ::getpid();
+  if (::syscall(SYS_kcmp, self, self, KCMP_EPOLL_TFD, fd_, &slot) == 0) return true;
   if (errno != ENOSYS && errno != EPERM) return false;
   // Without kcmp (a kernel built without it, a seccomp filter): the number
   // names the table still, which is what can be told.
@@ -60,6 +61,8 @@ pollfd MountTableWatch::PollEntry() {
 
 bool MountTableWatch::Changed(short revents) {
   const bool reopened = std::exchange(reopened_, false);
+  // Nothing signalled: a descriptor lost meanwhile is found before the next poll.
+  if (revents == 0) return reopened;
   if (fd_ >= 0 && Ours()) return reopened || (revents & (POLLIN | POLLERR)) != 0;
   return Open() || reopened;
 }
