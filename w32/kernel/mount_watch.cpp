@@ -61,8 +61,6 @@ pollfd MountTableWatch::PollEntry() {
 
 bool MountTableWatch::Changed(short revents) {
   const bool reopened = std::exchange(reopened_, false);
-  // Nothing signalled: a descriptor lost meanwhile is found before the next poll.
-  if (revents == 0) return reopened;
   if (fd_ >= 0 && Ours()) return reopened || (revents & (POLLIN | POLLERR)) != 0;
   return Open() || reopened;
 }
